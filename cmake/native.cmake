@@ -1,0 +1,24 @@
+# Linux build: the packer, the native tests through the stand-in, the fuzzer and the benchmarks.
+include(CTest)
+
+add_library(platform_standin STATIC
+  src/platform/standin/files_standin.cpp
+  src/platform/standin/system_standin.cpp)
+target_link_libraries(platform_standin PUBLIC scrcore)
+
+add_library(setuplogic STATIC ${SETUP_LOGIC_SOURCES})
+target_link_libraries(setuplogic PUBLIC platform_standin scrcore)
+
+find_package(GTest REQUIRED)
+add_subdirectory(tests/unit)
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_subdirectory(tests/fuzz)
+endif()
+
+find_package(benchmark QUIET)
+if(benchmark_FOUND)
+  add_subdirectory(bench)
+endif()
+
+add_subdirectory(tests/e2e)

@@ -1,0 +1,34 @@
+# The stub and the packer for Windows, and the driver of the end-to-end tests.
+enable_language(RC)
+
+add_library(platform_win32 STATIC
+  src/platform/win32/files_win32.cpp
+  src/platform/win32/system_win32.cpp
+  src/platform/win32/ui_win32.cpp)
+target_link_libraries(platform_win32 PUBLIC scrcore)
+target_compile_definitions(platform_win32 PUBLIC UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
+
+add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES} res/setup.rc)
+target_link_libraries(setup PRIVATE platform_win32 scrcore comctl32 shell32 ole32 user32 gdi32 advapi32)
+
+if(MSVC)
+  target_link_options(setup PRIVATE /MANIFEST:NO /ENTRY:wWinMainCRTStartup)
+  set_property(TARGET setup PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
+else()
+  # Small and self-contained: static runtime, unused sections dropped, symbols stripped.
+  foreach(t setup platform_win32 scrcore)
+    target_compile_options(${t} PRIVATE -Os -ffunction-sections -fdata-sections)
+  endforeach()
+  target_compile_options(setup PRIVATE -fno-rtti)
+  target_link_options(setup PRIVATE -municode -mwindows -static -static-libgcc -static-libstdc++
+                      -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat)
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/wintest.cpp)
+  add_executable(wintest tests/e2e/driver/wintest.cpp)
+  target_compile_definitions(wintest PRIVATE UNICODE _UNICODE)
+  if(NOT MSVC)
+    target_link_options(wintest PRIVATE -municode -static -static-libgcc -static-libstdc++)
+  endif()
+  target_link_libraries(wintest PRIVATE user32 gdi32 shell32 ole32 comctl32)
+endif()

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian machine.
+# Idempotent: returns quickly when everything is already there.
+set -euo pipefail
+
+pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev
+      g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+      libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+      wine wine32:i386 xvfb xauth imagemagick)
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,15 @@
+// The translation table: English texts in the program, translations from the package.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Builds the table from Text, keeping the entries of the sections whose header line
+// equals Section exactly; an empty Section keeps every entry.
+void LoadLangSection(std::u16string_view Text, std::u16string_view Section);
+
+// The translation of English, or English itself.
+std::u16string LangStr(std::u16string_view English);
+
+// Releases the table; lookups then return their English text.
+void FreeLangStrings();

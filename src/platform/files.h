@@ -1,0 +1,55 @@
+// Files and folders. Paths are Windows paths in UTF-16; the stand-in maps them onto
+// the host's file system (see standin/standin.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "../setupmain/package.h"
+
+namespace platform {
+
+// Who else may use a file while we hold it.
+enum class Share { DenyNone, DenyWrite, Exclusive };
+
+class File final : public ByteSource, public ByteSink {
+public:
+    File() = default;
+    ~File() override;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    static File OpenRead(const std::u16string& path, Share share);
+    static File OpenReadWrite(const std::u16string& path, Share share);
+    // Creates or truncates the file for writing, nobody else may open it meanwhile.
+    static File CreateExclusive(const std::u16string& path);
+
+    bool IsOpen() const { return handle_ != kInvalid; }
+    void Close();
+
+    std::int64_t Size() override;
+    std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count) override;
+    std::size_t Write(const void* buffer, std::size_t count) override;
+
+private:
+    static constexpr std::intptr_t kInvalid = -1;
+    explicit File(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_ = kInvalid;
+};
+
+bool FileExists(const std::u16string& path);
+bool DirectoryExists(const std::u16string& path);
+bool RemoveFile(const std::u16string& path);
+bool MakeDirectory(const std::u16string& path);
+bool RemoveEmptyDirectory(const std::u16string& path);
+// Schedules the file's deletion at the next start of the system.
+bool DeleteAtReboot(const std::u16string& path);
+
+// Full path of the running executable.
+std::u16string ModulePath();
+
+void SleepMs(unsigned ms);
+
+}  // namespace platform

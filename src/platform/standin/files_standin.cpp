@@ -1,0 +1,139 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+
+#include "../../common/text.h"
+#include "../files.h"
+#include "standin.h"
+
+namespace standin {
+
+namespace {
+std::map<char16_t, std::string>& Drives() {
+    static std::map<char16_t, std::string> drives;
+    return drives;
+}
+std::u16string& Module() {
+    static std::u16string path;
+    return path;
+}
+std::function<void(unsigned)>& SleepHook() {
+    static std::function<void(unsigned)> hook;
+    return hook;
+}
+}  // namespace
+
+std::string HostPath(const std::u16string& path) {
+    std::u16string p = path;
+    std::string prefix;
+    if (p.size() >= 2 && p[1] == u':') {
+        const char16_t letter = static_cast<char16_t>(p[0] >= u'a' && p[0] <= u'z' ? p[0] - 32 : p[0]);
+        const auto it = Drives().find(letter);
+        // An unmapped drive resolves below a folder that never exists.
+        prefix = it == Drives().end() ? std::string("/nonexistent-drive-") + static_cast<char>(letter) : it->second;
+        p = p.substr(2);
+        if (p.empty()) p = u"/";
+    }
+    for (auto& c : p)
+        if (c == u'\\') c = u'/';
+    return prefix + text::Utf16ToUtf8(p);
+}
+
+void MapDrive(char16_t letter, const std::string& hostFolder) { Drives()[letter] = hostFolder; }
+void SetModulePath(const std::u16string& path) { Module() = path; }
+std::vector<std::u16string>& RebootDeletions() {
+    static std::vector<std::u16string> list;
+    return list;
+}
+void SetSleepHook(std::function<void(unsigned)> hook) { SleepHook() = std::move(hook); }
+
+}  // namespace standin
+
+namespace platform {
+
+namespace {
+std::intptr_t OpenHost(const std::u16string& path, int flags) {
+    const int fd = ::open(standin::HostPath(path).c_str(), flags | O_CLOEXEC, 0644);
+    return fd < 0 ? -1 : fd;
+}
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        other.handle_ = kInvalid;
+    }
+    return *this;
+}
+
+void File::Close() {
+    if (handle_ != kInvalid) ::close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+}
+
+// The host has no share modes; the stand-in opens files shared.
+File File::OpenRead(const std::u16string& path, Share) { return File(OpenHost(path, O_RDONLY)); }
+File File::OpenReadWrite(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR)); }
+File File::CreateExclusive(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_TRUNC)); }
+
+std::int64_t File::Size() {
+    struct stat st;
+    if (!IsOpen() || ::fstat(static_cast<int>(handle_), &st) != 0) return -1;
+    return st.st_size;
+}
+
+std::size_t File::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
+    std::size_t total = 0;
+    while (IsOpen() && total < count) {
+        const ssize_t n = ::pread(static_cast<int>(handle_), static_cast<char*>(buffer) + total, count - total,
+                                  static_cast<off_t>(offset + static_cast<std::int64_t>(total)));
+        if (n <= 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    return total;
+}
+
+std::size_t File::Write(const void* buffer, std::size_t count) {
+    std::size_t total = 0;
+    while (IsOpen() && total < count) {
+        const ssize_t n = ::write(static_cast<int>(handle_), static_cast<const char*>(buffer) + total, count - total);
+        if (n <= 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    return total;
+}
+
+bool FileExists(const std::u16string& path) {
+    struct stat st;
+    return ::stat(standin::HostPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::u16string& path) {
+    struct stat st;
+    return ::stat(standin::HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveFile(const std::u16string& path) { return ::unlink(standin::HostPath(path).c_str()) == 0; }
+bool MakeDirectory(const std::u16string& path) { return ::mkdir(standin::HostPath(path).c_str(), 0755) == 0; }
+bool RemoveEmptyDirectory(const std::u16string& path) { return ::rmdir(standin::HostPath(path).c_str()) == 0; }
+
+bool DeleteAtReboot(const std::u16string& path) {
+    standin::RebootDeletions().push_back(path);
+    return true;
+}
+
+std::u16string ModulePath() { return standin::Module(); }
+
+void SleepMs(unsigned ms) {
+    if (standin::SleepHook()) standin::SleepHook()(ms);
+}
+
+}  // namespace platform

@@ -1,0 +1,68 @@
+#include "../system.h"
+#include "../ui.h"
+#include "standin.h"
+
+namespace {
+
+struct State {
+    std::u16string commandLine = u"setup.exe";
+    OsVersionInfo os{true, 2, 6, 1, u""};
+    std::vector<standin::MessageRecord> messages;
+    int answer = platform::IDOK_;
+    std::u16string title;
+    bool showMainForm = true;
+    bool terminated = false;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+}  // namespace
+
+namespace standin {
+void SetCommandLine(const std::u16string& commandLine) { S().commandLine = commandLine; }
+void SetOsVersion(const OsVersionInfo& info) { S().os = info; }
+std::vector<MessageRecord>& Messages() { return S().messages; }
+void SetMessageAnswer(int answer) { S().answer = answer; }
+void Reset() {
+    S() = State{};
+    RebootDeletions().clear();
+    SetSleepHook(nullptr);
+}
+}  // namespace standin
+
+namespace platform {
+
+std::u16string CommandLine() { return S().commandLine; }
+OsVersionInfo OsVersion() { return S().os; }
+
+int ShowMessage(const std::u16string& text, const std::u16string& caption, unsigned flags) {
+    S().messages.push_back({text, caption, flags});
+    return S().answer;
+}
+
+void Application::SetTitle(const std::u16string& title) { S().title = title; }
+const std::u16string& Application::Title() { return S().title; }
+void Application::SetShowMainForm(bool show) { S().showMainForm = show; }
+bool Application::ShowMainForm() { return S().showMainForm; }
+void Application::Terminate() { S().terminated = true; }
+bool Application::Terminated() { return S().terminated; }
+void Application::ProcessMessages() {}
+
+Form::Form() : caption_(u"Screen Saver Setup") {}
+Form::~Form() = default;
+void Form::SetCaption(const std::u16string& caption) { caption_ = caption; }
+std::u16string Form::Caption() const { return caption_; }
+bool Form::IsVisible() const { return visible_; }
+void Form::Close() {
+    closed_ = true;
+    visible_ = false;
+}
+// Tests drive the form directly; the stand-in loop only shows it.
+void Form::Run() {
+    if (!S().terminated && !closed_ && S().showMainForm) visible_ = true;
+}
+
+}  // namespace platform

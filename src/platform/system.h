@@ -1,0 +1,29 @@
+// The process, the operating system and the user interface primitives the setup needs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "../setupmain/package.h"
+
+namespace platform {
+
+// The raw command line of the process, as one string.
+std::u16string CommandLine();
+
+OsVersionInfo OsVersion();
+
+// Message box flags, with the values Windows gives them.
+enum : unsigned {
+    MB_OK_ = 0x0,
+    MB_YESNO_ = 0x4,
+    MB_ICONERROR_ = 0x10,
+    MB_ICONQUESTION_ = 0x20,
+    MB_ICONINFORMATION_ = 0x40,
+};
+enum : int { IDOK_ = 1, IDYES_ = 6, IDNO_ = 7 };
+
+// Modal over the application's windows; returns the button pressed.
+int ShowMessage(const std::u16string& text, const std::u16string& caption, unsigned flags);
+
+}  // namespace platform

@@ -1,0 +1,124 @@
+#include "../files.h"
+
+#include "win32.h"
+
+namespace platform {
+
+using win32::W;
+
+namespace {
+
+HANDLE H(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+DWORD ShareFlags(Share share) {
+    switch (share) {
+        case Share::DenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+        case Share::DenyWrite: return FILE_SHARE_READ;
+        case Share::Exclusive: return 0;
+    }
+    return 0;
+}
+
+std::intptr_t Open(const std::u16string& path, DWORD access, DWORD share, DWORD disposition) {
+    const HANDLE h = CreateFileW(W(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(h);
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        other.handle_ = kInvalid;
+    }
+    return *this;
+}
+
+void File::Close() {
+    if (handle_ != kInvalid) CloseHandle(H(handle_));
+    handle_ = kInvalid;
+}
+
+File File::OpenRead(const std::u16string& path, Share share) {
+    return File(Open(path, GENERIC_READ, ShareFlags(share), OPEN_EXISTING));
+}
+
+File File::OpenReadWrite(const std::u16string& path, Share share) {
+    return File(Open(path, GENERIC_READ | GENERIC_WRITE, ShareFlags(share), OPEN_EXISTING));
+}
+
+File File::CreateExclusive(const std::u16string& path) {
+    return File(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
+}
+
+std::int64_t File::Size() {
+    LARGE_INTEGER size;
+    if (!IsOpen() || !GetFileSizeEx(H(handle_), &size)) return -1;
+    return size.QuadPart;
+}
+
+std::size_t File::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
+    LARGE_INTEGER pos;
+    pos.QuadPart = offset;
+    if (!IsOpen() || !SetFilePointerEx(H(handle_), pos, nullptr, FILE_BEGIN)) return 0;
+    std::size_t total = 0;
+    auto* out = static_cast<char*>(buffer);
+    while (total < count) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(count - total > 0x40000000 ? 0x40000000 : count - total);
+        if (!ReadFile(H(handle_), out + total, want, &got, nullptr) || got == 0) break;
+        total += got;
+    }
+    return total;
+}
+
+std::size_t File::Write(const void* buffer, std::size_t count) {
+    std::size_t total = 0;
+    const auto* in = static_cast<const char*>(buffer);
+    while (IsOpen() && total < count) {
+        DWORD put = 0;
+        const DWORD want = static_cast<DWORD>(count - total > 0x40000000 ? 0x40000000 : count - total);
+        if (!WriteFile(H(handle_), in + total, want, &put, nullptr) || put == 0) break;
+        total += put;
+    }
+    return total;
+}
+
+bool FileExists(const std::u16string& path) {
+    const DWORD a = GetFileAttributesW(W(path));
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::u16string& path) {
+    const DWORD a = GetFileAttributesW(W(path));
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool RemoveFile(const std::u16string& path) { return DeleteFileW(W(path)) != 0; }
+
+bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
+
+bool RemoveEmptyDirectory(const std::u16string& path) { return RemoveDirectoryW(W(path)) != 0; }
+
+bool DeleteAtReboot(const std::u16string& path) {
+    return MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+std::u16string ModulePath() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return win32::U(buffer.c_str(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void SleepMs(unsigned ms) { Sleep(ms); }
+
+}  // namespace platform

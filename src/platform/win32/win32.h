@@ -1,0 +1,25 @@
+// Shared by the Win32 implementation files only.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+
+namespace platform::win32 {
+
+// char16_t and wchar_t are both UTF-16 on Windows; the text passes unconverted.
+inline const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+inline std::u16string U(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
+inline std::u16string U(const wchar_t* s, std::size_t n) {
+    return std::u16string(reinterpret_cast<const char16_t*>(s), n);
+}
+
+HWND MainWindow();
+
+}  // namespace platform::win32

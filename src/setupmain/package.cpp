@@ -1,0 +1,156 @@
+#include "package.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "../common/text.h"
+
+namespace {
+
+constexpr std::size_t kScanBlock = 1 << 16;
+constexpr std::size_t kCopyChunk = 1 << 16;
+
+}  // namespace
+
+void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count) {
+    if (offset < 0 || source.ReadAt(offset, buffer, count) != count)
+        throw EPackageError("read outside the file");
+}
+
+std::int64_t LocateTrailer(ByteSource& source) {
+    const std::int64_t size = source.Size();
+    if (size < static_cast<std::int64_t>(kTrailerSize)) throw EPackageError("no package signature");
+    std::uint8_t last[kTrailerSize];
+    ReadExact(source, size - static_cast<std::int64_t>(kTrailerSize), last, kTrailerSize);
+    if (ClassifyTrailer(last) != TrailerKind::None) return size;
+
+    // Scan backwards in large blocks; consecutive blocks overlap by 19 bytes so that
+    // every 20-byte window is seen once. The highest window end wins.
+    auto buffer = std::make_unique<std::uint8_t[]>(kScanBlock);
+    std::int64_t blockEnd = size - 1;  // the largest window end still to test
+    while (blockEnd >= static_cast<std::int64_t>(kTrailerSize)) {
+        const std::int64_t blockStart =
+            std::max<std::int64_t>(0, blockEnd - static_cast<std::int64_t>(kScanBlock));
+        const auto len = static_cast<std::size_t>(blockEnd - blockStart);
+        ReadExact(source, blockStart, buffer.get(), len);
+        for (std::size_t end = len; end >= kTrailerSize; --end) {
+            const std::uint8_t* w = buffer.get() + end - kTrailerSize;
+            if ((w[0] == 'P' || w[0] == 'S') && w[1] == 0 && ClassifyTrailer(w) != TrailerKind::None)
+                return blockStart + static_cast<std::int64_t>(end);
+        }
+        blockEnd = blockStart + static_cast<std::int64_t>(kTrailerSize) - 1;
+        if (blockStart == 0) break;
+    }
+    throw EPackageError("no package signature");
+}
+
+std::int64_t TextsStart(const TSetupHeader& header, std::int64_t fileEnd) {
+    return fileEnd - static_cast<std::int64_t>(kHeaderAndTrailer) - header.TextsSize();
+}
+
+std::int64_t PayloadStart(const TSetupHeader& header, std::int64_t fileEnd) {
+    return fileEnd - header.PackageSize();
+}
+
+std::int64_t PayloadLength(const TSetupHeader& header) {
+    return static_cast<std::int64_t>(header.PackageSize()) - header.TextsSize() -
+           static_cast<std::int64_t>(kHeaderAndTrailer);
+}
+
+std::vector<std::string> CommonHeaderProblems(const TSetupHeader& h, std::int64_t fileEnd) {
+    std::vector<std::string> problems;
+    auto add = [&](std::string s) { problems.push_back(std::move(s)); };
+    if (fileEnd < static_cast<std::int64_t>(kHeaderAndTrailer)) add("the header lies before the start of the file");
+    if (h.TextsSize() < 0) add("TextsSize is negative");
+    if (h.ReadmeSize() < 0) add("ReadmeSize is negative");
+    if (h.LicenseSize() < 0) add("LicenseSize is negative");
+    if (h.LanguageLength() < 0) add("LanguageLength is negative");
+    if (h.ReadmeSize() % 2 != 0) add("ReadmeSize is odd");
+    if (h.LicenseSize() % 2 != 0) add("LicenseSize is odd");
+    const std::int64_t sum = static_cast<std::int64_t>(h.ReadmeSize()) + h.LicenseSize() + 2 * static_cast<std::int64_t>(h.LanguageLength());
+    if (sum != h.TextsSize()) add("TextsSize differs from ReadmeSize + LicenseSize + 2 x LanguageLength");
+    if (h.TextsSize() >= 0 && TextsStart(h, fileEnd) < 0) add("the texts block lies before the start of the file");
+    if (h.DefaultBaseDirLength() > hdr::DirMaxBytes) add("DefaultBaseDir length is above 250");
+    if (h.DefaultSubDirLength() > hdr::DirMaxBytes) add("DefaultSubDir length is above 250");
+    if (h.Title().empty()) add("Title is empty");
+    return problems;
+}
+
+std::vector<std::string> HeaderProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
+    auto problems = CommonHeaderProblems(h, fileEnd);
+    if (role == TrailerKind::Installer) {
+        if (h.PackageSize() < 0) problems.push_back("PackageSize is negative");
+        else if (PayloadStart(h, fileEnd) < 0) problems.push_back("the screensaver lies before the start of the file");
+        if (PayloadLength(h) < 0) problems.push_back("PackageSize is smaller than TextsSize + 1356");
+    } else if (role == TrailerKind::Uninstaller) {
+        if (h.UninstallMarker() != text::Widen(kUninstallMarkerText)) problems.push_back("UninstallMarker is not SCRSet.sig");
+    } else {
+        problems.push_back("the trailer names no role");
+    }
+    return problems;
+}
+
+int WindowsVersionClass(const OsVersionInfo& v) {
+    if (!v.ok) return -1;
+    if (v.platformId == 1) {
+        if (v.major == 4 && v.minor == 0) return 0;
+        if (v.major == 4 && v.minor == 10) return v.servicePack.size() >= 2 && v.servicePack[1] == u'A' ? 2 : 1;
+        if (v.major == 4 && v.minor == 90) return 3;
+        return -1;
+    }
+    if (v.platformId == 2) {
+        if (v.major <= 4) return 4;
+        if (v.major == 5 && v.minor == 0) return 5;
+        if (v.major == 5 && v.minor == 1) return 6;
+        if (v.major == 6) return 7;
+        return -1;
+    }
+    return -1;
+}
+
+std::u16string ShortScrName(std::u16string_view name) {
+    std::u16string n(name);
+    const auto dot = n.find(u'.');
+    if (dot != std::u16string::npos && dot >= 8) n = n.substr(0, 8) + u".scr";
+    if (n.size() > 4) {
+        for (std::size_t i = 0; i < n.size() - 4; ++i) {
+            const char16_t c = n[i];
+            const bool ok = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+            if (!ok) n[i] = u'_';
+        }
+    }
+    return n;
+}
+
+void ApplyShortNameRule(TSetupHeader& header, int versionClass) {
+    if (versionClass < 5) return;
+    const std::u16string full = header.ScrFileName();
+    const std::u16string_view dir = text::DirPart(full);
+    const std::u16string shortened = std::u16string(dir) + ShortScrName(text::FileNamePart(full));
+    header.SetChars(hdr::ScrFileName, hdr::ScrFileNameUnits, shortened);
+}
+
+bool CopyRange(ByteSource& source, std::int64_t offset, std::int64_t count, ByteSink& target) {
+    if (count <= 0) return count == 0;
+    auto buffer = std::make_unique<std::uint8_t[]>(kCopyChunk);
+    while (count > 0) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(count, kCopyChunk));
+        if (source.ReadAt(offset, buffer.get(), chunk) != chunk) return false;
+        if (target.Write(buffer.get(), chunk) != chunk) return false;
+        offset += static_cast<std::int64_t>(chunk);
+        count -= static_cast<std::int64_t>(chunk);
+    }
+    return true;
+}
+
+void WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header) {
+    if (!CopyRange(source, 0, PayloadStart(header, fileEnd), target))
+        throw EPackageError("the stub could not be copied");
+    if (header.TextsSize() != 0 && !CopyRange(source, TextsStart(header, fileEnd), header.TextsSize(), target))
+        throw EPackageError("the texts could not be copied");
+    if (target.Write(header.Raw.data(), header.Raw.size()) != header.Raw.size())
+        throw EPackageError("the header could not be written");
+    const auto trailer = SignatureBytes(TrailerKind::Uninstaller);
+    if (target.Write(trailer.data(), trailer.size()) != trailer.size())
+        throw EPackageError("the trailer could not be written");
+}

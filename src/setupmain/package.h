@@ -1,0 +1,68 @@
+// Reading the package behind the stub, and writing the uninstaller image.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "setup_header.h"
+
+// Random-access input: the running executable, or bytes in memory for tests and fuzzing.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::int64_t Size() = 0;
+    // Reads up to count bytes at offset; returns how many were read.
+    virtual std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count) = 0;
+};
+
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Returns how many bytes were written.
+    virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
+};
+
+// Any failure while reading the package: no trailer, a block outside the file, bad sizes.
+class EPackageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Logical end of the package: the position just past the signature nearest the file's end.
+// Throws EPackageError when the file holds no signature.
+std::int64_t LocateTrailer(ByteSource& source);
+
+// Reads exactly count bytes at offset or throws EPackageError.
+void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count);
+
+// Problems that make a header unusable, in words for people. Uninstallers carry the
+// installer's PackageSize, which then describes nothing and is not checked.
+std::vector<std::string> HeaderProblems(const TSetupHeader& header, std::int64_t fileEnd, TrailerKind role);
+// The checks that do not depend on the role, made before the language text is read.
+std::vector<std::string> CommonHeaderProblems(const TSetupHeader& header, std::int64_t fileEnd);
+
+// Position of the texts block and of the screensaver bytes.
+std::int64_t TextsStart(const TSetupHeader& header, std::int64_t fileEnd);
+std::int64_t PayloadStart(const TSetupHeader& header, std::int64_t fileEnd);
+std::int64_t PayloadLength(const TSetupHeader& header);
+
+struct OsVersionInfo {
+    bool ok = false;
+    std::uint32_t platformId = 0, major = 0, minor = 0;
+    std::u16string servicePack;
+};
+
+int WindowsVersionClass(const OsVersionInfo& info);
+
+// Shortens the file-name part of ScrFileName on version class 5 and above.
+void ApplyShortNameRule(TSetupHeader& header, int versionClass);
+std::u16string ShortScrName(std::u16string_view name);
+
+// Stub, texts block, header as held in memory, uninstaller signature.
+// Throws EPackageError when the stub or the texts cannot be copied whole.
+void WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header);
+
+// Copies count bytes from offset in bounded chunks; false when any byte is missing.
+bool CopyRange(ByteSource& source, std::int64_t offset, std::int64_t count, ByteSink& target);

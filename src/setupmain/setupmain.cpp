@@ -1,0 +1,84 @@
+#include "setupmain.h"
+
+#include <vector>
+
+#include "../common/lang.h"
+#include "../common/text.h"
+#include "../platform/files.h"
+#include "../platform/system.h"
+#include "cmdline.h"
+#include "package.h"
+
+TSetupHeader SetupHeader;
+std::u16string LangText;
+TSCRSetup* SCRSetup = nullptr;
+
+namespace {
+
+std::u16string ReadUtf16(ByteSource& source, std::int64_t offset, std::int64_t bytes) {
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes));
+    if (bytes > 0) ReadExact(source, offset, raw.data(), raw.size());
+    return text::FromUtf16Le(raw.data(), raw.size());
+}
+
+void ThrowIfAny(const std::vector<std::string>& problems) {
+    if (!problems.empty()) throw EPackageError(problems.front());
+}
+
+}  // namespace
+
+void TSCRSetup::FormCreate() {
+    try {
+        ReadPackage();
+    } catch (...) {
+        // One handler for every failure from the first read on: nothing is installed.
+        ReportCorruptedPackage();
+        return;
+    }
+    if (Role == TrailerKind::Uninstaller) {
+        platform::Application::SetShowMainForm(false);
+        platform::Application::Terminate();
+        return;
+    }
+}
+
+void TSCRSetup::ReadPackage() {
+    platform::File file = platform::File::OpenRead(platform::ModulePath(), platform::Share::DenyNone);
+    if (!file.IsOpen()) throw EPackageError("the program file cannot be opened");
+
+    FileEnd = LocateTrailer(file);
+    ReadExact(file, FileEnd - static_cast<std::int64_t>(kHeaderAndTrailer), SetupHeader.Raw.data(), kHeaderSize);
+    ThrowIfAny(CommonHeaderProblems(SetupHeader, FileEnd));
+    ApplyShortNameRule(SetupHeader, WindowsVersionClass(platform::OsVersion()));
+
+    std::uint8_t trailer[kTrailerSize];
+    ReadExact(file, FileEnd - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize);
+
+    const std::int64_t texts = TextsStart(SetupHeader, FileEnd);
+    LangText = ReadUtf16(file, texts + SetupHeader.ReadmeSize() + SetupHeader.LicenseSize(),
+                         2 * static_cast<std::int64_t>(SetupHeader.LanguageLength()));
+    LoadLangSection(LangText, u"Setup");
+    LangRenameControls();
+
+    Role = ClassifyTrailer(trailer);
+    ThrowIfAny(HeaderProblems(SetupHeader, FileEnd, Role));
+    if (Role != TrailerKind::Installer) return;
+
+    if (SetupHeader.ReadmeSize() > 0) edReadme = ReadUtf16(file, texts, SetupHeader.ReadmeSize());
+    if (SetupHeader.LicensePageMode() && SetupHeader.LicenseSize() > 0)
+        edLicense = ReadUtf16(file, texts + SetupHeader.ReadmeSize(), SetupHeader.LicenseSize());
+
+    Window.SetCaption(SetupHeader.Title() + u" " + LangStr(u"Setup"));
+}
+
+void TSCRSetup::ReportCorruptedPackage() {
+    ExitCode = kExitDamaged;
+    if (!SilentMode)
+        platform::ShowMessage(LangStr(u"The file is corrupted. Setup can not continue."), kApplicationTitle,
+                              platform::MB_ICONERROR_);
+    platform::Application::Terminate();
+}
+
+void TSCRSetup::LangRenameControls() {}
+
+void TSCRSetup::FormDestroy() { FreeLangStrings(); }
