@@ -32,3 +32,11 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/wintest.cpp)
   endif()
   target_link_libraries(wintest PRIVATE user32 gdi32 shell32 ole32 comctl32)
 endif()
+
+# The sample screensaver packed by the demo and the end-to-end tests.
+add_executable(Starfield WIN32 samples/starfield.c)
+set_target_properties(Starfield PROPERTIES SUFFIX ".scr")
+if(NOT MSVC)
+  target_compile_options(Starfield PRIVATE -Os)
+  target_link_options(Starfield PRIVATE -municode -s)
+endif()

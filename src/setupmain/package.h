@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "setup_header.h"
@@ -22,6 +23,32 @@ public:
     virtual ~ByteSink() = default;
     // Returns how many bytes were written.
     virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
+};
+
+// Bytes in memory, for building and checking images without files.
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+    std::int64_t Size() override { return static_cast<std::int64_t>(bytes_.size()); }
+    std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count) override {
+        if (offset < 0 || static_cast<std::uint64_t>(offset) >= bytes_.size()) return 0;
+        const auto start = static_cast<std::size_t>(offset);
+        const std::size_t n = count < bytes_.size() - start ? count : bytes_.size() - start;
+        bytes_.copy(static_cast<char*>(buffer), n, start);
+        return n;
+    }
+
+private:
+    std::string_view bytes_;
+};
+
+class StringSink final : public ByteSink {
+public:
+    std::size_t Write(const void* buffer, std::size_t count) override {
+        bytes.append(static_cast<const char*>(buffer), count);
+        return count;
+    }
+    std::string bytes;
 };
 
 // Any failure while reading the package: no trailer, a block outside the file, bad sizes.

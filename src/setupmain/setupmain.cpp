@@ -49,10 +49,13 @@ void TSCRSetup::ReadPackage() {
     FileEnd = LocateTrailer(file);
     ReadExact(file, FileEnd - static_cast<std::int64_t>(kHeaderAndTrailer), SetupHeader.Raw.data(), kHeaderSize);
     ThrowIfAny(CommonHeaderProblems(SetupHeader, FileEnd));
-    ApplyShortNameRule(SetupHeader, WindowsVersionClass(platform::OsVersion()));
 
     std::uint8_t trailer[kTrailerSize];
     ReadExact(file, FileEnd - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize);
+    // An uninstaller carries the name its installer already shortened; shortening it again
+    // is not always harmless ("My.Screen.Saver.scr" -> "My_Screen_Saver.scr" -> "My_Scree.scr").
+    if (ClassifyTrailer(trailer) != TrailerKind::Uninstaller)
+        ApplyShortNameRule(SetupHeader, WindowsVersionClass(platform::OsVersion()));
 
     const std::int64_t texts = TextsStart(SetupHeader, FileEnd);
     LangText = ReadUtf16(file, texts + SetupHeader.ReadmeSize() + SetupHeader.LicenseSize(),

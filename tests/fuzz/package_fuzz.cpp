@@ -1,0 +1,44 @@
+// Feeds arbitrary bytes to the package reader and the language parser.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/lang.h"
+#include "common/text.h"
+#include "setupmain/package.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+    // The language text alone, with and without a section filter.
+    const auto langText = text::FromUtf16Le(data, size);
+    LoadLangSection(langText, size % 2 ? u"" : u"Setup");
+    (void)LangStr(u"Next");
+    (void)LangStr(u"A\r\nB");
+    FreeLangStrings();
+
+    // The image reading sequence as the setup runs it.
+    MemorySource source(bytes);
+    try {
+        const std::int64_t end = LocateTrailer(source);
+        TSetupHeader header;
+        ReadExact(source, end - static_cast<std::int64_t>(kHeaderAndTrailer), header.Raw.data(), kHeaderSize);
+        if (!CommonHeaderProblems(header, end).empty()) return 0;
+        ApplyShortNameRule(header, 7);
+        (void)header.DefaultBaseDir();
+        (void)header.DefaultSubDir();
+        std::uint8_t trailer[kTrailerSize];
+        ReadExact(source, end - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize);
+        const auto role = ClassifyTrailer(trailer);
+        if (!HeaderProblems(header, end, role).empty()) return 0;
+        const std::int64_t texts = TextsStart(header, end);
+        std::string raw(static_cast<std::size_t>(header.TextsSize()), '\0');
+        ReadExact(source, texts, raw.data(), raw.size());
+        if (role == TrailerKind::Installer) {
+            StringSink sink;
+            WriteUninstallerImage(source, sink, end, header);
+        }
+    } catch (const EPackageError&) {
+    }
+    return 0;
+}

@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "image_builder.h"
+#include "setupmain/package.h"
+
+namespace {
+
+std::int64_t NaiveLocate(const std::string& img) {
+    for (std::int64_t e = static_cast<std::int64_t>(img.size()); e >= 20; --e)
+        if (ClassifyTrailer(reinterpret_cast<const std::uint8_t*>(img.data()) + e - 20) != TrailerKind::None) return e;
+    return -1;
+}
+
+std::int64_t Locate(const std::string& img) {
+    MemorySource src(img);
+    return LocateTrailer(src);
+}
+
+TEST(Trailer, LastTwentyBytesGiveTheFileSize) {
+    const auto img = BuildImage({});
+    EXPECT_EQ(Locate(img), static_cast<std::int64_t>(img.size()));
+}
+
+TEST(Trailer, JunkAfterTheTrailerIsIgnored) {
+    const auto img = BuildImage({});
+    EXPECT_EQ(Locate(img + std::string(3 << 20, 'j')), static_cast<std::int64_t>(img.size()));
+    EXPECT_EQ(Locate(img + "x"), static_cast<std::int64_t>(img.size()));
+}
+
+TEST(Trailer, SignatureNearestTheEndWins) {
+    const auto img = BuildImage({});
+    const auto junk = std::string(1000, 'j') + Trailer(TrailerKind::Uninstaller) + std::string(77, 'k');
+    EXPECT_EQ(Locate(img + junk), static_cast<std::int64_t>(img.size() + 1000 + 20));
+}
+
+TEST(Trailer, NoSignatureFails) {
+    EXPECT_THROW(Locate(std::string(200000, 'x')), EPackageError);
+    EXPECT_THROW(Locate("short"), EPackageError);
+    EXPECT_THROW(Locate(""), EPackageError);
+}
+
+TEST(Trailer, SignatureAtTheVeryStart) {
+    EXPECT_EQ(Locate(Trailer(TrailerKind::Installer) + std::string(150000, 'z')), 20);
+}
+
+// The block scan must agree with a byte-by-byte scan everywhere, block edges included.
+TEST(Trailer, BlockScanMatchesByteScan) {
+    std::mt19937 rng(7);
+    const std::size_t sizes[] = {20, 21, 65535, 65536, 65555, 65556, 131072 + 19, 300000};
+    for (std::size_t size : sizes) {
+        for (int round = 0; round < 12; ++round) {
+            std::string img(size, '\0');
+            for (auto& c : img) c = static_cast<char>(rng() % 4 == 0 ? 0 : 'a' + rng() % 3);
+            const int count = static_cast<int>(rng() % 3);
+            for (int k = 0; k < count; ++k) {
+                const auto sig = Trailer(rng() % 2 ? TrailerKind::Installer : TrailerKind::Uninstaller);
+                const std::size_t at = rng() % (size - 19);
+                img.replace(at, 20, sig);
+            }
+            const auto expected = NaiveLocate(img);
+            if (expected < 0) {
+                EXPECT_THROW(Locate(img), EPackageError) << size;
+            } else {
+                EXPECT_EQ(Locate(img), expected) << size << " round " << round;
+            }
+        }
+    }
+}
+
+TEST(Trailer, SignatureStraddlingABlockEdge) {
+    for (std::size_t tail : {65536u - 1, 65536u, 65536u + 9, 65536u + 19, 65536u + 20, 65536u + 21}) {
+        const auto img = std::string(100, 'a') + Trailer(TrailerKind::Installer) + std::string(tail, 'b');
+        EXPECT_EQ(Locate(img), 120) << tail;
+    }
+}
+
+struct DamageCase {
+    const char* name;
+    void (*damage)(TSetupHeader&);
+    TrailerKind role;
+};
+
+class HeaderDamage : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(HeaderDamage, IsReported) {
+    ImageSpec spec;
+    spec.readme = u"Read me";
+    spec.license = u"Licence";
+    spec.lang = u"Setup\r\nNext=Weiter";
+    auto h = MakeHeader(spec);
+    const auto size = static_cast<std::int64_t>(AssembleImage(spec, h).size());
+    const auto healthy = GetParam().role == TrailerKind::None ? TrailerKind::Installer : GetParam().role;
+    ASSERT_TRUE(HeaderProblems(h, size, healthy).empty());
+    GetParam().damage(h);
+    EXPECT_FALSE(HeaderProblems(h, size, GetParam().role).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeaderDamage,
+    ::testing::Values(
+        DamageCase{"NegativeTextsSize", [](TSetupHeader& h) { h.SetInt(hdr::TextsSize, -2); }, TrailerKind::Installer},
+        DamageCase{"NegativeReadme",
+                   [](TSetupHeader& h) {
+                       h.SetInt(hdr::ReadmeSize, -2);
+                       h.SetInt(hdr::LicenseSize, h.LicenseSize() + 2 + 14);
+                   },
+                   TrailerKind::Installer},
+        DamageCase{"OddReadme",
+                   [](TSetupHeader& h) {
+                       h.SetInt(hdr::ReadmeSize, 13);
+                       h.SetInt(hdr::LicenseSize, 15);
+                   },
+                   TrailerKind::Installer},
+        DamageCase{"OddLicense",
+                   [](TSetupHeader& h) {
+                       h.SetInt(hdr::LicenseSize, 13);
+                       h.SetInt(hdr::ReadmeSize, 15);
+                   },
+                   TrailerKind::Uninstaller},
+        DamageCase{"NegativeLanguage", [](TSetupHeader& h) { h.SetInt(hdr::LanguageLength, -1); }, TrailerKind::Installer},
+        DamageCase{"TextsSizeTooSmall", [](TSetupHeader& h) { h.SetInt(hdr::TextsSize, h.TextsSize() - 2); },
+                   TrailerKind::Installer},
+        DamageCase{"TextsSizeTooLarge", [](TSetupHeader& h) { h.SetInt(hdr::TextsSize, h.TextsSize() + 2); },
+                   TrailerKind::Uninstaller},
+        DamageCase{"TextsBeforeFileStart",
+                   [](TSetupHeader& h) {
+                       h.SetInt(hdr::LanguageLength, 1 << 20);
+                       h.SetInt(hdr::TextsSize, h.ReadmeSize() + h.LicenseSize() + (2 << 20));
+                   },
+                   TrailerKind::Uninstaller},
+        DamageCase{"LanguageOverflow",
+                   [](TSetupHeader& h) {
+                       h.SetInt(hdr::LanguageLength, 0x40000000);
+                       h.SetInt(hdr::TextsSize, h.ReadmeSize() + h.LicenseSize());
+                   },
+                   TrailerKind::Installer},
+        DamageCase{"BaseDirLength", [](TSetupHeader& h) { h.Raw[hdr::DefaultBaseDir] = 251; }, TrailerKind::Installer},
+        DamageCase{"SubDirLength", [](TSetupHeader& h) { h.Raw[hdr::DefaultSubDir] = 255; }, TrailerKind::Uninstaller},
+        DamageCase{"EmptyTitle", [](TSetupHeader& h) { h.SetChars(hdr::Title, hdr::TitleUnits, u""); },
+                   TrailerKind::Uninstaller},
+        DamageCase{"NegativePackage", [](TSetupHeader& h) { h.SetInt(hdr::PackageSize, -5); }, TrailerKind::Installer},
+        DamageCase{"PayloadBeforeFileStart", [](TSetupHeader& h) { h.SetInt(hdr::PackageSize, 1 << 30); },
+                   TrailerKind::Installer},
+        DamageCase{"PackageSmallerThanTexts", [](TSetupHeader& h) { h.SetInt(hdr::PackageSize, h.TextsSize() + 1355); },
+                   TrailerKind::Installer},
+        DamageCase{"MarkerMissing", [](TSetupHeader& h) { h.SetChars(hdr::UninstallMarker, 11, u"SCRSet.siG"); },
+                   TrailerKind::Uninstaller},
+        DamageCase{"NoRole", [](TSetupHeader&) {}, TrailerKind::None}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HeaderChecks, UninstallerIgnoresPackageSize) {
+    ImageSpec spec;
+    spec.trailer = TrailerKind::Uninstaller;
+    auto h = MakeHeader(spec);
+    h.SetInt(hdr::PackageSize, 1 << 30);
+    EXPECT_TRUE(HeaderProblems(h, static_cast<std::int64_t>(AssembleImage(spec, h).size()), TrailerKind::Uninstaller).empty());
+}
+
+TEST(HeaderChecks, EmptyPayloadIsAccepted) {
+    ImageSpec spec;
+    spec.scr.clear();
+    const auto h = MakeHeader(spec);
+    EXPECT_TRUE(HeaderProblems(h, static_cast<std::int64_t>(AssembleImage(spec, h).size()), TrailerKind::Installer).empty());
+    EXPECT_EQ(PayloadLength(h), 0);
+}
+
+struct ShortNameCase {
+    std::u16string in, out;
+};
+
+TEST(ShortName, RuleOnClassFiveAndAbove) {
+    const ShortNameCase cases[] = {
+        {u"My Screen Saver.scr", u"My_Scree.scr"},
+        {u"sky.scr", u"sky.scr"},
+        {u"a-b.scr", u"a_b.scr"},
+        {u"My.Screen.Saver.scr", u"My_Screen_Saver.scr"},
+        {u"abcdefghij.SCR", u"abcdefgh.scr"},
+        {u"abcdefgh.scr", u"abcdefgh.scr"},
+        {u"C:\\Some Dir\\My Screen Saver.scr", u"C:\\Some Dir\\My_Scree.scr"},
+        {u"dir:na me.scr", u"dir:na_me.scr"},
+        {u"noextension-at-all", u"noextension_at-all"},
+        {u"a b", u"a b"},
+        {u"\u00e9t\u00e9.scr", u"_t_.scr"},
+        {u"x\u4e2dy.scr", u"x_y.scr"},
+        {u"", u""},
+    };
+    for (const auto& c : cases) {
+        for (int cls : {5, 6, 7}) {
+            ImageSpec spec;
+            spec.scrName = c.in;
+            auto h = MakeHeader(spec);
+            ApplyShortNameRule(h, cls);
+            EXPECT_EQ(h.ScrFileName(), c.out) << text::Utf16ToUtf8(c.in) << " class " << cls;
+        }
+        for (int cls : {-1, 0, 1, 2, 3, 4}) {
+            ImageSpec spec;
+            spec.scrName = c.in;
+            auto h = MakeHeader(spec);
+            ApplyShortNameRule(h, cls);
+            EXPECT_EQ(h.ScrFileName(), c.in) << "class " << cls;
+        }
+    }
+}
+
+// "abcdefgh." grows to "abcdefgh.scr": the field must stay terminated and leave Title alone.
+TEST(ShortName, GrowingNameStaysInsideItsField) {
+    ImageSpec spec;
+    spec.scrName = std::u16string(243, u'd') + u"\\abcdefgh.";
+    auto h = MakeHeader(spec);
+    ApplyShortNameRule(h, 7);
+    EXPECT_EQ(h.ScrFileName(), std::u16string(243, u'd') + u"\\abcdefgh.sc");
+    EXPECT_EQ(h.Title(), u"Aurora");
+}
+
+TEST(VersionClass, Table) {
+    struct Case {
+        OsVersionInfo v;
+        int cls;
+    };
+    const Case cases[] = {
+        {{false, 2, 6, 1, u""}, -1},  {{true, 1, 4, 0, u""}, 0},    {{true, 1, 4, 10, u" A"}, 2},
+        {{true, 1, 4, 10, u" B"}, 1}, {{true, 1, 4, 10, u"A"}, 1},  {{true, 1, 4, 90, u""}, 3},
+        {{true, 1, 5, 0, u""}, -1},   {{true, 2, 3, 51, u""}, 4},   {{true, 2, 4, 0, u""}, 4},
+        {{true, 2, 5, 0, u""}, 5},    {{true, 2, 5, 1, u""}, 6},    {{true, 2, 5, 2, u""}, -1},
+        {{true, 2, 6, 0, u""}, 7},    {{true, 2, 6, 2, u""}, 7},    {{true, 2, 10, 0, u""}, -1},
+        {{true, 0, 6, 1, u""}, -1},   {{true, 3, 6, 1, u""}, -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WindowsVersionClass(c.v), c.cls)
+            << c.v.platformId << " " << c.v.major << "." << c.v.minor << " " << text::Utf16ToUtf8(c.v.servicePack);
+}
+
+class FailingSink final : public ByteSink {
+public:
+    explicit FailingSink(std::size_t budget) : budget_(budget) {}
+    std::size_t Write(const void*, std::size_t count) override {
+        const std::size_t n = count < budget_ ? count : budget_;
+        budget_ -= n;
+        return n;
+    }
+
+private:
+    std::size_t budget_;
+};
+
+TEST(UninstallerImage, ExactBytes) {
+    ImageSpec spec;
+    spec.readme = u"Readme text";
+    spec.license = u"Licence text";
+    spec.lang = u"Setup\r\nNext=Weiter";
+    spec.scrName = u"My Screen Saver.scr";
+    auto h = MakeHeader(spec);
+    h.Raw[hdr::Reserved1] = 0x11;
+    h.Raw[hdr::Reserved4 + 2] = 0x44;
+    const auto img = AssembleImage(spec, h) + "junk after";
+    ApplyShortNameRule(h, 7);
+
+    MemorySource src(img);
+    StringSink out;
+    WriteUninstallerImage(src, out, static_cast<std::int64_t>(img.size() - 10), h);
+
+    const std::string expected = spec.stub + TextsBlock(spec) +
+                                 std::string(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size()) +
+                                 Trailer(TrailerKind::Uninstaller);
+    EXPECT_EQ(out.bytes, expected);
+
+    // It reads back as an uninstaller carrying the shortened name and the reserved bytes.
+    MemorySource back(out.bytes);
+    const auto end = LocateTrailer(back);
+    EXPECT_EQ(end, static_cast<std::int64_t>(out.bytes.size()));
+    TSetupHeader rh;
+    ReadExact(back, end - 1356, rh.Raw.data(), rh.Raw.size());
+    EXPECT_EQ(rh.ScrFileName(), u"My_Scree.scr");
+    EXPECT_EQ(rh.Raw[hdr::Reserved1], 0x11);
+    EXPECT_TRUE(HeaderProblems(rh, end, TrailerKind::Uninstaller).empty());
+}
+
+TEST(UninstallerImage, NoTextsGivesStubHeaderTrailer) {
+    ImageSpec spec;
+    const auto h = MakeHeader(spec);
+    const auto img = AssembleImage(spec, h);
+    MemorySource src(img);
+    StringSink out;
+    WriteUninstallerImage(src, out, static_cast<std::int64_t>(img.size()), h);
+    EXPECT_EQ(out.bytes, spec.stub + std::string(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size()) +
+                             Trailer(TrailerKind::Uninstaller));
+}
+
+TEST(UninstallerImage, ShortWritesAndReadsFail) {
+    ImageSpec spec;
+    spec.readme = u"Readme";
+    const auto h = MakeHeader(spec);
+    const auto img = AssembleImage(spec, h);
+    for (std::size_t budget : {std::size_t{0}, spec.stub.size() - 1, spec.stub.size() + 3, img.size() - 40}) {
+        MemorySource src(img);
+        FailingSink out(budget);
+        EXPECT_THROW(WriteUninstallerImage(src, out, static_cast<std::int64_t>(img.size()), h), EPackageError)
+            << budget;
+    }
+    // A source that ends early cannot supply the stub.
+    const auto cut = img.substr(0, 10);
+    MemorySource shortSrc(cut);
+    StringSink out;
+    EXPECT_THROW(WriteUninstallerImage(shortSrc, out, static_cast<std::int64_t>(img.size()), h), EPackageError);
+}
+
+}  // namespace
