@@ -4,8 +4,9 @@ enable_language(RC)
 add_library(platform_win32 STATIC
   src/platform/win32/files_win32.cpp
   src/platform/win32/system_win32.cpp
-  src/platform/win32/ui_win32.cpp)
-target_link_libraries(platform_win32 PUBLIC scrcore)
+  src/platform/win32/ui_win32.cpp
+  src/platform/win32/shell_win32.cpp)
+target_link_libraries(platform_win32 PUBLIC scrcore shell32 ole32 uuid user32 gdi32)
 target_compile_definitions(platform_win32 PUBLIC UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
 
 add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES} res/setup.rc)
@@ -39,4 +40,11 @@ set_target_properties(Starfield PROPERTIES SUFFIX ".scr")
 if(NOT MSVC)
   target_compile_options(Starfield PRIVATE -Os)
   target_link_options(Starfield PRIVATE -municode -s)
+endif()
+
+# Console probe of the system routines for the end-to-end tests.
+add_executable(sysprobe tests/e2e/driver/sysprobe.cpp src/setupmain/sysroutines.cpp src/setupmain/destination.cpp)
+target_link_libraries(sysprobe PRIVATE platform_win32 scrcore)
+if(NOT MSVC)
+  target_link_options(sysprobe PRIVATE -municode -static -static-libgcc -static-libstdc++)
 endif()

@@ -24,7 +24,21 @@ std::function<void(unsigned)>& SleepHook() {
     static std::function<void(unsigned)> hook;
     return hook;
 }
+// Held files, and whether their holder allows deletion.
+std::map<std::string, bool>& Locked() {
+    static std::map<std::string, bool> locked;
+    return locked;
+}
+bool IsLocked(const std::string& hostPath) { return Locked().count(hostPath) != 0; }
+bool IsUndeletable(const std::string& hostPath) {
+    const auto it = Locked().find(hostPath);
+    return it != Locked().end() && !it->second;
+}
 }  // namespace
+
+void LockFile(const std::u16string& path, bool allowsDelete) { Locked()[HostPath(path)] = allowsDelete; }
+void UnlockFile(const std::u16string& path) { Locked().erase(HostPath(path)); }
+void ResetFileLocks() { Locked().clear(); }
 
 std::string HostPath(const std::u16string& path) {
     std::u16string p = path;
@@ -56,7 +70,9 @@ namespace platform {
 
 namespace {
 std::intptr_t OpenHost(const std::u16string& path, int flags) {
-    const int fd = ::open(standin::HostPath(path).c_str(), flags | O_CLOEXEC, 0644);
+    const std::string host = standin::HostPath(path);
+    if (standin::IsLocked(host)) return -1;
+    const int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0644);
     return fd < 0 ? -1 : fd;
 }
 }  // namespace
@@ -121,7 +137,10 @@ bool DirectoryExists(const std::u16string& path) {
     return ::stat(standin::HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool RemoveFile(const std::u16string& path) { return ::unlink(standin::HostPath(path).c_str()) == 0; }
+bool RemoveFile(const std::u16string& path) {
+    const std::string host = standin::HostPath(path);
+    return !standin::IsUndeletable(host) && ::unlink(host.c_str()) == 0;
+}
 bool MakeDirectory(const std::u16string& path) { return ::mkdir(standin::HostPath(path).c_str(), 0755) == 0; }
 bool RemoveEmptyDirectory(const std::u16string& path) { return ::rmdir(standin::HostPath(path).c_str()) == 0; }
 

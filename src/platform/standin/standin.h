@@ -1,6 +1,7 @@
 // Controls of the stand-in platform, for native tests.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,6 +32,31 @@ void SetMessageAnswer(int answer);
 std::vector<std::u16string>& RebootDeletions();
 // Called on every pause of the program, to let a test change the world meanwhile.
 void SetSleepHook(std::function<void(unsigned)> hook);
+
+// A file held open by another process that shares neither reading nor writing: opening
+// it fails, and so does deleting it unless the holder allows deletion.
+void LockFile(const std::u16string& path, bool allowsDelete = false);
+void UnlockFile(const std::u16string& path);
+
+// What the system reports as the Windows, System and temporary directories (Windows
+// paths; defaults C:\Windows, C:\Windows\system32 and C:\Windows\Temp\).
+void SetWindowsDir(const std::u16string& path);
+void SetSystemDir(const std::u16string& path);
+void SetTempDir(const std::u16string& path);
+// Special folders by CSIDL; a folder never set cannot be located.
+void SetSpecialFolder(int csidl, const std::u16string& path);
+
+// Shell links are written as UTF-8 text: "target=<path>\nicon=<path>,<index>\n".
+// A test can make one step of writing a link fail with the given result code.
+enum class LinkStep { None, CreateObject, QueryPersistFile, Save };
+void FailShellLink(LinkStep step, std::int32_t result);
+// COM initialisations and shell-link objects not released yet.
+int PendingComInitialisations();
+int LiveShellLinks();
+
+// Parts of Reset.
+void ResetFileLocks();
+void ResetShell();
 
 // Back to a fresh process: no messages, no terminate request, default settings.
 void Reset();

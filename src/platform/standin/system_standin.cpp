@@ -30,6 +30,8 @@ void Reset() {
     S() = State{};
     RebootDeletions().clear();
     SetSleepHook(nullptr);
+    ResetFileLocks();
+    ResetShell();
 }
 }  // namespace standin
 

@@ -1,0 +1,93 @@
+#include "../shell.h"
+
+#include "win32.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+struct PidlFree {
+    void operator()(ITEMIDLIST* pidl) const { CoTaskMemFree(pidl); }
+};
+using PidlPtr = std::unique_ptr<ITEMIDLIST, PidlFree>;
+
+IShellLinkW* Link(void* p) { return static_cast<IShellLinkW*>(p); }
+IPersistFile* Persist(void* p) { return static_cast<IPersistFile*>(p); }
+
+}  // namespace
+
+std::u16string WindowsDirectory() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    GetWindowsDirectoryW(buffer, MAX_PATH + 1);
+    return win32::U(buffer);
+}
+
+std::u16string SystemDirectory() {
+    constexpr UINT kSize = 1024;
+    wchar_t buffer[kSize] = {};
+    const UINT n = GetSystemDirectoryW(buffer, kSize);
+    // A result of kSize or more is the size the call would have needed: nothing was written.
+    return n < kSize ? win32::U(buffer, n) : std::u16string();
+}
+
+std::u16string TempDirectory() {
+    wchar_t buffer[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, buffer);
+    return win32::U(buffer);
+}
+
+HResult SpecialFolderPath(int csidl, FolderOwner owner, std::u16string& path) {
+    path.clear();
+    HWND window = owner == FolderOwner::MainWindow ? win32::MainWindow() : nullptr;
+    PIDLIST_ABSOLUTE raw = nullptr;
+    const HRESULT hr = SHGetSpecialFolderLocation(window, csidl, &raw);
+    PidlPtr pidl(raw);
+    if (FAILED(hr)) return hr;
+    if (!pidl) return E_FAIL;
+    wchar_t buffer[MAX_PATH + 1] = {};
+    if (!SHGetPathFromIDListW(pidl.get(), buffer)) return E_FAIL;
+    path = win32::U(buffer);
+    return S_OK;
+}
+
+ShellLink::ShellLink() {
+    // S_FALSE (already initialised on this thread) also needs its CoUninitialize; a
+    // thread in another apartment mode keeps its own and creation is tried regardless.
+    comInitialised_ = SUCCEEDED(CoInitialize(nullptr));
+    IShellLinkW* link = nullptr;
+    status_ = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IShellLinkW,
+                               reinterpret_cast<void**>(&link));
+    if (FAILED(status_)) return;
+    link_ = link;
+    IPersistFile* persist = nullptr;
+    status_ = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist));
+    if (FAILED(status_)) return;
+    persist_ = persist;
+}
+
+ShellLink::~ShellLink() {
+    if (persist_) Persist(persist_)->Release();
+    if (link_) Link(link_)->Release();
+    if (comInitialised_) CoUninitialize();
+}
+
+void ShellLink::SetPath(const std::u16string& target) {
+    if (link_) Link(link_)->SetPath(win32::W(target));
+}
+
+void ShellLink::SetIconLocation(const std::u16string& file, int index) {
+    if (link_) Link(link_)->SetIconLocation(win32::W(file), index);
+}
+
+HResult ShellLink::Save(const std::u16string& linkPath) {
+    if (!persist_) return Failed(status_) ? status_ : E_FAIL;
+    return Persist(persist_)->Save(win32::W(linkPath), TRUE);
+}
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+// The destination directory: its default, folder creation and the checks at Install.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Message keys (passed to LangStr) of a refused directory.
+inline constexpr char16_t kMsgCannotCreateDirectory[] =
+    u"Unable to create the directory. Please select a different directory.";
+inline constexpr char16_t kMsgInvalidDirectory[] = u"Invalid directory. Please select an existing directory.";
+
+// The default destination from the header's base and sub folder, ending in a backslash,
+// with "<Windows>" and "<Program Files>" replaced (exact case, every occurrence).
+std::u16string ComposeDefaultDir(std::u16string_view Base, std::u16string_view Sub);
+
+// Creates Dir with all missing parents, outermost first. False when a parent part is
+// empty (a relative name that does not exist) or a folder cannot be created.
+bool ForceDirectories(const std::u16string& Dir);
+
+struct TDirectoryCheck {
+    bool Accepted = false;
+    std::u16string Text;            // accepted: the directory text, now ending in a backslash
+    std::u16string_view MessageKey; // refused: one of the two message keys above
+};
+
+// The directory checks of the Install button: creation, existence, trailing backslash.
+// In preview-only mode nothing is created or tested. Folders created stay after a refusal.
+TDirectoryCheck CheckDestinationDirectory(const std::u16string& Text, bool PreviewOnly);

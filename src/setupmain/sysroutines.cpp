@@ -1,0 +1,65 @@
+#include "sysroutines.h"
+
+#include "../common/text.h"
+#include "../platform/files.h"
+
+std::u16string GetWinDir() { return platform::WindowsDirectory(); }
+std::u16string GetSystemDir() { return platform::SystemDirectory(); }
+std::u16string GetTempDir() { return platform::TempDirectory(); }
+
+std::u16string GetProgramFilesDir() {
+    std::u16string path;
+    if (platform::Failed(platform::SpecialFolderPath(platform::CSIDL_PROGRAM_FILES_, platform::FolderOwner::MainWindow,
+                                                     path)))
+        return {};
+    return path;
+}
+
+void CreateDirTree(const std::u16string& Dir) noexcept {
+    try {
+        if (Dir.empty()) return;
+        std::u16string dir = Dir;
+        if (dir.back() == u'\\') dir.pop_back();
+        if (dir.size() < 3) return;  // a drive such as C:
+        if (platform::DirectoryExists(dir)) return;
+        const std::u16string parent(text::DirPart(dir));
+        if (parent == dir) return;
+        CreateDirTree(parent);
+        // A level that cannot be created leaves the ones below it uncreated; the caller checks.
+        platform::MakeDirectory(dir);
+    } catch (...) {
+        // Out of memory at worst; the folder is simply missing afterwards.
+    }
+}
+
+void CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId) {
+    platform::ShellLink link;
+    if (platform::Failed(link.Status())) throw EShortcutError(link.Status());
+
+    std::u16string folder;
+    const platform::HResult located = platform::SpecialFolderPath(FolderId, platform::FolderOwner::None, folder);
+    if (platform::Failed(located)) throw EShortcutError(located);
+
+    const std::u16string linkPath = folder + u"\\" + LinkName + u".lnk";
+    // Beyond MAX_PATH the shell's link code is not dependable; refuse rather than half-write.
+    if (linkPath.size() > kMaxLinkPath) throw EShortcutError(platform::E_FILENAME_TOO_LONG_);
+
+    link.SetPath(Target);
+    link.SetIconLocation(Target, 0);
+    const platform::HResult saved = link.Save(linkPath);
+    if (platform::Failed(saved)) throw EShortcutError(saved);
+}
+
+bool TryDeleteFile(const std::u16string& FileName) noexcept {
+    try {
+        if (!platform::FileExists(FileName)) return true;
+        {
+            // Exclusive: an open by anybody else, whatever sharing they allow, means "held".
+            platform::File probe = platform::File::OpenReadWrite(FileName, platform::Share::Exclusive);
+            if (!probe.IsOpen()) return false;
+        }
+        return platform::RemoveFile(FileName);
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,37 @@
+// Where the system keeps its folders, directory creation, shell shortcuts and guarded
+// deletion: the setup's small wrappers around the operating system.
+#pragma once
+
+#include <cstddef>
+#include <exception>
+#include <string>
+
+#include "../platform/shell.h"
+
+std::u16string GetWinDir();           // no trailing backslash
+std::u16string GetSystemDir();        // no trailing backslash; empty when the system fails
+std::u16string GetTempDir();          // ends in a backslash
+std::u16string GetProgramFilesDir();  // no trailing backslash; empty when the shell fails
+
+// Creates Dir and every missing folder above it, outermost first. Reports nothing:
+// callers that need the folder test for it afterwards.
+void CreateDirTree(const std::u16string& Dir) noexcept;
+
+// A shell link could not be written; Result is the failing result code.
+class EShortcutError : public std::exception {
+public:
+    explicit EShortcutError(platform::HResult result) : Result(result) {}
+    const char* what() const noexcept override { return "the shortcut could not be written"; }
+    platform::HResult Result;
+};
+
+// The longest link path (in UTF-16 code units) that CreateShortcut writes.
+inline constexpr std::size_t kMaxLinkPath = 260;
+
+// Writes <special folder FolderId>\<LinkName>.lnk pointing at Target, with Target's first
+// icon. LinkName may start with a sub-folder, which must exist. Throws EShortcutError.
+void CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId);
+
+// True when FileName is gone afterwards (or never existed); false while anybody holds it
+// open or it cannot be deleted for any other reason.
+bool TryDeleteFile(const std::u16string& FileName) noexcept;

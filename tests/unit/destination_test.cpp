@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include "platform/shell.h"
+#include "setupmain/destination.h"
+#include "temp_drive.h"
+
+namespace {
+
+TEST(ComposeDefaultDir, TrimsJoinsAndReplacesPlaceholders) {
+    TempDrive drive;
+    // Unusual folders, so that only values asked from the system can match.
+    standin::SetWindowsDir(u"E:\\WinNT");
+    standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILES_, u"F:\\Apps");
+    struct Case {
+        std::u16string base, sub, expected;
+    };
+    const Case cases[] = {
+        {u"<Program Files>", u"My Saver", u"F:\\Apps\\My Saver\\"},
+        {u"<Windows>\\", u"\\System32\\", u"E:\\WinNT\\System32\\"},
+        {u"  D:\\Savers  ", u"\\Demo\\", u"D:\\Savers\\Demo\\"},
+        {u"\t\r\nD:\\Savers\x01", u" \\Demo\\ ", u"D:\\Savers\\Demo\\"},
+        {u"D:\\Savers", u"Demo \\", u"D:\\Savers\\Demo\\"},
+        {u"", u"Demo", u"\\Demo\\"},
+        {u"", u"", u"\\"},
+        {u"D:\\Savers", u"   ", u"D:\\Savers\\"},
+        {u"D:\\Savers", u"\\\\Demo\\\\", u"D:\\Savers\\\\Demo\\"},
+        {u"<program files>", u"<WINDOWS>", u"<program files>\\<WINDOWS>\\"},
+        {u"<Windows>", u"<Program Files>\\<Windows>", u"E:\\WinNT\\F:\\Apps\\E:\\WinNT\\"},
+        {u"<Windows><Windows>", u"", u"E:\\WinNTE:\\WinNT\\"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ComposeDefaultDir(c.base, c.sub), c.expected)
+            << text::Utf16ToUtf8(c.base) << " + " << text::Utf16ToUtf8(c.sub);
+}
+
+TEST(ComposeDefaultDir, UnavailableProgramFilesFolderLeavesNothingInItsPlace) {
+    TempDrive drive;
+    EXPECT_EQ(ComposeDefaultDir(u"<Program Files>", u"Demo"), u"\\Demo\\");
+}
+
+// The Install button's checks on real folders: C: (also the working directory) holds
+// the regular file "file.txt" and the folder "Existing".
+class DirectoryChecks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        drive.WriteFile(u"C:\\file.txt", "x");
+        std::filesystem::create_directory(drive.Host(u"C:\\Existing"));
+    }
+    TempDrive drive;
+};
+
+struct CheckCase {
+    const char* name;
+    std::u16string text;
+    bool previewOnly;
+    std::u16string acceptedText;  // empty: refused
+    std::u16string_view messageKey;
+    std::u16string createdFolder;  // must exist afterwards (empty: none)
+};
+
+TEST_F(DirectoryChecks, AcceptOrRefuseTheText) {
+    const std::u16string_view create = kMsgCannotCreateDirectory;
+    const std::u16string_view invalid = kMsgInvalidDirectory;
+    const CheckCase cases[] = {
+        {"NewTree", u"C:\\Savers\\My Saver\\Deep", false, u"C:\\Savers\\My Saver\\Deep\\", {}, u"C:\\Savers\\My Saver\\Deep"},
+        {"ExistingWithBackslash", u"C:\\Existing\\", false, u"C:\\Existing\\", {}, u""},
+        {"DriveRoot", u"C:\\", false, u"C:\\", {}, u""},
+        {"DriveWithoutBackslash", u"C:", false, u"C:\\", {}, u""},
+        {"RelativeExisting", u"Existing", false, u"Existing\\", {}, u""},
+        {"RelativeMissing", u"Missing", false, u"", create, u""},
+        {"MissingDrive", u"Q:\\Savers\\Demo", false, u"", create, u""},
+        {"BelowARegularFile", u"C:\\file.txt\\Demo", false, u"", create, u""},
+        {"ARegularFile", u"C:\\file.txt", false, u"", create, u""},
+        // Two characters pass the creation rule untouched, then fail the existence test.
+        {"ShortRelativeMissing", u"ab", false, u"", invalid, u""},
+        {"Empty", u"", false, u"", invalid, u""},
+        {"PreviewEmpty", u"", true, u"\\", {}, u""},
+        {"PreviewMissingDrive", u"Q:\\Savers", true, u"Q:\\Savers\\", {}, u""},
+        {"PreviewNewTree", u"C:\\Preview\\Folder", true, u"C:\\Preview\\Folder\\", {}, u""},
+    };
+    for (const auto& c : cases) {
+        const TDirectoryCheck check = CheckDestinationDirectory(c.text, c.previewOnly);
+        EXPECT_EQ(check.Accepted, !c.acceptedText.empty()) << c.name;
+        if (check.Accepted) {
+            EXPECT_EQ(check.Text, c.acceptedText) << c.name;
+        } else {
+            EXPECT_EQ(check.MessageKey, c.messageKey) << c.name;
+        }
+        if (!c.createdFolder.empty()) EXPECT_TRUE(drive.IsDir(c.createdFolder)) << c.name;
+    }
+    // Neither the refusals nor preview mode created anything.
+    EXPECT_FALSE(drive.Exists(u"C:\\Missing"));
+    EXPECT_FALSE(drive.Exists(u"C:\\ab"));
+    EXPECT_FALSE(drive.Exists(u"C:\\Preview"));
+    EXPECT_FALSE(std::filesystem::exists(standin::HostPath(u"Q:\\")));
+    EXPECT_TRUE(std::filesystem::is_regular_file(drive.Host(u"C:\\file.txt")));
+}
+
+TEST_F(DirectoryChecks, FoldersCreatedBeforeAFailureStay) {
+    // The host refuses a name this long, one level below a folder that is new.
+    const std::u16string text = u"C:\\New\\" + std::u16string(300, u'a');
+    const TDirectoryCheck check = CheckDestinationDirectory(text, false);
+    EXPECT_FALSE(check.Accepted);
+    EXPECT_EQ(check.MessageKey, kMsgCannotCreateDirectory);
+    EXPECT_TRUE(drive.IsDir(u"C:\\New"));
+}
+
+TEST_F(DirectoryChecks, ForceDirectoriesRuleForShortAndSelfParentNames) {
+    // At most two characters, or a name that is its own parent part, succeed untouched.
+    for (const std::u16string dir : {u"zz", u"zz\\", u"Q:", u"abc:"})
+        EXPECT_TRUE(ForceDirectories(dir)) << text::Utf16ToUtf8(dir);
+    // A longer relative name without a separator has an empty parent part.
+    EXPECT_FALSE(ForceDirectories(u"zzz"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(drive.Root()), {}), 2) << "file.txt and Existing";
+}
+
+}  // namespace
