@@ -4,6 +4,8 @@ include(CTest)
 add_library(platform_standin STATIC
   src/platform/standin/files_standin.cpp
   src/platform/standin/system_standin.cpp
+  src/platform/standin/controls_standin.cpp
+  src/platform/controls.cpp
   src/platform/standin/shell_standin.cpp)
 target_link_libraries(platform_standin PUBLIC scrcore)
 

@@ -144,4 +144,20 @@ std::u16string DecimalText(std::int64_t value) {
     return out;
 }
 
+std::u16string NormalizeLineBreaks(std::u16string_view s) {
+    std::u16string out;
+    out.reserve(s.size() + s.size() / 16);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == u'\r') {
+            if (i + 1 < s.size() && s[i + 1] == u'\n') ++i;
+            out += u"\r\n";
+        } else if (s[i] == u'\n') {
+            out += u"\r\n";
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
 }  // namespace text

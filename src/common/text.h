@@ -30,4 +30,7 @@ void AppendUtf16Le(std::string& out, std::u16string_view s);
 
 std::u16string DecimalText(std::int64_t value);
 
+// Every line break (CR LF, lone CR, lone LF) as CR LF, as a multi-line box keeps its lines.
+std::u16string NormalizeLineBreaks(std::u16string_view s);
+
 }  // namespace text

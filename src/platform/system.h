@@ -26,4 +26,16 @@ enum : int { IDOK_ = 1, IDYES_ = 6, IDNO_ = 7 };
 // Modal over the application's windows; returns the button pressed.
 int ShowMessage(const std::u16string& text, const std::u16string& caption, unsigned flags);
 
+// Show commands, with the values Windows gives them.
+enum : int { SW_HIDE_ = 0, SW_SHOWNORMAL_ = 1, SW_SHOWNOACTIVATE_ = 4 };
+
+// Hands a file, program or address to the shell; an empty verb is the default action.
+// The result is not reported: every caller ignores it.
+void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
+               const std::u16string& parameters, int showCommand);
+
+// The shell's folder chooser, modal over the application. Folder holds the folder to
+// preselect and, when the user confirms, the chosen one.
+bool BrowseForFolder(std::u16string& Folder, const std::u16string& Text, int HelpContext);
+
 }  // namespace platform

@@ -1,7 +1,10 @@
 // The application object and the main window.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include "controls.h"
 
 namespace platform {
 
@@ -19,11 +22,11 @@ public:
     static void ProcessMessages();
 };
 
-// The setup's one top-level window. The stand-in keeps its state for tests to read.
-class Form {
+// The setup's one top-level window: a fixed-size dialog-like form that owns the controls.
+class Form : public Container {
 public:
     Form();
-    ~Form();
+    ~Form() override;
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
 
@@ -33,18 +36,28 @@ public:
     // Closing the main form ends the run.
     void Close();
     bool Closed() const { return closed_; }
+    void SetEnabled(bool enabled);
+    bool Enabled() const { return enabled_; }
+    // Shown as a borderless 1 x 1 window, as an uninstall run leaves it.
+    void Collapse();
 
     // Shows the form (unless the application keeps it hidden) and runs the message
     // loop until the form closes or the application terminates.
     void Run();
 
+    // The Escape key, wherever the focus is in the form.
+    std::function<void()> OnEscape;
+
     void* NativeHandle() const { return handle_; }
+    void* ContainerHandle() const override { return handle_; }
+    bool ContainerShowing() const override { return !closed_; }
 
 private:
     void* handle_ = nullptr;
     std::u16string caption_;
     bool closed_ = false;
     bool visible_ = false;
+    bool enabled_ = true;
 };
 
 }  // namespace platform

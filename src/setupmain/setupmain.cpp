@@ -1,3 +1,4 @@
+// Creating the form: reading the package behind the program and choosing the run.
 #include "setupmain.h"
 
 #include <vector>
@@ -7,6 +8,7 @@
 #include "../platform/files.h"
 #include "../platform/system.h"
 #include "cmdline.h"
+#include "destination.h"
 #include "package.h"
 
 TSetupHeader SetupHeader;
@@ -37,9 +39,18 @@ void TSCRSetup::FormCreate() {
     }
     if (Role == TrailerKind::Uninstaller) {
         platform::Application::SetShowMainForm(false);
+        Window.Collapse();
         platform::Application::Terminate();
         return;
     }
+
+    edDirectory.SetCaption(ComposeDefaultDir(SetupHeader.DefaultBaseDir(), SetupHeader.DefaultSubDir()));
+    if (!SilentMode) return;
+
+    if (!ParamStr(2).empty()) edDirectory.SetCaption(ParamStr(2));
+    Notebook.SetPageIndex(kPageDirectory);
+    platform::Control::Fire([this] { btnOKClick(); });
+    platform::Application::Terminate();
 }
 
 void TSCRSetup::ReadPackage() {
@@ -67,11 +78,12 @@ void TSCRSetup::ReadPackage() {
     ThrowIfAny(HeaderProblems(SetupHeader, FileEnd, Role));
     if (Role != TrailerKind::Installer) return;
 
-    if (SetupHeader.ReadmeSize() > 0) edReadme = ReadUtf16(file, texts, SetupHeader.ReadmeSize());
+    if (SetupHeader.ReadmeSize() > 0)
+        edReadme.SetCaption(text::NormalizeLineBreaks(ReadUtf16(file, texts, SetupHeader.ReadmeSize())));
     if (SetupHeader.LicensePageMode() && SetupHeader.LicenseSize() > 0)
-        edLicense = ReadUtf16(file, texts + SetupHeader.ReadmeSize(), SetupHeader.LicenseSize());
-
-    Window.SetCaption(SetupHeader.Title() + u" " + LangStr(u"Setup"));
+        edLicense.SetCaption(text::NormalizeLineBreaks(
+            ReadUtf16(file, texts + SetupHeader.ReadmeSize(), SetupHeader.LicenseSize())));
+    StartInstallerPages();
 }
 
 void TSCRSetup::ReportCorruptedPackage() {
@@ -81,7 +93,5 @@ void TSCRSetup::ReportCorruptedPackage() {
                               platform::MB_ICONERROR_);
     platform::Application::Terminate();
 }
-
-void TSCRSetup::LangRenameControls() {}
 
 void TSCRSetup::FormDestroy() { FreeLangStrings(); }

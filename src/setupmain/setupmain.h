@@ -1,6 +1,7 @@
 // The setup form: reads its package when created and runs the wizard.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -9,25 +10,79 @@
 
 class TSCRSetup {
 public:
-    TSCRSetup() = default;
+    TSCRSetup();
+    ~TSCRSetup();
 
     // Reads the package and prepares the run; every read failure is reported here.
     void FormCreate();
     void FormDestroy();
     void LangRenameControls();
+    // Header texts and buttons of the current page.
+    void NotebookPageChanged();
+
+    void btnNextClick();
+    void btnBackClick();
+    void btnCancelClick();
+    void rbAcceptClick();
+    void LinkClick();
+    void btnBrowseClick();
+    // The installation: directory checks first; refusals end the click silently.
+    void btnOKClick();
+    // Escape activates Cancel, Back or Next, whichever comes first visible and enabled.
+    void FormKeyEscape();
 
     platform::Form Window;
-    std::u16string edReadme;
-    std::u16string edLicense;
+
+    // Declared in creation order, which is the tab order: Next, Cancel, the pages, Back.
+    platform::Control btnNext;
+    platform::Control btnCancel;
+    platform::Notebook Notebook;
+    // Page 0, License
+    platform::Control Label2;
+    platform::Control edLicense;
+    platform::Control rbAccept;
+    platform::Control rbNotAccept;
+    // Page 1, Directory
+    platform::Control Image1;
+    platform::Control Label1;
+    platform::Control btnBrowse;
+    platform::Control edDirectory;
+    // Page 2, Ready
+    platform::Control Label5;
+    // Page 3, Progress
+    platform::Control ProgressBar;
+    // Page 4, Readme
+    platform::Control Label3;
+    platform::Control edReadme;
+    // Page 5, Finished
+    platform::Control Label4;
+
+    platform::Control btnBack;
+    platform::Panel Panel2;
+    platform::Control lbTitle;
+    platform::Control lbDescription;
+    platform::Control Image2;
+    platform::Control Bevel2;
+    platform::Control Bevel1;
+    platform::Control Link;
 
     std::int64_t FileEnd = 0;
     TrailerKind Role = TrailerKind::None;
+    // Set once an installation has run, whatever its outcome.
+    bool InstallationRan = false;
 
 private:
     void ReadPackage();
+    void StartInstallerPages();
     void ReportCorruptedPackage();
+    void RefuseDirectory(std::u16string_view messageKey);
 };
+
+// Page numbers of the wizard.
+enum : int { kPageLicense, kPageDirectory, kPageReady, kPageProgress, kPageReadme, kPageFinished };
 
 extern TSetupHeader SetupHeader;
 extern std::u16string LangText;
+extern std::array<std::u16string, 6> PageTitles;
+extern std::array<std::u16string, 6> PageDescriptions;
 extern TSCRSetup* SCRSetup;

@@ -58,6 +58,21 @@ int LiveShellLinks();
 void ResetFileLocks();
 void ResetShell();
 
+// Every hand-over to the shell, in order.
+struct ShellCall {
+    bool ownedByMainForm;
+    std::u16string verb, file, parameters;
+    int showCommand;
+};
+std::vector<ShellCall>& ShellCalls();
+
+// What the folder chooser answers: nullptr pressed Cancel, otherwise the folder chosen.
+// The folder it was opened with is kept for the test.
+void SetBrowseAnswer(const std::u16string* chosen);
+const std::u16string& LastBrowseStart();
+const std::u16string& LastBrowseText();
+int BrowseCount();
+
 // Back to a fresh process: no messages, no terminate request, default settings.
 void Reset();
 

@@ -12,6 +12,10 @@ struct State {
     std::u16string title;
     bool showMainForm = true;
     bool terminated = false;
+    std::vector<standin::ShellCall> shellCalls;
+    bool browseAnswers = false;
+    std::u16string browseAnswer, browseStart, browseText;
+    int browseCount = 0;
 };
 
 State& S() {
@@ -26,6 +30,14 @@ void SetCommandLine(const std::u16string& commandLine) { S().commandLine = comma
 void SetOsVersion(const OsVersionInfo& info) { S().os = info; }
 std::vector<MessageRecord>& Messages() { return S().messages; }
 void SetMessageAnswer(int answer) { S().answer = answer; }
+std::vector<ShellCall>& ShellCalls() { return S().shellCalls; }
+void SetBrowseAnswer(const std::u16string* chosen) {
+    S().browseAnswers = chosen != nullptr;
+    S().browseAnswer = chosen ? *chosen : std::u16string();
+}
+const std::u16string& LastBrowseStart() { return S().browseStart; }
+const std::u16string& LastBrowseText() { return S().browseText; }
+int BrowseCount() { return S().browseCount; }
 void Reset() {
     S() = State{};
     RebootDeletions().clear();
@@ -53,6 +65,20 @@ void Application::Terminate() { S().terminated = true; }
 bool Application::Terminated() { return S().terminated; }
 void Application::ProcessMessages() {}
 
+void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
+               const std::u16string& parameters, int showCommand) {
+    S().shellCalls.push_back({ownedByMainForm, verb, file, parameters, showCommand});
+}
+
+bool BrowseForFolder(std::u16string& Folder, const std::u16string& Text, int) {
+    ++S().browseCount;
+    S().browseStart = Folder;
+    S().browseText = Text;
+    if (!S().browseAnswers) return false;
+    Folder = S().browseAnswer;
+    return true;
+}
+
 Form::Form() : caption_(u"Screen Saver Setup") {}
 Form::~Form() = default;
 void Form::SetCaption(const std::u16string& caption) { caption_ = caption; }
@@ -62,6 +88,8 @@ void Form::Close() {
     closed_ = true;
     visible_ = false;
 }
+void Form::SetEnabled(bool enabled) { enabled_ = enabled; }
+void Form::Collapse() {}
 // Tests drive the form directly; the stand-in loop only shows it.
 void Form::Run() {
     if (!S().terminated && !closed_ && S().showMainForm) visible_ = true;

@@ -30,3 +30,95 @@ int ShowMessage(const std::u16string& text, const std::u16string& caption, unsig
 }
 
 }  // namespace platform
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "../files.h"
+
+namespace platform {
+
+void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
+               const std::u16string& parameters, int showCommand) {
+    ShellExecuteW(ownedByMainForm ? win32::MainWindow() : nullptr, verb.empty() ? nullptr : win32::W(verb),
+                  win32::W(file), parameters.empty() ? nullptr : win32::W(parameters), nullptr, showCommand);
+}
+
+namespace {
+
+struct ComScope {
+    ComScope() : ok(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComScope() {
+        if (ok) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+    bool ok;
+};
+
+struct PidlHolder {
+    explicit PidlHolder(PIDLIST_ABSOLUTE p) : pidl(p) {}
+    ~PidlHolder() {
+        if (pidl) CoTaskMemFree(pidl);
+    }
+    PidlHolder(const PidlHolder&) = delete;
+    PidlHolder& operator=(const PidlHolder&) = delete;
+    PIDLIST_ABSOLUTE pidl;
+};
+
+bool FolderPath(PCIDLIST_ABSOLUTE pidl, std::u16string& path) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    if (!pidl || !SHGetPathFromIDListW(pidl, buffer)) return false;
+    path = win32::U(buffer);
+    return true;
+}
+
+int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM lp, LPARAM data) noexcept {
+    try {
+        const auto* folder = reinterpret_cast<const std::u16string*>(data);
+        if (msg == BFFM_INITIALIZED) {
+            RECT r;
+            GetWindowRect(dialog, &r);
+            const int w = r.right - r.left, h = r.bottom - r.top;
+            SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+                         (GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            if (!folder->empty() && DirectoryExists(*folder))
+                SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(win32::W(*folder)));
+        } else if (msg == BFFM_SELCHANGED) {
+            std::u16string path;
+            const bool ok = FolderPath(reinterpret_cast<PCIDLIST_ABSOLUTE>(lp), path) && DirectoryExists(path);
+            SendMessageW(dialog, BFFM_ENABLEOK, 0, ok ? 1 : 0);
+        }
+    } catch (...) {
+        // Nothing may cross back into the system.
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool BrowseForFolder(std::u16string& Folder, const std::u16string& Text, int HelpContext) {
+    (void)HelpContext;  // the folder dialog has no help button
+    ComScope com;
+    HWND active = GetActiveWindow();
+    wchar_t display[MAX_PATH + 1] = {};
+    BROWSEINFOW info{};
+    info.hwndOwner = win32::MainWindow();
+    info.pidlRoot = nullptr;
+    info.pszDisplayName = display;
+    info.lpszTitle = win32::W(Text);
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
+    info.lpfn = BrowseCallback;
+    info.lParam = reinterpret_cast<LPARAM>(&Folder);
+    PidlHolder chosen(SHBrowseForFolderW(&info));
+    if (active && IsWindow(active)) SetActiveWindow(active);
+    std::u16string path;
+    if (!chosen.pidl || !FolderPath(chosen.pidl, path)) return false;
+    const bool driveRoot = path.size() == 3 && path[1] == u':' && path[2] == u'\\';
+    if (!driveRoot && !path.empty() && path.back() == u'\\') path.pop_back();
+    Folder = path;
+    return true;
+}
+
+}  // namespace platform

@@ -11,6 +11,8 @@ struct AppState {
     bool showMainForm = true;
     bool terminated = false;
     HWND main = nullptr;
+    Form* form = nullptr;
+    HWND lastFocus = nullptr;
 };
 
 AppState& App() {
@@ -22,14 +24,95 @@ constexpr wchar_t kFormClass[] = L"TSCRSetup";
 constexpr int kClientWidth = 513;
 constexpr int kClientHeight = 386;
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr COLORREF kTitleColour = RGB(0, 51, 188);
+constexpr COLORREF kLinkColour = RGB(0, 102, 204);
+
+int BackgroundOf(HWND container) {
+    Control* c = Control::FromHandle(container);
+    return c && (c->Style() & kWindowColour) ? COLOR_WINDOW : COLOR_BTNFACE;
+}
+
+// Messages that the form and every container handle alike: clicks of their controls,
+// colours, the link's hand cursor, the background.
+bool HandleChildMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    switch (msg) {
+        case WM_COMMAND: {
+            Control* c = Control::FromHandle(reinterpret_cast<HWND>(lp));
+            if (!c) return false;
+            const WORD code = HIWORD(wp);
+            const bool button = (c->Kind() == ControlKind::Button || c->Kind() == ControlKind::RadioButton) &&
+                                code == BN_CLICKED;
+            const bool link = c->Kind() == ControlKind::Label && (c->Style() & kLinkStyle) && code == STN_CLICKED;
+            if (button || link) Control::Fire(c->OnClick);
+            result = 0;
+            return true;
+        }
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN: {
+            HDC dc = reinterpret_cast<HDC>(wp);
+            Control* c = Control::FromHandle(reinterpret_cast<HWND>(lp));
+            int background = BackgroundOf(hwnd);
+            COLORREF textColour = GetSysColor(COLOR_WINDOWTEXT);
+            if (c && c->Kind() == ControlKind::Memo) background = COLOR_WINDOW;
+            if (c && (c->Style() & kTitleFont)) textColour = kTitleColour;
+            if (c && (c->Style() & kLinkStyle)) textColour = kLinkColour;
+            SetTextColor(dc, textColour);
+            SetBkColor(dc, GetSysColor(background));
+            result = reinterpret_cast<LRESULT>(GetSysColorBrush(background));
+            return true;
+        }
+        case WM_SETCURSOR: {
+            Control* c = Control::FromHandle(reinterpret_cast<HWND>(wp));
+            if (c && (c->Style() & kLinkStyle)) {
+                SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
+                result = TRUE;
+                return true;
+            }
+            return false;
+        }
+        case WM_ERASEBKGND: {
+            RECT r;
+            GetClientRect(hwnd, &r);
+            FillRect(reinterpret_cast<HDC>(wp), &r, GetSysColorBrush(BackgroundOf(hwnd)));
+            result = 1;
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+    try {
+        LRESULT result = 0;
+        if (HandleChildMessage(hwnd, msg, wp, lp, result)) return result;
+    } catch (...) {
+        // Nothing may cross back into the system.
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
 
 LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     try {
-        auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        Form* form = App().main == hwnd ? App().form : nullptr;
+        LRESULT result = 0;
+        if (HandleChildMessage(hwnd, msg, wp, lp, result)) return result;
         switch (msg) {
             case WM_CLOSE:
                 if (form) form->Close();
                 return 0;
+            case WM_COMMAND:
+                // IDOK and IDCANCEL from the dialog manager: there is no default button, and
+                // Escape is handled in the message loop.
+                return 0;
+            case WM_ACTIVATE:
+                if (LOWORD(wp) == WA_INACTIVE) {
+                    App().lastFocus = GetFocus();
+                } else if (App().lastFocus && IsWindow(App().lastFocus) && IsChild(hwnd, App().lastFocus)) {
+                    SetFocus(App().lastFocus);
+                    return 0;
+                }
+                break;
             case WM_DESTROY:
                 if (App().main == hwnd) {
                     App().main = nullptr;
@@ -40,31 +123,42 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
                 break;
         }
     } catch (...) {
-        // Nothing may cross back into the system; the click that failed simply ends.
+        // Nothing may cross back into the system.
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-void RegisterFormClass() {
+void RegisterClasses() {
     static bool done = false;
     if (done) return;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = FormProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(1));
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kFormClass;
     RegisterClassExW(&wc);
+    wc.lpfnWndProc = ContainerProc;
+    wc.hIcon = nullptr;
+    wc.lpszClassName = win32::kContainerClass;
+    RegisterClassExW(&wc);
     done = true;
 }
 
-int ScaleForDpi(int value) {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
-    return MulDiv(value, dpi, 96);
+// Escape belongs to the form, not to the control that has the focus.
+bool PreTranslate(MSG& msg) {
+    HWND main = App().main;
+    if (!main || !App().form) return false;
+    const bool inForm = msg.hwnd == main || IsChild(main, msg.hwnd);
+    if (!inForm) return false;
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+        Control::Fire(App().form->OnEscape);
+        return true;
+    }
+    return IsDialogMessageW(main, &msg) != 0;
 }
 
 }  // namespace
@@ -90,33 +184,36 @@ void Application::ProcessMessages() {
             App().terminated = true;
             break;
         }
+        if (PreTranslate(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
 }
 
 Form::Form() {
-    RegisterFormClass();
-    RECT r{0, 0, ScaleForDpi(kClientWidth), ScaleForDpi(kClientHeight)};
+    RegisterClasses();
+    RECT r{0, 0, win32::Scale(kClientWidth), win32::Scale(kClientHeight)};
     AdjustWindowRectEx(&r, kFormStyle, FALSE, 0);
     const int w = r.right - r.left;
     const int h = r.bottom - r.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    HWND hwnd = CreateWindowExW(0, kFormClass, L"Screen Saver Setup", kFormStyle, x, y, w, h, nullptr, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
+    caption_ = u"Screen Saver Setup";
+    HWND hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, kFormClass, win32::W(caption_), kFormStyle, x, y, w, h, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
     if (hwnd) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         App().main = hwnd;
+        App().form = this;
     }
     handle_ = hwnd;
-    caption_ = u"Screen Saver Setup";
 }
 
 Form::~Form() {
+    if (App().form == this) App().form = nullptr;
     if (handle_) {
-        SetWindowLongPtrW(static_cast<HWND>(handle_), GWLP_USERDATA, 0);
-        DestroyWindow(static_cast<HWND>(handle_));
+        HWND hwnd = static_cast<HWND>(handle_);
+        handle_ = nullptr;
+        DestroyWindow(hwnd);
     }
 }
 
@@ -130,23 +227,36 @@ std::u16string Form::Caption() const { return caption_; }
 bool Form::IsVisible() const { return handle_ && IsWindowVisible(static_cast<HWND>(handle_)); }
 
 void Form::Close() {
+    if (closed_) return;
     closed_ = true;
-    if (handle_) {
-        HWND hwnd = static_cast<HWND>(handle_);
-        handle_ = nullptr;
-        DestroyWindow(hwnd);
-    }
+    if (handle_) ShowWindow(static_cast<HWND>(handle_), SW_HIDE);
+    PostQuitMessage(0);
+}
+
+void Form::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (handle_) EnableWindow(static_cast<HWND>(handle_), enabled);
+}
+
+void Form::Collapse() {
+    if (!handle_) return;
+    HWND hwnd = static_cast<HWND>(handle_);
+    SetWindowLongPtrW(hwnd, GWL_STYLE, WS_POPUP);
+    SetWindowPos(hwnd, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
 void Form::Run() {
     if (App().terminated || closed_) return;
-    if (App().showMainForm && handle_) {
-        ShowWindow(static_cast<HWND>(handle_), SW_SHOWNORMAL);
-        UpdateWindow(static_cast<HWND>(handle_));
+    HWND hwnd = static_cast<HWND>(handle_);
+    if (App().showMainForm && hwnd) {
+        ShowWindow(hwnd, SW_SHOWNORMAL);
+        if (Control* first = FirstTabStop()) first->SetFocus();
+        UpdateWindow(hwnd);
         visible_ = true;
     }
     MSG msg;
-    while (!closed_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    while (!closed_ && !App().terminated && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (PreTranslate(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

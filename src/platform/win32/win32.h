@@ -22,4 +22,10 @@ inline std::u16string U(const wchar_t* s, std::size_t n) {
 
 HWND MainWindow();
 
+// Pixels at 96 DPI to pixels at the system's DPI.
+int Scale(int value);
+
+// Window class of panels, the notebook and its pages.
+inline constexpr wchar_t kContainerClass[] = L"TSCRContainer";
+
 }  // namespace platform::win32

@@ -1,0 +1,188 @@
+// The window's controls as small objects. On Windows each wraps a native control; in the
+// stand-in each only keeps its state, which tests read and "click".
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Thrown by a handler to end the current click without a message (the user has been told).
+class SilentAbort : public std::exception {
+public:
+    const char* what() const noexcept override { return "silent abort"; }
+};
+
+struct Bounds {
+    int left = 0, top = 0, width = 0, height = 0;
+};
+
+enum class ControlKind {
+    Button,
+    Label,
+    Edit,
+    Memo,
+    RadioButton,
+    ProgressBar,
+    Picture,
+    Bevel,
+    Panel,
+    Notebook,
+    Page,
+};
+
+// Appearance options of a control; which ones apply depends on the kind.
+enum ControlStyle : unsigned {
+    kStyleNone = 0,
+    kWordWrap = 1 << 0,      // label: wraps inside its box
+    kAutoSize = 1 << 1,      // label: the box follows the text
+    kTitleFont = 1 << 2,     // label: the header title
+    kLinkStyle = 1 << 3,     // label: underlined link colour, hand cursor, clickable
+    kReadOnly = 1 << 4,      // memo
+    kIcon = 1 << 5,          // picture: an icon resource rather than a bitmap
+    kWindowColour = 1 << 6,  // panel: window colour instead of button face
+    kBottomLine = 1 << 7,    // bevel: the line lies at the top of its box (and so above the buttons)
+};
+
+class Container;
+
+class Control {
+public:
+    Control(Container& parent, ControlKind kind, Bounds bounds, std::u16string caption = {},
+            unsigned style = kStyleNone, int resource = 0);
+    virtual ~Control();
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+
+    ControlKind Kind() const { return kind_; }
+    unsigned Style() const { return style_; }
+    const Bounds& Box() const { return bounds_; }
+    int Resource() const { return resource_; }
+    Container& Parent() const { return parent_; }
+
+    void SetCaption(const std::u16string& caption);
+    // What the control shows now; edit boxes return what the user typed.
+    std::u16string Caption() const;
+
+    void SetVisible(bool visible);
+    bool Visible() const { return visible_; }
+    void SetEnabled(bool enabled);
+    bool Enabled() const { return enabled_; }
+    // Shown on screen: visible itself and inside visible containers.
+    bool Showing() const;
+
+    void SetFocus();
+    bool Focused() const;
+    // Can receive the focus with Tab.
+    bool TabStop() const;
+
+    // Radio buttons.
+    void SetChecked(bool checked);
+    bool Checked() const;
+
+    // Progress bars.
+    void SetMax(int max);
+    int Max() const { return max_; }
+    void SetPosition(int position);
+    int Position() const { return position_; }
+    void Repaint();
+
+    // Handler of a click (buttons, radio buttons, link labels).
+    std::function<void()> OnClick;
+    // A click as the user makes it: only on a showing, enabled control; a radio button is
+    // selected first.
+    void Click();
+    // Runs a handler; a silent abort ends it quietly, nothing escapes.
+    static void Fire(const std::function<void()>& handler);
+
+    void* Handle() const { return handle_; }
+    virtual Container* AsContainer() { return nullptr; }
+    // The control or container whose native window is handle (nullptr when none).
+    static Control* FromHandle(void* handle);
+
+protected:
+    void* handle_ = nullptr;
+
+private:
+    friend struct NativeAccess;
+    Container& parent_;
+    ControlKind kind_;
+    Bounds bounds_;
+    std::u16string caption_;
+    unsigned style_;
+    int resource_;
+    bool visible_ = true;
+    bool enabled_ = true;
+    bool checked_ = false;
+    int max_ = 100;
+    int position_ = 0;
+};
+
+// Something that holds controls: the form, a panel, a notebook page.
+class Container {
+public:
+    virtual ~Container() = default;
+    virtual void* ContainerHandle() const = 0;
+    virtual bool ContainerShowing() const = 0;
+    // The container as a control, nullptr for the form.
+    virtual Control* AsControl() { return nullptr; }
+    // In creation order, which is the tab order.
+    std::vector<Control*> Children;
+    // The first control in tab order that can take the focus, or nullptr.
+    Control* FirstTabStop() const;
+};
+
+class Panel : public Control, public Container {
+public:
+    Panel(Container& parent, Bounds bounds, unsigned style = kStyleNone)
+        : Control(parent, ControlKind::Panel, bounds, {}, style) {}
+    void* ContainerHandle() const override { return Handle(); }
+    bool ContainerShowing() const override { return Showing(); }
+    Container* AsContainer() override { return this; }
+    Control* AsControl() override { return this; }
+};
+
+class Page : public Control, public Container {
+public:
+    Page(Container& parent, Bounds bounds, std::u16string caption)
+        : Control(parent, ControlKind::Page, bounds, std::move(caption)) {}
+    void* ContainerHandle() const override { return Handle(); }
+    bool ContainerShowing() const override { return Showing(); }
+    Container* AsContainer() override { return this; }
+    Control* AsControl() override { return this; }
+};
+
+// Pages on top of each other; one shows at a time.
+class Notebook : public Control, public Container {
+public:
+    // The pages are made at once, the first one showing.
+    Notebook(Container& parent, Bounds bounds, std::initializer_list<const char16_t*> pageCaptions);
+    ~Notebook() override;
+    void* ContainerHandle() const override { return Handle(); }
+    bool ContainerShowing() const override { return Showing(); }
+    Container* AsContainer() override { return this; }
+    Control* AsControl() override { return this; }
+
+    Page& PageAt(int index) { return *pages_[static_cast<std::size_t>(index)]; }
+    int PageCount() const { return static_cast<int>(pages_.size()); }
+    int PageIndex() const { return index_; }
+    // Does nothing when index is the current page. Otherwise shows that page, moves the
+    // focus to its first control when the focus was inside the notebook, then raises
+    // OnPageChanged.
+    void SetPageIndex(int index);
+    bool Contains(const Control* control) const;
+
+    std::function<void()> OnPageChanged;
+
+private:
+    std::vector<Page*> pages_;
+    int index_ = 0;
+};
+
+// The control that has the keyboard focus in this process, or nullptr.
+Control* FocusedControl();
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+// The stand-in's controls have no window: the handle is the control itself and the state
+// lives in the control. Only the keyboard focus is kept here.
+#include "../native.h"
+
+namespace platform::native {
+
+namespace {
+void* g_focus = nullptr;
+}
+
+void* Create(Control& control) { return &control; }
+void Destroy(void* handle) {
+    if (g_focus == handle) g_focus = nullptr;
+}
+void SetText(void*, const std::u16string&) {}
+bool GetText(void*, std::u16string&) { return false; }
+void SetVisible(void*, bool) {}
+void SetEnabled(void*, bool) {}
+void SetFocus(void* handle) { g_focus = handle; }
+void* FocusHandle() { return g_focus; }
+void SetChecked(void*, bool) {}
+bool GetChecked(void*, bool cached) { return cached; }
+void SetProgress(void*, int, int) {}
+void Repaint(void*) {}
+
+}  // namespace platform::native

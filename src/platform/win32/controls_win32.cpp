@@ -1,0 +1,224 @@
+#include "../native.h"
+#include "win32.h"
+
+#include <commctrl.h>
+
+namespace platform {
+
+namespace {
+
+int g_nextId = 100;
+
+HWND Hwnd(void* handle) { return static_cast<HWND>(handle); }
+
+struct Fonts {
+    HFONT normal = nullptr, title = nullptr, link = nullptr;
+};
+
+HFONT MakeFont(int height, bool underline) {
+    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+}
+
+// Fonts live for the whole run; the system frees them with the process.
+const Fonts& TheFonts() {
+    static const Fonts fonts = [] {
+        Fonts f;
+        f.normal = MakeFont(-win32::Scale(12), false);
+        f.title = MakeFont(-win32::Scale(15), false);
+        f.link = MakeFont(-win32::Scale(12), true);
+        return f;
+    }();
+    return fonts;
+}
+
+HFONT FontFor(const Control& c) {
+    if (c.Style() & kTitleFont) return TheFonts().title;
+    if (c.Style() & kLinkStyle) return TheFonts().link;
+    return TheFonts().normal;
+}
+
+// Multi-line boxes keep Tab for moving on, like every other control of the form.
+LRESULT CALLBACK MemoProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) noexcept {
+    LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
+    if (msg == WM_GETDLGCODE) {
+        r &= ~static_cast<LRESULT>(DLGC_WANTTAB);
+        const MSG* m = reinterpret_cast<const MSG*>(lp);
+        if (m && m->message == WM_KEYDOWN && m->wParam == VK_TAB) r &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS);
+    }
+    return r;
+}
+
+void FitToText(HWND hwnd, const Control& c) {
+    const int len = GetWindowTextLengthW(hwnd);
+    std::wstring textBuf(static_cast<std::size_t>(len) + 1, L'\0');
+    GetWindowTextW(hwnd, textBuf.data(), len + 1);
+    HDC dc = GetDC(hwnd);
+    if (!dc) return;
+    HGDIOBJ old = SelectObject(dc, FontFor(c));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, textBuf.c_str(), len, &size);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd, dc);
+    SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy > 0 ? size.cy : win32::Scale(c.Box().height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
+int win32::Scale(int value) {
+    static const int dpi = [] {
+        HDC screen = GetDC(nullptr);
+        const int d = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+        if (screen) ReleaseDC(nullptr, screen);
+        return d;
+    }();
+    return MulDiv(value, dpi, 96);
+}
+
+namespace native {
+
+void* Create(Control& c) {
+    HWND parent = Hwnd(c.Parent().ContainerHandle());
+    if (!parent) return nullptr;
+    const Bounds& b = c.Box();
+    int x = win32::Scale(b.left), y = win32::Scale(b.top), w = win32::Scale(b.width), h = win32::Scale(b.height);
+    const wchar_t* cls = L"STATIC";
+    DWORD style = WS_CHILD | WS_VISIBLE;
+    DWORD exStyle = 0;
+    switch (c.Kind()) {
+        case ControlKind::Button:
+            cls = L"BUTTON";
+            style |= BS_PUSHBUTTON | WS_TABSTOP;
+            break;
+        case ControlKind::RadioButton: {
+            cls = L"BUTTON";
+            style |= BS_AUTORADIOBUTTON;
+            bool first = true;
+            for (Control* sibling : c.Parent().Children)
+                if (sibling != &c && sibling->Kind() == ControlKind::RadioButton) first = false;
+            if (first) style |= WS_GROUP | WS_TABSTOP;
+            break;
+        }
+        case ControlKind::Label:
+            style |= (c.Style() & kWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP;
+            if (c.Style() & kLinkStyle) style |= SS_NOTIFY;
+            break;
+        case ControlKind::Edit:
+            cls = L"EDIT";
+            style |= ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP;
+            exStyle |= WS_EX_CLIENTEDGE;
+            break;
+        case ControlKind::Memo:
+            cls = L"EDIT";
+            style |= ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL | WS_TABSTOP | WS_GROUP;
+            if (c.Style() & kReadOnly) style |= ES_READONLY;
+            exStyle |= WS_EX_CLIENTEDGE;
+            break;
+        case ControlKind::ProgressBar:
+            cls = PROGRESS_CLASSW;
+            break;
+        case ControlKind::Picture:
+            style |= (c.Style() & kIcon) ? SS_ICON : SS_BITMAP;
+            break;
+        case ControlKind::Bevel:
+            style |= SS_ETCHEDHORZ;
+            h = 2;
+            break;
+        case ControlKind::Panel:
+        case ControlKind::Notebook:
+        case ControlKind::Page:
+            cls = win32::kContainerClass;
+            style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+            exStyle |= WS_EX_CONTROLPARENT;
+            break;
+    }
+    const auto id = static_cast<INT_PTR>(g_nextId++);
+    HWND hwnd = CreateWindowExW(exStyle, cls, win32::W(c.Caption()), style, x, y, w, h, parent,
+                                reinterpret_cast<HMENU>(id), GetModuleHandleW(nullptr), nullptr);
+    if (!hwnd) return nullptr;
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c)), FALSE);
+    switch (c.Kind()) {
+        case ControlKind::Memo:
+            SetWindowSubclass(hwnd, MemoProc, 1, 0);
+            break;
+        case ControlKind::ProgressBar:
+            SendMessageW(hwnd, PBM_SETRANGE32, 0, c.Max());
+            break;
+        case ControlKind::Picture: {
+            const bool icon = (c.Style() & kIcon) != 0;
+            HANDLE image = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(c.Resource()),
+                                      icon ? IMAGE_ICON : IMAGE_BITMAP, icon ? 32 : 0, icon ? 32 : 0,
+                                      icon ? LR_DEFAULTCOLOR : LR_CREATEDIBSECTION);
+            SendMessageW(hwnd, STM_SETIMAGE, icon ? IMAGE_ICON : IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
+            break;
+        }
+        case ControlKind::Label:
+            if (c.Style() & kAutoSize) FitToText(hwnd, c);
+            break;
+        default:
+            break;
+    }
+    return hwnd;
+}
+
+void Destroy(void* handle) {
+    if (handle && IsWindow(Hwnd(handle))) DestroyWindow(Hwnd(handle));
+}
+
+void SetText(void* handle, const std::u16string& text) {
+    if (!handle) return;
+    SetWindowTextW(Hwnd(handle), win32::W(text));
+    if (Control* c = Control::FromHandle(handle); c && c->Kind() == ControlKind::Label && (c->Style() & kAutoSize))
+        FitToText(Hwnd(handle), *c);
+}
+
+bool GetText(void* handle, std::u16string& text) {
+    if (!handle) return false;
+    Control* c = Control::FromHandle(handle);
+    if (!c || (c->Kind() != ControlKind::Edit && c->Kind() != ControlKind::Memo)) return false;
+    const int len = GetWindowTextLengthW(Hwnd(handle));
+    std::wstring buffer(static_cast<std::size_t>(len) + 1, L'\0');
+    const int got = GetWindowTextW(Hwnd(handle), buffer.data(), len + 1);
+    text = win32::U(buffer.c_str(), static_cast<std::size_t>(got));
+    return true;
+}
+
+void SetVisible(void* handle, bool visible) {
+    if (handle) ShowWindow(Hwnd(handle), visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void SetEnabled(void* handle, bool enabled) {
+    if (handle) EnableWindow(Hwnd(handle), enabled);
+}
+
+void SetFocus(void* handle) {
+    if (handle) ::SetFocus(Hwnd(handle));
+}
+
+void* FocusHandle() { return GetFocus(); }
+
+void SetChecked(void* handle, bool checked) {
+    if (handle) SendMessageW(Hwnd(handle), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool GetChecked(void* handle, bool cached) {
+    return handle ? SendMessageW(Hwnd(handle), BM_GETCHECK, 0, 0) == BST_CHECKED : cached;
+}
+
+void SetProgress(void* handle, int max, int position) {
+    if (!handle) return;
+    SendMessageW(Hwnd(handle), PBM_SETRANGE32, 0, max);
+    SendMessageW(Hwnd(handle), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void Repaint(void* handle) {
+    if (handle) {
+        InvalidateRect(Hwnd(handle), nullptr, TRUE);
+        UpdateWindow(Hwnd(handle));
+    }
+}
+
+}  // namespace native
+
+}  // namespace platform

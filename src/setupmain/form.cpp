@@ -1,0 +1,181 @@
+// The wizard: its controls, captions, pages and navigation.
+#include "../common/lang.h"
+#include "../platform/system.h"
+#include "cmdline.h"
+#include "setupmain.h"
+
+using platform::ControlKind;
+
+std::array<std::u16string, 6> PageTitles;
+std::array<std::u16string, 6> PageDescriptions;
+
+namespace {
+constexpr int kImageBitmap = 2;  // resource of the header picture
+constexpr int kImageIcon = 2;    // resource of the Directory page icon
+}  // namespace
+
+TSCRSetup::TSCRSetup()
+    : btnNext(Window, ControlKind::Button, {337, 352, 80, 25}, u"Next >"),
+      btnCancel(Window, ControlKind::Button, {424, 352, 81, 25}, u"Cancel"),
+      Notebook(Window, {8, 72, 497, 265}, {u"License", u"Directory", u"Ready", u"Progress", u"Readme", u"Finished"}),
+      Label2(Notebook.PageAt(kPageLicense), ControlKind::Label, {32, 8, 433, 45},
+             u"Please read the following License Agreement. You must accept the terms of this agreement before "
+             u"continuing with the installation.",
+             platform::kWordWrap),
+      edLicense(Notebook.PageAt(kPageLicense), ControlKind::Memo, {32, 56, 433, 145}, {}, platform::kReadOnly),
+      rbAccept(Notebook.PageAt(kPageLicense), ControlKind::RadioButton, {32, 208, 217, 17}, u"I &accept the agreement"),
+      rbNotAccept(Notebook.PageAt(kPageLicense), ControlKind::RadioButton, {32, 228, 249, 17},
+                  u"I &do not accept the agreement"),
+      Image1(Notebook.PageAt(kPageDirectory), ControlKind::Picture, {32, 8, 32, 32}, {}, platform::kIcon, kImageIcon),
+      Label1(Notebook.PageAt(kPageDirectory), ControlKind::Label, {80, 8, 372, 30},
+             u"Select the folder where you would like the Screen Saver to be installed, then click Install.",
+             platform::kWordWrap),
+      btnBrowse(Notebook.PageAt(kPageDirectory), ControlKind::Button, {384, 54, 83, 25}, u"&Browse..."),
+      edDirectory(Notebook.PageAt(kPageDirectory), ControlKind::Edit, {32, 56, 345, 23}),
+      Label5(Notebook.PageAt(kPageReady), ControlKind::Label, {32, 8, 433, 57},
+             u"The Setup is ready to install Screen Saver on your computer. Click Install to continue, or Cancel to "
+             u"exit Setup.",
+             platform::kWordWrap),
+      ProgressBar(Notebook.PageAt(kPageProgress), ControlKind::ProgressBar, {32, 32, 433, 25}),
+      Label3(Notebook.PageAt(kPageReadme), ControlKind::Label, {32, 8, 433, 25}, u"When you are ready, click Next.",
+             platform::kWordWrap),
+      edReadme(Notebook.PageAt(kPageReadme), ControlKind::Memo, {32, 40, 433, 193}),
+      Label4(Notebook.PageAt(kPageFinished), ControlKind::Label, {32, 8, 433, 49}, u"Click Finish to exit Setup."),
+      btnBack(Window, ControlKind::Button, {256, 352, 81, 25}, u"< Back"),
+      Panel2(Window, {0, 0, 513, 65}, platform::kWindowColour),
+      lbTitle(Panel2, ControlKind::Label, {18, 11, 185, 20}, {}, platform::kTitleFont | platform::kAutoSize),
+      lbDescription(Panel2, ControlKind::Label, {40, 35, 210, 15}, {}, platform::kAutoSize),
+      Image2(Panel2, ControlKind::Picture, {456, 8, 48, 48}, {}, platform::kStyleNone, kImageBitmap),
+      Bevel2(Window, ControlKind::Bevel, {0, 65, 513, 9}),
+      Bevel1(Window, ControlKind::Bevel, {0, 341, 513, 45}),
+      Link(Window, ControlKind::Label, {16, 354, 109, 15}, {}, platform::kLinkStyle | platform::kAutoSize) {
+    rbNotAccept.SetChecked(true);
+    btnNext.SetEnabled(false);
+    btnBack.SetVisible(false);
+
+    btnNext.OnClick = [this] { btnNextClick(); };
+    btnBack.OnClick = [this] { btnBackClick(); };
+    btnCancel.OnClick = [this] { btnCancelClick(); };
+    rbAccept.OnClick = [this] { rbAcceptClick(); };
+    rbNotAccept.OnClick = [this] { rbAcceptClick(); };
+    Link.OnClick = [this] { LinkClick(); };
+    btnBrowse.OnClick = [this] { btnBrowseClick(); };
+    Notebook.OnPageChanged = [this] { NotebookPageChanged(); };
+    Window.OnEscape = [this] { FormKeyEscape(); };
+}
+
+TSCRSetup::~TSCRSetup() = default;
+
+void TSCRSetup::LangRenameControls() {
+    btnBack.SetCaption(u"< " + LangStr(u"Back"));
+    btnBrowse.SetCaption(LangStr(u"&Browse") + u"...");
+    btnCancel.SetCaption(LangStr(u"Cancel"));
+    btnNext.SetCaption(LangStr(u"Next") + u" >");
+    Label1.SetCaption(LangStr(u"Select the folder where you would like the Screen Saver to be installed, then click Install."));
+    Label2.SetCaption(LangStr(u"Please read the following License Agreement. You must accept the terms of this "
+                              u"agreement before continuing with the installation."));
+    Label3.SetCaption(LangStr(u"When you are ready, click Next."));
+    Label4.SetCaption(LangStr(u"Click Finish to exit Setup."));
+    Label5.SetCaption(LangStr(u"The Setup is ready to install Screen Saver on your computer. Click Install to "
+                              u"continue, or Cancel to exit Setup."));
+    rbAccept.SetCaption(LangStr(u"I &accept the agreement"));
+    rbNotAccept.SetCaption(LangStr(u"I &do not accept the agreement"));
+
+    static constexpr const char16_t* kTitles[6] = {u"License Agreement", u"Select Destination Directory",
+                                                   u"Ready to Install",  u"Installing",
+                                                   u"Information",       u"Finish"};
+    static constexpr const char16_t* kDescriptions[6] = {
+        u"Please read the following important information before continuing.",
+        u"Where should Screen Saver be installed?",
+        u"Setup is ready to install Screen Saver.",
+        u"Please wait while Setup installs Screen Saver.",
+        u"Please read the following important information before continuing.",
+        u"The Setup has completed successfully."};
+    for (std::size_t i = 0; i < 6; ++i) PageTitles[i] = LangStr(kTitles[i]);
+    for (std::size_t i = 0; i < 6; ++i) PageDescriptions[i] = LangStr(kDescriptions[i]);
+}
+
+void TSCRSetup::NotebookPageChanged() {
+    const int p = Notebook.PageIndex();
+    lbTitle.SetCaption(PageTitles[static_cast<std::size_t>(p)]);
+    lbDescription.SetCaption(PageDescriptions[static_cast<std::size_t>(p)]);
+    btnNext.SetVisible(true);
+    const bool licencePage = SetupHeader.LicensePageMode() && SetupHeader.LicenseSize() != 0;
+    switch (p) {
+        case kPageLicense:
+            btnNext.SetCaption(LangStr(u"Next") + u" >");
+            btnBack.SetVisible(false);
+            break;
+        case kPageDirectory:
+        case kPageReady:
+            btnNext.SetCaption(LangStr(u"Install"));
+            btnNext.SetEnabled(true);
+            btnBack.SetVisible(licencePage);
+            break;
+        case kPageProgress:
+        case kPageReadme:
+            btnNext.SetCaption(LangStr(u"Next") + u" >");
+            btnBack.SetVisible(false);
+            btnCancel.SetEnabled(false);
+            break;
+        default:
+            btnNext.SetCaption(LangStr(u"Finish"));
+            btnBack.SetVisible(false);
+            btnCancel.SetEnabled(false);
+            break;
+    }
+}
+
+// Start page, readme and licence texts, caption and link of an installer.
+void TSCRSetup::StartInstallerPages() {
+    Notebook.SetPageIndex(SetupHeader.LicensePageMode() && SetupHeader.LicenseSize() > 0 ? kPageLicense
+                          : SetupHeader.SkipDirectoryPage()                            ? kPageReady
+                                                                                       : kPageDirectory);
+    NotebookPageChanged();
+    Window.SetCaption(SetupHeader.Title() + u" " + LangStr(u"Setup"));
+    const std::u16string link = SetupHeader.LinkAddress();
+    if (link.empty()) Link.SetVisible(false);
+    else Link.SetCaption(link);
+}
+
+void TSCRSetup::btnNextClick() {
+    const int before = Notebook.PageIndex();
+    if (before == kPageDirectory || before == kPageReady) btnOKClick();
+    const int p = Notebook.PageIndex();
+    if (p == kPageLicense && SetupHeader.SkipDirectoryPage()) Notebook.SetPageIndex(kPageReady);
+    else if (p < kPageFinished) Notebook.SetPageIndex(p + 1);
+    else Window.Close();
+}
+
+void TSCRSetup::btnBackClick() {
+    const int p = Notebook.PageIndex();
+    if (p == kPageReady) Notebook.SetPageIndex(kPageLicense);
+    else if (p > 0) Notebook.SetPageIndex(p - 1);
+}
+
+void TSCRSetup::btnCancelClick() { Window.Close(); }
+
+void TSCRSetup::rbAcceptClick() {
+    if (!SetupHeader.LicensePageMode()) return;
+    const bool accepted = rbAccept.Checked();
+    btnNext.SetEnabled(accepted);
+    if (accepted) btnNext.SetFocus();
+}
+
+void TSCRSetup::LinkClick() { platform::ShellOpen(true, u"", Link.Caption(), u"", platform::SW_SHOWNORMAL_); }
+
+void TSCRSetup::btnBrowseClick() {
+    std::u16string folder = edDirectory.Caption();
+    if (platform::BrowseForFolder(folder, LangStr(u"Browse"), 0)) edDirectory.SetCaption(folder);
+}
+
+void TSCRSetup::FormKeyEscape() {
+    // The multi-line boxes keep Escape to themselves.
+    if (edLicense.Focused() || edReadme.Focused()) return;
+    for (platform::Control* button : {&btnCancel, &btnBack, &btnNext}) {
+        if (button->Visible() && button->Enabled()) {
+            button->Click();
+            return;
+        }
+    }
+}

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/lang.h"
+#include "image_builder.h"
+#include "platform/standin/standin.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "setup/setup.h"
+#include "setupmain/cmdline.h"
+#include "setupmain/setupmain.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(CommandLine, SplitsLikeTheProgramParameters) {
+    struct Case {
+        std::u16string line;
+        std::vector<std::u16string> params;
+    };
+    const Case cases[] = {
+        {u"setup.exe", {u"setup.exe"}},
+        {u"\"C:\\Program Files\\setup.exe\" -silent", {u"C:\\Program Files\\setup.exe", u"-silent"}},
+        {u"setup.exe   a\tb ", {u"setup.exe", u"a", u"b"}},
+        {u"setup.exe \" -silent \"", {u"setup.exe", u" -silent "}},
+        {u"setup.exe \"C:\\My Dir\\\" next", {u"setup.exe", u"C:\\My Dir\\", u"next"}},
+        {u"setup.exe a\"b c\"d", {u"setup.exe", u"ab cd"}},
+        {u"setup.exe \"\"", {u"setup.exe", u""}},
+        {u"setup.exe \"unterminated text", {u"setup.exe", u"unterminated text"}},
+        {u"", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.params) << text::Utf16ToUtf8(c.line);
+}
+
+TEST(CommandLine, ModeSelection) {
+    struct Case {
+        std::u16string line;
+        bool delfile, silent, preview;
+    };
+    const Case cases[] = {
+        {u"s", false, false, false},
+        {u"s -silent", false, true, false},
+        {u"s -SILENT", false, true, false},
+        {u"s \" -silent \"", false, true, false},
+        {u"s \"\t-Silent\x01\"", false, true, false},
+        {u"s x -silent", false, false, false},
+        {u"s -silentx", false, false, false},
+        {u"s -previewonly", false, false, true},
+        {u"s \"  -PreviewOnly\"", false, false, true},
+        {u"s -delfile x", true, false, false},
+        {u"s -delfile", false, false, false},
+        {u"s -DelFile x", false, false, false},
+        {u"s \" -delfile\" x", false, false, false},
+        {u"s -delfile x y z w v", true, false, false},
+    };
+    for (const auto& c : cases) {
+        SetParams(SplitCommandLine(c.line));
+        EXPECT_EQ(IsDelFileSwitch(), c.delfile) << text::Utf16ToUtf8(c.line);
+        EXPECT_EQ(IsSilentSwitch(), c.silent) << text::Utf16ToUtf8(c.line);
+        EXPECT_EQ(IsPreviewOnlySwitch(), c.preview) << text::Utf16ToUtf8(c.line);
+    }
+}
+
+class SetupRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        standin::Reset();
+        SilentMode = PreviewOnlyMode = false;
+        ExitCode = kExitDone;
+        dir_ = fs::temp_directory_path() / ("setup_test_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        fs::remove_all(dir_);
+        FreeLangStrings();
+    }
+
+    std::u16string WriteExe(const std::string& bytes) {
+        const auto p = dir_ / "setup.exe";
+        std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        standin::SetModulePath(text::Utf8ToUtf16(p.string()));
+        return text::Utf8ToUtf16(p.string());
+    }
+
+    int Run(const std::u16string& args) { return SetupMain(u"setup.exe " + args); }
+
+    static constexpr char16_t kCorrupt[] = u"The file is corrupted. Setup can not continue.";
+    fs::path dir_;
+};
+
+TEST_F(SetupRun, BareStubReportsCorruptionInEnglish) {
+    WriteExe(std::string(5000, 'x'));
+    EXPECT_EQ(Run(u""), kExitDamaged);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, kCorrupt);
+    EXPECT_EQ(standin::Messages()[0].caption, u"Screensaver Setup");
+    EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONERROR_);
+    EXPECT_TRUE(platform::Application::Terminated());
+}
+
+TEST_F(SetupRun, SilentFailureShowsNothing) {
+    WriteExe(std::string(5000, 'x'));
+    EXPECT_EQ(Run(u"-silent"), kExitDamaged);
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_FALSE(platform::Application::ShowMainForm());
+}
+
+TEST_F(SetupRun, MissingProgramFileIsCorruption) {
+    standin::SetModulePath(u"/nonexistent/setup.exe");
+    EXPECT_EQ(Run(u""), kExitDamaged);
+    EXPECT_EQ(standin::Messages().size(), 1u);
+}
+
+TEST_F(SetupRun, DamagedUninstallerShowsTranslatedMessage) {
+    ImageSpec spec;
+    spec.trailer = TrailerKind::Uninstaller;
+    spec.lang = u"Setup\r\nThe file is corrupted. Setup can not continue.=Die Datei ist besch\u00e4digt.\r\n";
+    auto h = MakeHeader(spec);
+    h.SetChars(hdr::UninstallMarker, hdr::UninstallMarkerUnits, u"nothing");
+    WriteExe(AssembleImage(spec, h));
+    EXPECT_EQ(Run(u""), kExitDamaged);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, u"Die Datei ist besch\u00e4digt.");
+}
+
+TEST_F(SetupRun, HeaderDamageBeforeTheLanguageIsLoadedStaysEnglish) {
+    ImageSpec spec;
+    spec.lang = u"Setup\r\nThe file is corrupted. Setup can not continue.=Kaputt\r\n";
+    auto h = MakeHeader(spec);
+    h.SetInt(hdr::TextsSize, h.TextsSize() + 2);
+    WriteExe(AssembleImage(spec, h));
+    EXPECT_EQ(Run(u""), kExitDamaged);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, kCorrupt);
+}
+
+TEST_F(SetupRun, InstallerReadsTextsAndSetsCaption) {
+    ImageSpec spec;
+    spec.readme = u"Read me\r\nplease";
+    spec.license = u"Licence terms";
+    spec.licenseMode = 2;
+    spec.lang = u"Setup\r\nSetup=Installation\r\n";
+    WriteExe(BuildImage(spec) + std::string(3 << 20, 'j'));
+    SetParams(SplitCommandLine(u"setup.exe"));
+    TSCRSetup form;
+    form.FormCreate();
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_FALSE(platform::Application::Terminated());
+    EXPECT_EQ(form.Role, TrailerKind::Installer);
+    EXPECT_EQ(form.Window.Caption(), u"Aurora Installation");
+    EXPECT_EQ(form.edReadme.Caption(), spec.readme);
+    EXPECT_EQ(form.edLicense.Caption(), spec.license);
+    EXPECT_EQ(form.FileEnd, static_cast<std::int64_t>(BuildImage(spec).size()));
+    form.FormDestroy();
+}
+
+TEST_F(SetupRun, LicenceNotReadOutsideLicenceModes) {
+    for (std::uint8_t mode : {std::uint8_t{0}, std::uint8_t{4}, std::uint8_t{200}}) {
+        ImageSpec spec;
+        spec.license = u"Licence terms";
+        spec.licenseMode = mode;
+        WriteExe(BuildImage(spec));
+        TSCRSetup form;
+        form.FormCreate();
+        EXPECT_EQ(form.edLicense.Caption(), u"") << int(mode);
+        EXPECT_EQ(form.Window.Caption(), u"Aurora Setup");
+    }
+}
+
+TEST_F(SetupRun, ShortNameRuleFollowsTheVersion) {
+    ImageSpec spec;
+    spec.scrName = u"My Screen Saver.scr";
+    WriteExe(BuildImage(spec));
+    standin::SetOsVersion({true, 2, 6, 2, u""});
+    TSCRSetup form;
+    form.FormCreate();
+    EXPECT_EQ(SetupHeader.ScrFileName(), u"My_Scree.scr");
+
+    standin::SetOsVersion({false, 0, 0, 0, u""});
+    TSCRSetup other;
+    other.FormCreate();
+    EXPECT_EQ(SetupHeader.ScrFileName(), u"My Screen Saver.scr");
+}
+
+// The installer wrote the shortened name into the uninstaller; shortening again would
+// turn My_Screen_Saver.scr into My_Scree.scr and miss the installed file.
+TEST_F(SetupRun, UninstallerKeepsTheNameItCarries) {
+    ImageSpec spec;
+    spec.trailer = TrailerKind::Uninstaller;
+    spec.scrName = u"My_Screen_Saver.scr";
+    WriteExe(BuildImage(spec));
+    standin::SetOsVersion({true, 2, 6, 2, u""});
+    TSCRSetup form;
+    form.FormCreate();
+    EXPECT_EQ(form.Role, TrailerKind::Uninstaller);
+    EXPECT_EQ(SetupHeader.ScrFileName(), u"My_Screen_Saver.scr");
+}
+
+TEST_F(SetupRun, ValidUninstallerEndsWithoutWindow) {
+    ImageSpec spec;
+    spec.trailer = TrailerKind::Uninstaller;
+    WriteExe(BuildImage(spec));
+    EXPECT_EQ(Run(u""), kExitDone);
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_FALSE(platform::Application::ShowMainForm());
+}
+
+class DelFile : public SetupRun {
+protected:
+    std::u16string MakeVictim() {
+        const auto p = dir_ / "uninstall Aurora.exe";
+        std::ofstream(p) << "uninstaller";
+        return text::Utf8ToUtf16(p.string());
+    }
+};
+
+TEST_F(DelFile, DeletesAndShowsTheBoxOnlyWithFourParameters) {
+    standin::SetModulePath(u"C:\\Temp\\Parvolinexuninst1.exe");
+    struct Case {
+        std::u16string extra;
+        bool box;
+    };
+    for (const Case& c : {Case{u"", false}, Case{u" \"Cap\"", false}, Case{u" \"Cap\" \"Done.\"", true},
+                          Case{u" \"Cap\" \"Done.\" more", false}}) {
+        standin::Messages().clear();
+        const auto victim = MakeVictim();
+        EXPECT_EQ(Run(u"-delfile \"" + victim + u"\"" + c.extra), kExitDone);
+        EXPECT_FALSE(fs::exists(dir_ / "uninstall Aurora.exe"));
+        ASSERT_EQ(standin::Messages().size(), c.box ? 1u : 0u) << text::Utf16ToUtf8(c.extra);
+        if (c.box) {
+            EXPECT_EQ(standin::Messages()[0].caption, u"Cap");
+            EXPECT_EQ(standin::Messages()[0].text, u"Done.");
+            EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONINFORMATION_);
+        }
+    }
+    ASSERT_FALSE(standin::RebootDeletions().empty());
+    EXPECT_EQ(standin::RebootDeletions().back(), u"C:\\Temp\\Parvolinexuninst1.exe");
+    EXPECT_FALSE(platform::Application::Terminated()) << "no wizard state is touched";
+}
+
+TEST_F(DelFile, RetriesUntilTheUninstallerHasEnded) {
+    const auto victim = MakeVictim();
+    standin::LockFile(victim);
+    int pauses = 0;
+    // The ending uninstaller holds its file for three pauses.
+    standin::SetSleepHook([&](unsigned) {
+        if (++pauses == 3) standin::UnlockFile(victim);
+    });
+    EXPECT_EQ(Run(u"-delfile \"" + victim + u"\""), kExitDone);
+    EXPECT_EQ(pauses, 3);
+    EXPECT_FALSE(fs::exists(dir_ / "uninstall Aurora.exe"));
+}
+
+TEST_F(DelFile, GivesUpOnAFileThatNeverGoes) {
+    const auto victim = MakeVictim();
+    standin::LockFile(victim);
+    unsigned waited = 0;
+    standin::SetSleepHook([&](unsigned ms) { waited += ms; });
+    EXPECT_EQ(Run(u"-delfile \"" + victim + u"\" a b"), kExitDone);
+    EXPECT_GE(waited, 30000u);
+    EXPECT_LE(waited, 120000u);
+    EXPECT_TRUE(fs::exists(dir_ / "uninstall Aurora.exe"));
+    EXPECT_EQ(standin::Messages().size(), 1u) << "the box still follows";
+    EXPECT_EQ(standin::RebootDeletions().size(), 1u);
+}
+
+TEST_F(DelFile, WrongSpellingRunsNormally) {
+    WriteExe(std::string(3000, 'x'));
+    const auto victim = MakeVictim();
+    EXPECT_EQ(Run(u"-DelFile \"" + victim + u"\""), kExitDamaged);
+    EXPECT_TRUE(fs::exists(dir_ / "uninstall Aurora.exe"));
+    EXPECT_EQ(Run(u"-delfile"), kExitDamaged);
+}
+
+}  // namespace
