@@ -42,7 +42,8 @@ int SetupMain(std::u16string_view commandLine) {
     form.FormCreate();
     if (!platform::Application::Terminated()) {
         form.Window.Run();
-        if (form.Window.Closed()) ExitCode = kExitCancelled;
+        // Closed before any installation ran: the user cancelled.
+        if (form.Window.Closed() && !form.InstallationRan && ExitCode == kExitDone) ExitCode = kExitCancelled;
     }
     form.FormDestroy();
     SCRSetup = nullptr;
