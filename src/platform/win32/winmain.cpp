@@ -22,6 +22,16 @@ void RestrictDllSearch() {
 
 }  // namespace
 
+#if defined(__GNUC__) && !defined(__clang__)
+#include <cstdlib>
+// The default terminate handler of the static C++ runtime prints the exception's demangled
+// type, which links the whole demangler (a sixth of the stub). A GUI program has no console
+// to print to anyway.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+#endif
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     RestrictDllSearch();
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
