@@ -1,0 +1,82 @@
+// The packer: builds an installer from the stub and a screensaver, and describes images.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "setupmain/setup_header.h"
+
+namespace scrpack {
+
+// Exit code 2: an option value the package cannot hold.
+class EUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Exit code 1: an input that cannot be read or used, or an output that cannot be written.
+class EBuildError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Paths and texts are UTF-8. Unset optionals take the documented defaults.
+struct BuildOptions {
+    std::string stub, scr, output, title;
+    std::optional<std::string> readme, license, lang;
+    std::optional<int> licenseMode;
+    std::string link;
+    std::optional<std::string> baseDir, subDir, scrName;
+    bool uninstallEntry = false;
+    bool menuShortcuts = false;
+    bool desktopShortcut = false;
+    bool skipDirectoryPage = false;
+    bool powerRequestOverride = false;
+};
+
+// The option checks alone, made before any file is opened. Throws EUsageError.
+TSetupHeader HeaderFromOptions(const BuildOptions& options);
+
+// Writes the installer and returns its size; the output appears only when complete.
+// Throws EUsageError or EBuildError; an existing output is then left as it was.
+std::int64_t BuildInstaller(const BuildOptions& options);
+
+// Text files may be UTF-8 (with or without BOM) or UTF-16 with BOM. Throws EBuildError.
+std::u16string DecodeTextFile(const std::string& bytes, const std::string& what);
+
+struct Block {
+    std::string name;
+    std::int64_t offset = 0, size = 0;
+    bool inTexts = false;  // readme, licence and language lie inside the texts block
+};
+
+struct ImageInfo {
+    std::string path;
+    std::int64_t fileSize = 0;
+    TrailerKind role = TrailerKind::None;
+    std::optional<std::int64_t> fileEnd;
+    std::optional<TSetupHeader> header;
+    std::vector<Block> blocks;  // file order; positions as the header states them
+    std::vector<std::string> problems;
+
+    bool Damaged() const { return !problems.empty(); }
+};
+
+// Describes an installer or uninstaller image, damaged or not. Throws EBuildError only
+// when the file cannot be read at all.
+ImageInfo InspectImage(const std::string& path);
+
+const char* RoleName(TrailerKind role);
+
+// The whole command line without the program name; returns the exit code.
+int RunScrpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace scrpack
