@@ -1,0 +1,466 @@
+"""The Wine environment of the end-to-end tests: a private 32-bit prefix, one Xvfb, and the
+driver program (wintest.exe) that starts the setup and reads its windows.
+
+One environment serves a whole run. Under CTest a fixture creates it (`winenv.py setup`) and
+removes it (`winenv.py cleanup`), handing it to the test modules through the state file
+named by E2E_STATE. A module run on its own creates a private environment and removes it
+when the process ends.
+
+A ready-made prefix (`wineboot -i`, about 15 s) is kept per Wine version under
+build/e2e/ and copied for every run.
+
+Environment variables: E2E_BIN_DIR (setup.exe and wintest.exe, default build/win32/bin),
+E2E_WORK_DIR (default build/e2e), E2E_STATE, E2E_KEEP=1 keeps the run's directory.
+"""
+
+import atexit
+import contextlib
+import fcntl
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+SKIP_RETURN_CODE = 77
+DESKTOP_SIZE = "1024x768"
+
+
+def bin_dir():
+    return os.path.abspath(os.environ.get("E2E_BIN_DIR") or os.path.join(SOURCE_DIR, "build", "win32", "bin"))
+
+
+def work_dir():
+    return os.path.abspath(os.environ.get("E2E_WORK_DIR") or os.path.join(SOURCE_DIR, "build", "e2e"))
+
+
+def missing_programs():
+    return [p for p in ("setup.exe", "wintest.exe") if not os.path.isfile(os.path.join(bin_dir(), p))]
+
+
+def wine_base_env(prefix, home):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEARCH": "win32",
+        "WINEDEBUG": "-all",
+        # No desktop entries or file associations on the host, no Mono/Gecko prompts.
+        "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree,mshtml=",
+        # The prefix's user folders must not lead into the real home directory.
+        "HOME": home,
+        "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+        "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
+        "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+        "LC_ALL": "C.UTF-8",
+    })
+    env.pop("WINESERVER", None)
+    return env
+
+
+def wine_version():
+    out = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60).stdout.strip()
+    return re.sub(r"[^A-Za-z0-9.]+", "_", out) or "unknown"
+
+
+# ----------------------------------------------------------------------------- prefix
+
+def template_prefix():
+    """A fresh 32-bit prefix, made once per Wine version and then only copied."""
+    base = work_dir()
+    os.makedirs(base, exist_ok=True)
+    template = os.path.join(base, "template-" + wine_version())
+    with open(os.path.join(base, "template.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.isfile(os.path.join(template, ".complete")):
+            return template
+        # Templates of other Wine versions are of no further use.
+        for entry in os.scandir(base):
+            if entry.name.startswith("template-") and entry.is_dir():
+                shutil.rmtree(entry.path, ignore_errors=True)
+        home = os.path.join(template, "home")
+        os.makedirs(home)
+        env = wine_base_env(os.path.join(template, "prefix"), home)
+        env.pop("DISPLAY", None)
+        try:
+            boot = run_captured(["wineboot", "-i"], env, 300)
+            if boot.returncode != 0:
+                raise RuntimeError(f"wineboot -i failed:\n{boot.stdout}{boot.stderr}")
+            # A virtual desktop: windows are not handed to an X window manager (there is none,
+            # and Wine would wait two seconds for it whenever a window is hidden).
+            for key, name, value in (("HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"),
+                                     ("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", DESKTOP_SIZE)):
+                added = run_captured(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env, 120)
+                if added.returncode != 0:
+                    raise RuntimeError(f"wine reg add failed:\n{added.stdout}{added.stderr}")
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
+            subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
+        _cut_home_links(os.path.join(template, "prefix"))
+        shutil.rmtree(home, ignore_errors=True)
+        open(os.path.join(template, ".complete"), "w").close()
+    return template
+
+
+def _cut_home_links(prefix):
+    """Wine links the profile's Desktop, Documents, ... to the home directory: make them real."""
+    users = os.path.join(prefix, "drive_c", "users")
+    for user in os.listdir(users):
+        for entry in os.scandir(os.path.join(users, user)):
+            if entry.is_symlink():
+                os.unlink(entry.path)
+                os.mkdir(entry.path)
+
+
+def clone_prefix(target):
+    subprocess.run(["cp", "-a", os.path.join(template_prefix(), "prefix"), target], check=True, timeout=300)
+
+
+# ----------------------------------------------------------------------------- Xvfb
+
+def start_xvfb(log_path):
+    """One Xvfb on a display it picks itself; returns (pid, display)."""
+    read_fd, write_fd = os.pipe()
+    with open(log_path, "ab") as log:
+        proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_fd,), stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
+    os.close(write_fd)
+    number = b""
+    deadline = time.monotonic() + 30
+    try:
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_fd], [], [], 1)
+            if ready:
+                chunk = os.read(read_fd, 16)
+                if not chunk:
+                    break
+                number += chunk
+    finally:
+        os.close(read_fd)
+    if not number.strip().isdigit():
+        proc.kill()
+        raise RuntimeError(f"Xvfb did not start (see {log_path})")
+    return proc.pid, ":" + number.decode().strip()
+
+
+def stop_pid(pid, name):
+    """Ends our own process by pid, after checking that the pid still names it."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            if name.encode() not in f.read():
+                return
+        os.kill(pid, signal.SIGTERM)
+    except (FileNotFoundError, ProcessLookupError):
+        return
+    for _ in range(50):
+        if not os.path.exists(f"/proc/{pid}"):
+            return
+        with contextlib.suppress(ChildProcessError):
+            os.waitpid(pid, os.WNOHANG)
+        time.sleep(0.1)
+    with contextlib.suppress(ProcessLookupError):
+        os.kill(pid, signal.SIGKILL)
+
+
+# ----------------------------------------------------------------------------- environment
+
+class DriveResult:
+    """What wintest.exe printed: the step lines and the end line."""
+
+    def __init__(self, proc, script):
+        self.stdout = proc.stdout
+        self.stderr = proc.stderr
+        self.returncode = proc.returncode
+        self.script = script
+        self.lines = []
+        for line in proc.stdout.splitlines():
+            with contextlib.suppress(ValueError):
+                self.lines.append(json.loads(line))
+        ends = [l for l in self.lines if l.get("event") == "end"]
+        self.end = ends[-1] if ends else {}
+
+    @property
+    def status(self):
+        return self.end.get("status")
+
+    @property
+    def exit_code(self):
+        return self.end.get("exit_code")
+
+    @property
+    def windows_seen(self):
+        return self.end.get("windows_seen", [])
+
+    def steps(self, name):
+        return [l for l in self.lines if l.get("step") == name]
+
+    def dumps(self):
+        return [l["window"] for l in self.steps("dump")]
+
+    def failed_steps(self):
+        return [l for l in self.lines if l.get("ok") is False]
+
+    def __str__(self):
+        return f"script:\n{self.script}\nstdout:\n{self.stdout}\nstderr:\n{self.stderr[-3000:]}"
+
+
+class WineEnv:
+    def __init__(self, state):
+        self.run_dir = state["run_dir"]
+        self.prefix = state["prefix"]
+        self.display = state["display"]
+        self.home = os.path.join(self.run_dir, "home")
+        self.bin_dir = bin_dir()
+        self.stub_exe = os.path.join(self.bin_dir, "setup.exe")
+        self.wintest_exe = os.path.join(self.bin_dir, "wintest.exe")
+        self._scripts = 0
+
+    @property
+    def setup_exe(self):
+        """A copy of the stub inside the prefix, made again whenever it is missing.
+
+        The setup schedules its own file for deletion at the next start of Windows; Wine
+        carries that out when a prefix starts, so the build's own setup.exe must never run
+        from its place.
+        """
+        copy = os.path.join(self.drive_c, "e2e-bin", "setup.exe")
+        if not os.path.isfile(copy):
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copyfile(self.stub_exe, copy)
+        return copy
+
+    def stub(self):
+        with open(self.stub_exe, "rb") as f:
+            return f.read()
+
+    @property
+    def drive_c(self):
+        return os.path.join(self.prefix, "drive_c")
+
+    def env(self):
+        env = wine_base_env(self.prefix, self.home)
+        env["DISPLAY"] = self.display
+        return env
+
+    def win_path(self, path):
+        """The Windows form of a host path: C:\\... inside the prefix, Z:\\... elsewhere."""
+        path = os.path.abspath(path)
+        drive_c = os.path.abspath(self.drive_c)
+        if path == drive_c:
+            return "C:\\"
+        if path.startswith(drive_c + os.sep):
+            return "C:" + path[len(drive_c):].replace("/", "\\")
+        return "Z:" + path.replace("/", "\\")
+
+    def host_path(self, win_path):
+        if win_path[:2].upper() == "C:":
+            return os.path.join(self.drive_c, *[p for p in win_path[2:].split("\\") if p])
+        if win_path[:2].upper() == "Z:":
+            return "/" + "/".join(p for p in win_path[2:].split("\\") if p)
+        raise ValueError(f"no host path for {win_path}")
+
+    def test_dir(self, name):
+        """An empty folder C:\\e2e\\<name> for one test's files."""
+        path = os.path.join(self.drive_c, "e2e", re.sub(r"[^A-Za-z0-9_.-]+", "_", name))
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        return path
+
+    def wine(self, args, timeout=120):
+        """Runs a program of the prefix; stdout and stderr as text."""
+        return run_captured(["wine"] + list(args), self.env(), timeout)
+
+    def drive(self, program, args=(), steps=(), timeout_ms=20000, raw_args=None):
+        """Starts `program` (host path) with `args` through the driver and runs `steps`
+        (lists of words) against its windows."""
+        lines = [_script_line(["start", self.win_path(program)] + list(args))]
+        if raw_args is not None:
+            lines.append(_script_line(["rawargs", raw_args]))
+        lines += [_script_line(step) for step in steps]
+        script = "\n".join(lines) + "\n"
+        self._scripts += 1
+        script_path = os.path.join(self.run_dir, "scripts", f"{os.getpid()}-{self._scripts}.txt")
+        os.makedirs(os.path.dirname(script_path), exist_ok=True)
+        with open(script_path, "w", encoding="utf-8") as f:
+            f.write(script)
+        cmd = ["wine", self.wintest_exe, "run", str(timeout_ms), "--script", self.win_path(script_path)]
+        # The driver keeps to its own deadline; this only guards against a stuck Wine.
+        proc = run_captured(cmd, self.env(), timeout_ms / 1000 + 60)
+        return DriveResult(proc, script)
+
+    def reg_query(self, key, value=None):
+        """A registry value as `wine reg query` prints it, or None when it does not exist."""
+        args = ["reg", "query", key] + (["/v", value] if value is not None else [])
+        proc = self.wine(args)
+        if proc.returncode != 0:
+            return None
+        if value is None:
+            return proc.stdout
+        for line in proc.stdout.splitlines():
+            m = re.match(r"^    (.*?)    (REG_[A-Z_]+)(?:    (.*))?$", line)
+            if m and m.group(1).lower() == (value or "(default)").lower():
+                return m.group(3) or ""
+        return None
+
+    @contextlib.contextmanager
+    def isolated(self, name):
+        """A prefix of its own (a fresh copy) with its own wineserver, on the same display."""
+        path = os.path.join(self.run_dir, "isolated", re.sub(r"[^A-Za-z0-9_.-]+", "_", name))
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        clone_prefix(path)
+        other = WineEnv({"run_dir": self.run_dir, "prefix": path, "display": self.display})
+        try:
+            yield other
+        finally:
+            subprocess.run(["wineserver", "-k"], env=other.env(), capture_output=True, timeout=60)
+            if os.environ.get("E2E_KEEP") != "1":
+                shutil.rmtree(path, ignore_errors=True)
+
+
+def run_captured(cmd, env, timeout):
+    """subprocess.run with the output in files: Wine's helper processes (desktop, services) may
+    inherit the output handles and live on, and a pipe would then never reach its end."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        proc.stdout = out.read().decode("utf-8", "replace")
+        proc.stderr = err.read().decode("utf-8", "replace")
+    return proc
+
+
+def _script_line(words):
+    return " ".join(json.dumps(str(w), ensure_ascii=False) for w in words)
+
+
+# ----------------------------------------------------------------------------- lifecycle
+
+def create_environment():
+    base = work_dir()
+    os.makedirs(base, exist_ok=True)
+    # Runs that were killed before their cleanup leave their folder behind; no run lasts a day.
+    for entry in os.scandir(base):
+        if entry.name.startswith("run-") and time.time() - entry.stat().st_mtime > 24 * 3600:
+            shutil.rmtree(entry.path, ignore_errors=True)
+    run_dir = os.path.join(base, f"run-{time.strftime('%Y%m%d-%H%M%S')}-{os.getpid()}")
+    os.makedirs(os.path.join(run_dir, "home"))
+    state = {"run_dir": run_dir}
+    try:
+        state["prefix"] = os.path.join(run_dir, "prefix")
+        clone_prefix(state["prefix"])
+        state["xvfb_pid"], state["display"] = start_xvfb(os.path.join(run_dir, "xvfb.log"))
+        # One wineserver for the whole run (it would otherwise end a few seconds after each
+        # test's last process), and the desktop started now rather than in the first test.
+        env = WineEnv(state)
+        subprocess.run(["wineserver", "-p"], env=env.env(), check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        env.wine([env.wintest_exe, "windows"], timeout=120)
+    except BaseException:
+        destroy_environment(state)
+        raise
+    return state
+
+
+def destroy_environment(state):
+    prefix = state.get("prefix")
+    if prefix and os.path.isdir(prefix):
+        env = wine_base_env(prefix, os.path.join(state["run_dir"], "home"))
+        subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
+    if state.get("xvfb_pid"):
+        stop_pid(state["xvfb_pid"], "Xvfb")
+    if os.environ.get("E2E_KEEP") != "1" and state.get("run_dir"):
+        shutil.rmtree(state["run_dir"], ignore_errors=True)
+
+
+_environment = None
+
+
+def environment():
+    """The run's environment: the fixture's when E2E_STATE names one, else a private one."""
+    global _environment
+    if _environment is None:
+        state_file = os.environ.get("E2E_STATE")
+        if state_file and os.path.isfile(state_file):
+            with open(state_file) as f:
+                state = json.load(f)
+        else:
+            state = create_environment()
+            atexit.register(destroy_environment, state)
+        _environment = WineEnv(state)
+    return _environment
+
+
+def message_box(window):
+    """The parts of a message box dump that a user sees."""
+    visible = [c for c in window["children"] if c["visible"]]
+    return {
+        "class": window["class"],
+        "caption": window["caption"],
+        "text": "\n".join(c["text"] for c in visible if c["class"].lower() == "static" and c["text"]),
+        "icon": window["icon"],
+        "buttons": [c["text"].replace("&", "") for c in visible if c["class"].lower() == "button"],
+    }
+
+
+class E2ETestCase(unittest.TestCase):
+    """Base of the test cases: `self.env` is the run's environment."""
+
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        missing = missing_programs()
+        if missing:
+            raise unittest.SkipTest(f"{', '.join(missing)} not built in {bin_dir()}")
+        cls.env = environment()
+
+    def work(self):
+        """This test's empty folder in the prefix (emptied on the test's first call)."""
+        if getattr(self, "_work_for", None) != self.id():
+            self._work_dir = self.env.test_dir(self.id().split(".", 1)[-1])
+            self._work_for = self.id()
+        return self._work_dir
+
+    def assertDriven(self, result, status="exited"):
+        """The script ran through and the program ended as expected."""
+        self.assertEqual(result.failed_steps(), [], result)
+        self.assertEqual(result.status, status, result)
+
+
+def main():
+    """`winenv.py setup STATE` / `winenv.py cleanup STATE` for the CTest fixture."""
+    if len(sys.argv) != 3 or sys.argv[1] not in ("setup", "cleanup"):
+        print("usage: winenv.py setup|cleanup STATE_FILE", file=sys.stderr)
+        return 2
+    state_file = sys.argv[2]
+    if sys.argv[1] == "setup":
+        missing = missing_programs()
+        if missing:
+            print(f"skipped: {', '.join(missing)} not built in {bin_dir()}")
+            return SKIP_RETURN_CODE
+        if os.path.isfile(state_file):
+            with open(state_file) as f:
+                destroy_environment(json.load(f))
+        state = create_environment()
+        with open(state_file, "w") as f:
+            json.dump(state, f)
+        print(f"prefix {state['prefix']}, display {state['display']}, Xvfb pid {state['xvfb_pid']}")
+        return 0
+    if os.path.isfile(state_file):
+        with open(state_file) as f:
+            destroy_environment(json.load(f))
+        os.unlink(state_file)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
