@@ -2,6 +2,7 @@
 // UTF-8 line. Exit code 0: success or true; 1: failure or false; 2: bad usage.
 //
 //   sysprobe windir | sysdir | tempdir | programfiles
+//   sysprobe folder CSIDL                path of a special folder, or "error 0xXXXXXXXX"
 //   sysprobe compose BASE SUB            default destination from base and sub folder
 //   sysprobe createdirtree DIR           then prints whether DIR exists
 //   sysprobe forcedirs DIR               prints true/false
@@ -108,6 +109,13 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"sysdir") return Print(GetSystemDir(), true);
     if (command == L"tempdir") return Print(GetTempDir(), true);
     if (command == L"programfiles") return Print(GetProgramFilesDir(), true);
+    if (command == L"folder" && argc == 3) {
+        std::u16string path;
+        const platform::HResult hr = platform::SpecialFolderPath(static_cast<int>(std::wcstol(argv[2], nullptr, 10)),
+                                                                 platform::FolderOwner::None, path);
+        if (platform::Failed(hr)) return Print(u"error " + Hex(static_cast<unsigned long>(hr)), false);
+        return Print(path, true);
+    }
     if (command == L"compose" && argc == 4) return Print(ComposeDefaultDir(arg(2), arg(3)), true);
     if (command == L"createdirtree" && argc == 3) {
         CreateDirTree(arg(2));

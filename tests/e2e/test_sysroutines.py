@@ -1,0 +1,148 @@
+"""The setup's system routines on Wine's real folders, shell links and file sharing, through
+the console probe sysprobe.exe (built with the stub)."""
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+import winenv
+
+CREATE_MESSAGE = "Unable to create the directory. Please select a different directory."
+INVALID_MESSAGE = "Invalid directory. Please select an existing directory."
+
+
+class SysRoutinesTest(winenv.E2ETestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.probe_exe = os.path.join(cls.env.bin_dir, "sysprobe.exe")
+        if not os.path.isfile(cls.probe_exe):
+            raise unittest.SkipTest(f"sysprobe.exe not built in {cls.env.bin_dir}")
+
+    def probe(self, *args):
+        """(exit code, the probe's one output line)."""
+        proc = self.env.wine([self.probe_exe] + list(args))
+        return proc.returncode, proc.stdout.strip()
+
+    def probe_ok(self, *args):
+        code, line = self.probe(*args)
+        self.assertEqual(code, 0, f"{args}: {line}")
+        return line
+
+    def registry(self, key, value):
+        found = self.env.reg_query(key, value)
+        self.assertIsNotNone(found, f"{key} {value}")
+        return found
+
+    def missing_drive(self):
+        taken = {name[0].lower() for name in os.listdir(os.path.join(self.env.prefix, "dosdevices"))}
+        return next(letter for letter in "qrstuvwxy" if letter not in taken).upper() + ":"
+
+    # ------------------------------------------------------------------ folders
+
+    def test_folders_are_the_systems_own(self):
+        windows = self.registry(r"HKLM\Software\Microsoft\Windows NT\CurrentVersion", "SystemRoot")
+        program_files = self.registry(r"HKLM\Software\Microsoft\Windows\CurrentVersion", "ProgramFilesDir")
+        self.assertEqual(self.probe_ok("windir").lower(), windows.lower())
+        self.assertEqual(self.probe_ok("sysdir").lower(), windows.lower() + "\\system32")
+        self.assertEqual(self.probe_ok("programfiles").lower(), program_files.lower())
+        temp = self.probe_ok("tempdir")
+        self.assertTrue(temp.endswith("\\"), temp)
+        self.assertTrue(os.path.isdir(self.env.host_path(temp)), temp)
+
+    def test_default_directory_placeholders_become_the_prefix_folders(self):
+        windows = self.probe_ok("windir")
+        program_files = self.probe_ok("programfiles")
+        cases = [
+            ("<Program Files>", "My Saver", program_files + "\\My Saver\\"),
+            (" <Windows>\\ ", "\\System32\\", windows + "\\System32\\"),
+            ("<Windows>", "<Program Files>", windows + "\\" + program_files + "\\"),
+            ("<program files>", "Demo", "<program files>\\Demo\\"),
+        ]
+        for base, sub, expected in cases:
+            with self.subTest(base=base, sub=sub):
+                self.assertEqual(self.probe_ok("compose", base, sub), expected)
+
+    # ------------------------------------------------------------------ shortcuts
+
+    def test_shortcut_is_a_link_the_shell_resolves(self):
+        target = os.path.join(self.work(), "Aurora.scr")
+        with open(target, "wb") as f:
+            f.write(b"MZ")
+        target_win = self.env.win_path(target)
+        programs = self.probe_ok("folder", "2")
+        folder = os.path.join(self.env.host_path(programs), "E2E Aurora")
+        os.makedirs(folder, exist_ok=True)
+        try:
+            self.assertEqual(self.probe_ok("shortcut", target_win, "E2E Aurora\\Preview Aurora", "2"), "ok")
+            link = programs + "\\E2E Aurora\\Preview Aurora.lnk"
+            self.assertTrue(os.path.isfile(self.env.host_path(link)))
+            self.assertEqual(self.probe_ok("readlink", link).lower(), f"{target_win}|{target_win},0".lower())
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def test_shortcut_failures_raise_and_write_nothing(self):
+        programs = self.probe_ok("folder", "2")
+        cases = {
+            "missing sub-folder": ("No Such Folder\\Preview", "2", None),
+            "path over 260 units": ("x" * 250, "0", "error 0x800700CE"),
+            "unknown special folder": ("Preview", "9999", None),
+        }
+        for name, (link_name, folder, expected) in cases.items():
+            with self.subTest(name):
+                code, line = self.probe("shortcut", "C:\\windows\\notepad.exe", link_name, folder)
+                self.assertEqual(code, 1, line)
+                self.assertTrue(line.startswith("error 0x8"), line)
+                if expected:
+                    self.assertEqual(line, expected)
+        self.assertFalse(os.path.exists(os.path.join(self.env.host_path(programs), "No Such Folder")))
+
+    # ------------------------------------------------------------------ guarded deletion
+
+    def test_trydelete_keeps_a_file_held_by_another_process(self):
+        path = os.path.join(self.work(), "held.txt")
+        with open(path, "w") as f:
+            f.write("kept")
+        file_win = self.env.win_path(path)
+        out = os.path.join(self.work(), "hold.out")
+        with open(out, "wb") as log:
+            holder = subprocess.Popen(["wine", self.probe_exe, "hold", file_win, "6"], env=self.env.env(),
+                                      stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                with open(out, "rb") as f:
+                    if b"held" in f.read():
+                        break
+                time.sleep(0.2)
+            else:
+                self.fail("the holder did not open the file")
+            self.assertEqual(self.probe("trydelete", file_win), (1, "false"))
+            with open(path) as f:
+                self.assertEqual(f.read(), "kept")
+        finally:
+            holder.wait(timeout=60)
+        self.assertEqual(self.probe("trydelete", file_win), (0, "true"))
+        self.assertFalse(os.path.exists(path))
+        self.assertEqual(self.probe("trydelete", file_win), (0, "true"))
+
+    # ------------------------------------------------------------------ directories
+
+    def test_directory_creation(self):
+        work = self.env.win_path(self.work())
+        drive = self.missing_drive()
+        self.assertEqual(self.probe("createdirtree", work + "\\A\\B\\C\\"), (0, "true"))
+        self.assertTrue(os.path.isdir(os.path.join(self.work(), "A", "B", "C")))
+        self.assertEqual(self.probe("createdirtree", drive + "\\Savers\\Demo"), (1, "false"))
+        self.assertEqual(self.probe("forcedirs", drive + "\\Savers\\Demo"), (1, "false"))
+        self.assertEqual(self.probe("checkdir", drive + "\\Savers"), (1, "refused " + CREATE_MESSAGE))
+        self.assertEqual(self.probe("checkdir", work + "\\New Saver\\Deep"),
+                         (0, "accepted " + work + "\\New Saver\\Deep\\"))
+        self.assertTrue(os.path.isdir(os.path.join(self.work(), "New Saver", "Deep")))
+        self.assertEqual(self.probe("checkdir", ""), (1, "refused " + INVALID_MESSAGE))
+        self.assertEqual(self.probe("checkdir", drive + "\\Savers", "preview"), (0, f"accepted {drive}\\Savers\\"))
+
+
+if __name__ == "__main__":
+    unittest.main()
