@@ -8,7 +8,7 @@ add_library(platform_win32 STATIC
   src/platform/win32/controls_win32.cpp
   src/platform/controls.cpp
   src/platform/win32/shell_win32.cpp)
-target_link_libraries(platform_win32 PUBLIC scrcore comctl32 shell32 ole32 uuid user32 gdi32)
+target_link_libraries(platform_win32 PUBLIC scrcore comctl32 shell32 ole32 user32 gdi32)
 target_compile_definitions(platform_win32 PUBLIC UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
 
 add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES} res/setup.rc)
@@ -46,7 +46,7 @@ endif()
 
 # Console probe of the system routines for the end-to-end tests.
 add_executable(sysprobe tests/e2e/driver/sysprobe.cpp src/setupmain/sysroutines.cpp src/setupmain/destination.cpp)
-target_link_libraries(sysprobe PRIVATE platform_win32 scrcore)
+target_link_libraries(sysprobe PRIVATE platform_win32 scrcore uuid)
 if(NOT MSVC)
   target_link_options(sysprobe PRIVATE -municode -static -static-libgcc -static-libstdc++)
 endif()

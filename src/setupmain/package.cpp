@@ -57,9 +57,9 @@ std::int64_t PayloadLength(const TSetupHeader& header) {
            static_cast<std::int64_t>(kHeaderAndTrailer);
 }
 
-std::vector<std::string> CommonHeaderProblems(const TSetupHeader& h, std::int64_t fileEnd) {
-    std::vector<std::string> problems;
-    auto add = [&](std::string s) { problems.push_back(std::move(s)); };
+std::vector<const char*> CommonHeaderProblems(const TSetupHeader& h, std::int64_t fileEnd) {
+    std::vector<const char*> problems;
+    auto add = [&](const char* s) { problems.push_back(s); };
     if (fileEnd < static_cast<std::int64_t>(kHeaderAndTrailer)) add("the header lies before the start of the file");
     if (h.TextsSize() < 0) add("TextsSize is negative");
     if (h.ReadmeSize() < 0) add("ReadmeSize is negative");
@@ -76,7 +76,7 @@ std::vector<std::string> CommonHeaderProblems(const TSetupHeader& h, std::int64_
     return problems;
 }
 
-std::vector<std::string> HeaderProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
+std::vector<const char*> HeaderProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
     auto problems = CommonHeaderProblems(h, fileEnd);
     if (role == TrailerKind::Installer) {
         if (h.PackageSize() < 0) problems.push_back("PackageSize is negative");

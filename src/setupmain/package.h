@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,9 +52,14 @@ public:
 };
 
 // Any failure while reading the package: no trailer, a block outside the file, bad sizes.
-class EPackageError : public std::runtime_error {
+// Carries a fixed text only: std::string would pull the runtime's string code into the stub.
+class EPackageError : public std::exception {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EPackageError(const char* message) noexcept : message_(message) {}
+    const char* what() const noexcept override { return message_; }
+
+private:
+    const char* message_;
 };
 
 // Logical end of the package: the position just past the signature nearest the file's end.
@@ -66,9 +71,9 @@ void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_
 
 // Problems that make a header unusable, in words for people. Uninstallers carry the
 // installer's PackageSize, which then describes nothing and is not checked.
-std::vector<std::string> HeaderProblems(const TSetupHeader& header, std::int64_t fileEnd, TrailerKind role);
+std::vector<const char*> HeaderProblems(const TSetupHeader& header, std::int64_t fileEnd, TrailerKind role);
 // The checks that do not depend on the role, made before the language text is read.
-std::vector<std::string> CommonHeaderProblems(const TSetupHeader& header, std::int64_t fileEnd);
+std::vector<const char*> CommonHeaderProblems(const TSetupHeader& header, std::int64_t fileEnd);
 
 // Position of the texts block and of the screensaver bytes.
 std::int64_t TextsStart(const TSetupHeader& header, std::int64_t fileEnd);

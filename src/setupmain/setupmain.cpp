@@ -23,7 +23,7 @@ std::u16string ReadUtf16(ByteSource& source, std::int64_t offset, std::int64_t b
     return text::FromUtf16Le(raw.data(), raw.size());
 }
 
-void ThrowIfAny(const std::vector<std::string>& problems) {
+void ThrowIfAny(const std::vector<const char*>& problems) {
     if (!problems.empty()) throw EPackageError(problems.front());
 }
 

@@ -56,17 +56,25 @@ HResult SpecialFolderPath(int csidl, FolderOwner owner, std::u16string& path) {
     return S_OK;
 }
 
+namespace {
+// Our own copies: the import library that defines them brings every GUID of the system
+// along, a seventh of the stub.
+constexpr CLSID kClsidShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr IID kIidShellLinkW = {0x000214F9, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr IID kIidPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+}  // namespace
+
 ShellLink::ShellLink() {
     // S_FALSE (already initialised on this thread) also needs its CoUninitialize; a
     // thread in another apartment mode keeps its own and creation is tried regardless.
     comInitialised_ = SUCCEEDED(CoInitialize(nullptr));
     IShellLinkW* link = nullptr;
-    status_ = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IShellLinkW,
+    status_ = CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, kIidShellLinkW,
                                reinterpret_cast<void**>(&link));
     if (FAILED(status_)) return;
     link_ = link;
     IPersistFile* persist = nullptr;
-    status_ = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist));
+    status_ = link->QueryInterface(kIidPersistFile, reinterpret_cast<void**>(&persist));
     if (FAILED(status_)) return;
     persist_ = persist;
 }

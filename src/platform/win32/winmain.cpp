@@ -24,12 +24,42 @@ void RestrictDllSearch() {
 
 #if defined(__GNUC__) && !defined(__clang__)
 #include <cstdlib>
+#include <new>
+#include <typeinfo>
 // The default terminate handler of the static C++ runtime prints the exception's demangled
 // type, which links the whole demangler (a sixth of the stub). A GUI program has no console
 // to print to anyway.
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
+
+// The containers report misuse through these; the runtime's own versions build
+// std::logic_error and friends, which drag in its whole std::string (a quarter of the stub).
+// The setup catches every failure alike, so plain exceptions serve.
+namespace {
+class RuntimeFault : public std::exception {
+public:
+    const char* what() const noexcept override { return "runtime fault"; }
+};
+}  // namespace
+
+namespace std {
+void __throw_bad_alloc() { throw std::bad_alloc(); }
+void __throw_bad_array_new_length() { throw std::bad_alloc(); }
+void __throw_length_error(const char*) { throw std::bad_alloc(); }
+void __throw_bad_cast() { throw std::bad_cast(); }
+void __throw_bad_typeid() { throw RuntimeFault(); }
+void __throw_bad_exception() { throw RuntimeFault(); }
+void __throw_logic_error(const char*) { throw RuntimeFault(); }
+void __throw_domain_error(const char*) { throw RuntimeFault(); }
+void __throw_invalid_argument(const char*) { throw RuntimeFault(); }
+void __throw_out_of_range(const char*) { throw RuntimeFault(); }
+void __throw_out_of_range_fmt(const char*, ...) { throw RuntimeFault(); }
+void __throw_runtime_error(const char*) { throw RuntimeFault(); }
+void __throw_range_error(const char*) { throw RuntimeFault(); }
+void __throw_overflow_error(const char*) { throw RuntimeFault(); }
+void __throw_underflow_error(const char*) { throw RuntimeFault(); }
+}  // namespace std
 #endif
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
