@@ -34,6 +34,14 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/wintest.cpp)
     target_link_options(wintest PRIVATE -municode -static -static-libgcc -static-libstdc++)
   endif()
   target_link_libraries(wintest PRIVATE user32 gdi32 shell32 ole32 comctl32)
+
+  # Records what the system starts it with, for the hand-offs the tests observe.
+  add_executable(recorder WIN32 tests/e2e/driver/recorder.c)
+  target_compile_definitions(recorder PRIVATE UNICODE _UNICODE)
+  if(NOT MSVC)
+    target_link_options(recorder PRIVATE -municode -static)
+  endif()
+  target_link_libraries(recorder PRIVATE shell32)
 endif()
 
 # The sample screensaver packed by the demo and the end-to-end tests.

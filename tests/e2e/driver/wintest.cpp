@@ -10,14 +10,21 @@
 //   start <exe> [args...]         start the program (instead of "-- exe args" on the command line)
 //   rawargs <text>                with start: the text appended verbatim to the command line
 //   wait-window [--any] <class|*> <caption-regex|*> [ms]   select a visible top-level window
-//   dump                          the selected window and all its child controls
+//   dump                          the selected window and all its child controls (and, for a
+//                                 dialog, which system icon it shows)
 //   windows                       the visible top-level windows of the started process tree
 //   click [--force] <text|#id>    BM_CLICK on a child control (text without '&')
+//   mouse-click <text|#id>        a real left click (SendInput) in the middle of a child control
+//   wait-state [--soft] <text|#id> <state>[,<state>...] [ms]   until the control is in every
+//                                 state named: visible hidden enabled disabled checked unchecked
+//                                 focused; --soft: a timeout only notes "met":false and goes on,
+//                                 so that a later dump shows what is wrong
 //   set-text <text|#id> <value>   WM_SETTEXT on a child control
 //   key <vk>[+<vk>...] ...        key presses through SendInput to the selected window
 //   close                         WM_CLOSE to the selected window
 //   screenshot <file.bmp>         the selected window's screen area as a 24-bit BMP
 //   wait-gone [ms]                until the selected window is destroyed
+//   wait-file <path> [ms]         until the file exists and is not empty
 //   status                        whether the started process still runs (and its exit code)
 //   wait-exit [ms]                until the started process ends; prints its exit code
 //   wait-tree-exit [ms]           until the started process and all its descendants end
@@ -511,7 +518,10 @@ std::string DumpWindow(HWND top) {
     HWND focus = GetGUIThreadInfo(tid, &gui) ? gui.hwndFocus : nullptr;
     std::vector<std::string> children;
     for (HWND c : ChildWindows(top)) children.push_back(DumpControl(top, c));
-    const IconGuess icon = GuessIcon(top);
+    // Only dialogs (message boxes) are asked for their icon: a picture on another window
+    // would cost a second of retries and mean nothing.
+    const bool dialog = ClassOf(top) == L"#32770";
+    const IconGuess icon = dialog ? GuessIcon(top) : IconGuess{};
     Json scores;
     for (const auto& [name, d] : icon.scores) scores.Num(name.c_str(), static_cast<long long>(d + 0.5));
     return Json()
@@ -528,7 +538,7 @@ std::string DumpWindow(HWND top) {
         .Raw("rect", JsonRect(r))
         .Raw("client", Json().Num("width", client.right).Num("height", client.bottom).Text())
         .Num("focus", HandleNumber(focus))
-        .Raw("icon", "\"" + icon.name + "\"")
+        .Raw("icon", dialog ? "\"" + icon.name + "\"" : "null")
         .Raw("icon_scores", scores.Text())
         .Raw("children", JsonArray(children))
         .Text();
@@ -612,6 +622,9 @@ public:
         });
         if (cmd == L"windows") return ListWindows();
         if (cmd == L"click") return Click(t);
+        if (cmd == L"mouse-click") return MouseClick(t);
+        if (cmd == L"wait-state") return WaitState(t);
+        if (cmd == L"wait-file") return WaitFile(t);
         if (cmd == L"set-text") return SetText(t);
         if (cmd == L"key") return Key(t);
         if (cmd == L"close") return WithWindow(name, [&] {
@@ -831,6 +844,101 @@ private:
         });
     }
 
+    // A click that goes through hit-testing like the user's: statics only answer to this.
+    bool MouseClick(const std::vector<std::wstring>& t) {
+        if (t.size() != 2) return Fail("mouse-click", "usage: mouse-click <text|#id>");
+        return WithWindow("mouse-click", [&] {
+            HWND c = FindControl(t[1]);
+            if (!c) return Fail("mouse-click", "no control " + ToUtf8(t[1]));
+            if (!IsWindowVisible(c)) return Fail("mouse-click", "control is hidden: " + ToUtf8(t[1]));
+            for (int i = 0; i < 50 && GetForegroundWindow() != current_; ++i) {
+                SetForegroundWindow(current_);
+                Sleep(20);
+            }
+            RECT r;
+            GetWindowRect(c, &r);
+            if (!SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2))
+                return Fail("mouse-click", "the cursor cannot be moved");
+            INPUT in[2] = {};
+            in[0].type = in[1].type = INPUT_MOUSE;
+            in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, in, sizeof(INPUT));
+            return Ok("mouse-click");
+        });
+    }
+
+    static bool FocusIs(HWND c) {
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        return GetGUIThreadInfo(GetWindowThreadProcessId(c, nullptr), &gui) && gui.hwndFocus == c;
+    }
+
+    static std::string FocusDescription(HWND c) {
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(c, nullptr), &gui) || !gui.hwndFocus) return "; no focus";
+        return "; the focus is on " + ToUtf8(ClassOf(gui.hwndFocus)) + " \"" + ToUtf8(CaptionOf(gui.hwndFocus)) + "\"";
+    }
+
+    // Waiting for the effect of a click or key is the only way to know it has been handled:
+    // the setup gets them as posted or input messages, after any message sent to read it.
+    bool WaitState(const std::vector<std::wstring>& args) {
+        std::vector<std::wstring> t(args);
+        bool soft = false;
+        if (t.size() > 1 && t[1] == L"--soft") {
+            soft = true;
+            t.erase(t.begin() + 1);
+        }
+        if (t.size() < 3) return Fail("wait-state", "usage: wait-state [--soft] <text|#id> <state>[,<state>...] [ms]");
+        std::vector<std::wstring> states;
+        for (std::size_t pos = 0; pos <= t[2].size();) {
+            const std::size_t comma = std::min(t[2].find(L',', pos), t[2].size());
+            states.push_back(t[2].substr(pos, comma - pos));
+            pos = comma + 1;
+        }
+        auto holds = [&](HWND c, const std::wstring& s, bool& known) {
+            known = true;
+            if (s == L"visible") return IsWindowVisible(c) != FALSE;
+            if (s == L"hidden") return IsWindowVisible(c) == FALSE;
+            if (s == L"enabled") return IsWindowEnabled(c) != FALSE;
+            if (s == L"disabled") return IsWindowEnabled(c) == FALSE;
+            if (s == L"focused") return FocusIs(c);
+            if (s == L"checked" || s == L"unchecked") {
+                DWORD_PTR state = 0;
+                SendMessageTimeoutW(c, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &state);
+                return (state == BST_CHECKED) == (s == L"checked");
+            }
+            known = false;
+            return false;
+        };
+        return WithWindow("wait-state", [&] {
+            const DWORD until = StepDeadline(t, 3, 5000);
+            std::string last = "no control " + ToUtf8(t[1]);
+            do {
+                if (HWND c = FindControl(t[1])) {
+                    bool all = true;
+                    for (const auto& s : states) {
+                        bool known = false;
+                        if (!holds(c, s, known)) {
+                            if (!known) return Fail("wait-state", "unknown state " + ToUtf8(s));
+                            all = false;
+                            last = "not " + ToUtf8(s);
+                            if (s == L"focused") last += FocusDescription(c);
+                        }
+                    }
+                    if (all) return Ok("wait-state");
+                }
+                Poll(20);
+            } while (Before(until));
+            if (soft) {
+                Emit(Json().Str("step", L"wait-state").Bool("ok", true).Bool("met", false).Str("why", t[1] + L": " + FromUtf8(last)).Text());
+                return true;
+            }
+            return Fail("wait-state", ToUtf8(t[1]) + ": " + last);
+        });
+    }
+
     bool SetText(const std::vector<std::wstring>& t) {
         if (t.size() != 3) return Fail("set-text", "usage: set-text <text|#id> <value>");
         return WithWindow("set-text", [&] {
@@ -896,6 +1004,20 @@ private:
             Emit(Json().Str("step", L"screenshot").Bool("ok", true).Str("file", t[1]).Num("width", p.width).Num("height", p.height).Text());
             return true;
         });
+    }
+
+    // Something the program started elsewhere has written its file (not empty).
+    bool WaitFile(const std::vector<std::wstring>& t) {
+        if (t.size() < 2) return Fail("wait-file", "usage: wait-file <path> [ms]");
+        const DWORD until = StepDeadline(t, 2, 10000);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        auto written = [&] {
+            return GetFileAttributesExW(t[1].c_str(), GetFileExInfoStandard, &data) &&
+                   (data.nFileSizeLow || data.nFileSizeHigh);
+        };
+        while (!written() && Before(until)) Poll(20);
+        if (!written()) return Fail("wait-file", "no file " + ToUtf8(t[1]));
+        return Ok("wait-file");
     }
 
     bool WaitGone(const std::vector<std::wstring>& t) {
