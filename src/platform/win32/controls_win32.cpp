@@ -102,7 +102,8 @@ void* Create(Control& c) {
         }
         case ControlKind::Label:
             style |= (c.Style() & kWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP;
-            if (c.Style() & kLinkStyle) style |= SS_NOTIFY;
+            // A web address is shown as it is: an "&" in it is no accelerator mark.
+            if (c.Style() & kLinkStyle) style |= SS_NOTIFY | SS_NOPREFIX;
             break;
         case ControlKind::Edit:
             cls = L"EDIT";
