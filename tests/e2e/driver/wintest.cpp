@@ -857,13 +857,21 @@ private:
             }
             RECT r;
             GetWindowRect(c, &r);
-            if (!SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2))
-                return Fail("mouse-click", "the cursor cannot be moved");
-            INPUT in[2] = {};
-            in[0].type = in[1].type = INPUT_MOUSE;
-            in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-            in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-            SendInput(2, in, sizeof(INPUT));
+            const POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+            // The move goes with the buttons, and the click waits until the cursor is there:
+            // under Wine a click right after SetCursorPos may land where the cursor was.
+            INPUT in[3] = {};
+            in[0].type = in[1].type = in[2].type = INPUT_MOUSE;
+            in[0].mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+            in[0].mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+            in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+            in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(1, in, sizeof(INPUT));
+            POINT now{};
+            for (int i = 0; i < 50 && (!GetCursorPos(&now) || now.x != at.x || now.y != at.y); ++i) Sleep(20);
+            if (now.x != at.x || now.y != at.y) return Fail("mouse-click", "the cursor does not get there");
+            SendInput(2, in + 1, sizeof(INPUT));
             return Ok("mouse-click");
         });
     }
