@@ -130,7 +130,7 @@ Notebook::~Notebook() {
 }
 
 Notebook::Notebook(Container& parent, Bounds bounds, std::initializer_list<const char16_t*> pageCaptions)
-    : Control(parent, ControlKind::Notebook, bounds) {
+    : ContainerControl(parent, ControlKind::Notebook, bounds) {
     for (const char16_t* caption : pageCaptions) {
         auto* page = new Page(*this, {0, 0, bounds.width, bounds.height}, caption);
         page->SetVisible(pages_.empty());

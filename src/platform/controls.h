@@ -135,36 +135,36 @@ public:
     Control* FirstTabStop() const;
 };
 
-class Panel : public Control, public Container {
+// A control that holds controls: a panel, a notebook, a notebook page.
+class ContainerControl : public Control, public Container {
 public:
-    Panel(Container& parent, Bounds bounds, unsigned style = kStyleNone)
-        : Control(parent, ControlKind::Panel, bounds, {}, style) {}
+    ContainerControl(Container& parent, ControlKind kind, Bounds bounds, std::u16string caption = {},
+                     unsigned style = kStyleNone)
+        : Control(parent, kind, bounds, std::move(caption), style) {}
     void* ContainerHandle() const override { return Handle(); }
     bool ContainerShowing() const override { return Showing(); }
     Container* AsContainer() override { return this; }
     Control* AsControl() override { return this; }
 };
 
-class Page : public Control, public Container {
+class Panel : public ContainerControl {
+public:
+    Panel(Container& parent, Bounds bounds, unsigned style = kStyleNone)
+        : ContainerControl(parent, ControlKind::Panel, bounds, {}, style) {}
+};
+
+class Page : public ContainerControl {
 public:
     Page(Container& parent, Bounds bounds, std::u16string caption)
-        : Control(parent, ControlKind::Page, bounds, std::move(caption)) {}
-    void* ContainerHandle() const override { return Handle(); }
-    bool ContainerShowing() const override { return Showing(); }
-    Container* AsContainer() override { return this; }
-    Control* AsControl() override { return this; }
+        : ContainerControl(parent, ControlKind::Page, bounds, std::move(caption)) {}
 };
 
 // Pages on top of each other; one shows at a time.
-class Notebook : public Control, public Container {
+class Notebook : public ContainerControl {
 public:
     // The pages are made at once, the first one showing.
     Notebook(Container& parent, Bounds bounds, std::initializer_list<const char16_t*> pageCaptions);
     ~Notebook() override;
-    void* ContainerHandle() const override { return Handle(); }
-    bool ContainerShowing() const override { return Showing(); }
-    Container* AsContainer() override { return this; }
-    Control* AsControl() override { return this; }
 
     Page& PageAt(int index) { return *pages_[static_cast<std::size_t>(index)]; }
     int PageCount() const { return static_cast<int>(pages_.size()); }
