@@ -6,7 +6,7 @@
 #include "common/text.h"
 #include "setupmain/setup_header.h"
 
-struct ImageSpec {
+struct TestPackage {
     std::string stub = std::string("MZ-stub-bytes-") + std::string(50, 's');
     std::string scr = "SCREENSAVER-PAYLOAD";
     std::u16string readme;
@@ -22,7 +22,7 @@ struct ImageSpec {
     TrailerKind trailer = TrailerKind::Installer;
 };
 
-inline TSetupHeader MakeHeader(const ImageSpec& s) {
+inline TSetupHeader MakeHeader(const TestPackage& s) {
     TSetupHeader h;
     const auto readme = static_cast<std::int32_t>(2 * s.readme.size());
     const auto license = static_cast<std::int32_t>(2 * s.license.size());
@@ -43,7 +43,7 @@ inline TSetupHeader MakeHeader(const ImageSpec& s) {
     return h;
 }
 
-inline std::string TextsBlock(const ImageSpec& s) {
+inline std::string TextsBlock(const TestPackage& s) {
     std::string out;
     text::AppendUtf16Le(out, s.readme);
     text::AppendUtf16Le(out, s.license);
@@ -56,7 +56,7 @@ inline std::string Trailer(TrailerKind kind) {
     return std::string(reinterpret_cast<const char*>(sig.data()), sig.size());
 }
 
-inline std::string AssembleImage(const ImageSpec& s, const TSetupHeader& h) {
+inline std::string AssembleImage(const TestPackage& s, const TSetupHeader& h) {
     std::string img = s.stub;
     if (s.trailer == TrailerKind::Installer) img += s.scr;
     img += TextsBlock(s);
@@ -65,4 +65,4 @@ inline std::string AssembleImage(const ImageSpec& s, const TSetupHeader& h) {
     return img;
 }
 
-inline std::string BuildImage(const ImageSpec& s) { return AssembleImage(s, MakeHeader(s)); }
+inline std::string BuildImage(const TestPackage& s) { return AssembleImage(s, MakeHeader(s)); }

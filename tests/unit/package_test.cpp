@@ -85,12 +85,12 @@ struct DamageCase {
 class HeaderDamage : public ::testing::TestWithParam<DamageCase> {};
 
 TEST_P(HeaderDamage, IsReported) {
-    ImageSpec spec;
-    spec.readme = u"Read me";
-    spec.license = u"Licence";
-    spec.lang = u"Setup\r\nNext=Weiter";
-    auto h = MakeHeader(spec);
-    const auto size = static_cast<std::int64_t>(AssembleImage(spec, h).size());
+    TestPackage pkg;
+    pkg.readme = u"Read me";
+    pkg.license = u"Licence";
+    pkg.lang = u"Setup\r\nNext=Weiter";
+    auto h = MakeHeader(pkg);
+    const auto size = static_cast<std::int64_t>(AssembleImage(pkg, h).size());
     const auto healthy = GetParam().role == TrailerKind::None ? TrailerKind::Installer : GetParam().role;
     ASSERT_TRUE(HeaderProblems(h, size, healthy).empty());
     GetParam().damage(h);
@@ -151,18 +151,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HeaderChecks, UninstallerIgnoresPackageSize) {
-    ImageSpec spec;
-    spec.trailer = TrailerKind::Uninstaller;
-    auto h = MakeHeader(spec);
+    TestPackage pkg;
+    pkg.trailer = TrailerKind::Uninstaller;
+    auto h = MakeHeader(pkg);
     h.SetInt(hdr::PackageSize, 1 << 30);
-    EXPECT_TRUE(HeaderProblems(h, static_cast<std::int64_t>(AssembleImage(spec, h).size()), TrailerKind::Uninstaller).empty());
+    EXPECT_TRUE(HeaderProblems(h, static_cast<std::int64_t>(AssembleImage(pkg, h).size()), TrailerKind::Uninstaller).empty());
 }
 
 TEST(HeaderChecks, EmptyPayloadIsAccepted) {
-    ImageSpec spec;
-    spec.scr.clear();
-    const auto h = MakeHeader(spec);
-    EXPECT_TRUE(HeaderProblems(h, static_cast<std::int64_t>(AssembleImage(spec, h).size()), TrailerKind::Installer).empty());
+    TestPackage pkg;
+    pkg.scr.clear();
+    const auto h = MakeHeader(pkg);
+    EXPECT_TRUE(HeaderProblems(h, static_cast<std::int64_t>(AssembleImage(pkg, h).size()), TrailerKind::Installer).empty());
     EXPECT_EQ(PayloadLength(h), 0);
 }
 
@@ -188,16 +188,16 @@ TEST(ShortName, RuleOnClassFiveAndAbove) {
     };
     for (const auto& c : cases) {
         for (int cls : {5, 6, 7}) {
-            ImageSpec spec;
-            spec.scrName = c.in;
-            auto h = MakeHeader(spec);
+            TestPackage pkg;
+            pkg.scrName = c.in;
+            auto h = MakeHeader(pkg);
             ApplyShortNameRule(h, cls);
             EXPECT_EQ(h.ScrFileName(), c.out) << text::Utf16ToUtf8(c.in) << " class " << cls;
         }
         for (int cls : {-1, 0, 1, 2, 3, 4}) {
-            ImageSpec spec;
-            spec.scrName = c.in;
-            auto h = MakeHeader(spec);
+            TestPackage pkg;
+            pkg.scrName = c.in;
+            auto h = MakeHeader(pkg);
             ApplyShortNameRule(h, cls);
             EXPECT_EQ(h.ScrFileName(), c.in) << "class " << cls;
         }
@@ -206,9 +206,9 @@ TEST(ShortName, RuleOnClassFiveAndAbove) {
 
 // "abcdefgh." grows to "abcdefgh.scr": the field must stay terminated and leave Title alone.
 TEST(ShortName, GrowingNameStaysInsideItsField) {
-    ImageSpec spec;
-    spec.scrName = std::u16string(243, u'd') + u"\\abcdefgh.";
-    auto h = MakeHeader(spec);
+    TestPackage pkg;
+    pkg.scrName = std::u16string(243, u'd') + u"\\abcdefgh.";
+    auto h = MakeHeader(pkg);
     ApplyShortNameRule(h, 7);
     EXPECT_EQ(h.ScrFileName(), std::u16string(243, u'd') + u"\\abcdefgh.sc");
     EXPECT_EQ(h.Title(), u"Aurora");
@@ -246,22 +246,22 @@ private:
 };
 
 TEST(UninstallerImage, ExactBytes) {
-    ImageSpec spec;
-    spec.readme = u"Readme text";
-    spec.license = u"Licence text";
-    spec.lang = u"Setup\r\nNext=Weiter";
-    spec.scrName = u"My Screen Saver.scr";
-    auto h = MakeHeader(spec);
+    TestPackage pkg;
+    pkg.readme = u"Readme text";
+    pkg.license = u"Licence text";
+    pkg.lang = u"Setup\r\nNext=Weiter";
+    pkg.scrName = u"My Screen Saver.scr";
+    auto h = MakeHeader(pkg);
     h.Raw[hdr::Reserved1] = 0x11;
     h.Raw[hdr::Reserved4 + 2] = 0x44;
-    const auto img = AssembleImage(spec, h) + "junk after";
+    const auto img = AssembleImage(pkg, h) + "junk after";
     ApplyShortNameRule(h, 7);
 
     MemorySource src(img);
     StringSink out;
     WriteUninstallerImage(src, out, static_cast<std::int64_t>(img.size() - 10), h);
 
-    const std::string expected = spec.stub + TextsBlock(spec) +
+    const std::string expected = pkg.stub + TextsBlock(pkg) +
                                  std::string(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size()) +
                                  Trailer(TrailerKind::Uninstaller);
     EXPECT_EQ(out.bytes, expected);
@@ -278,22 +278,22 @@ TEST(UninstallerImage, ExactBytes) {
 }
 
 TEST(UninstallerImage, NoTextsGivesStubHeaderTrailer) {
-    ImageSpec spec;
-    const auto h = MakeHeader(spec);
-    const auto img = AssembleImage(spec, h);
+    TestPackage pkg;
+    const auto h = MakeHeader(pkg);
+    const auto img = AssembleImage(pkg, h);
     MemorySource src(img);
     StringSink out;
     WriteUninstallerImage(src, out, static_cast<std::int64_t>(img.size()), h);
-    EXPECT_EQ(out.bytes, spec.stub + std::string(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size()) +
+    EXPECT_EQ(out.bytes, pkg.stub + std::string(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size()) +
                              Trailer(TrailerKind::Uninstaller));
 }
 
 TEST(UninstallerImage, ShortWritesAndReadsFail) {
-    ImageSpec spec;
-    spec.readme = u"Readme";
-    const auto h = MakeHeader(spec);
-    const auto img = AssembleImage(spec, h);
-    for (std::size_t budget : {std::size_t{0}, spec.stub.size() - 1, spec.stub.size() + 3, img.size() - 40}) {
+    TestPackage pkg;
+    pkg.readme = u"Readme";
+    const auto h = MakeHeader(pkg);
+    const auto img = AssembleImage(pkg, h);
+    for (std::size_t budget : {std::size_t{0}, pkg.stub.size() - 1, pkg.stub.size() + 3, img.size() - 40}) {
         MemorySource src(img);
         FailingSink out(budget);
         EXPECT_THROW(WriteUninstallerImage(src, out, static_cast<std::int64_t>(img.size()), h), EPackageError)

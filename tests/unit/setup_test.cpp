@@ -115,35 +115,35 @@ TEST_F(SetupRun, MissingProgramFileIsCorruption) {
 }
 
 TEST_F(SetupRun, DamagedUninstallerShowsTranslatedMessage) {
-    ImageSpec spec;
-    spec.trailer = TrailerKind::Uninstaller;
-    spec.lang = u"Setup\r\nThe file is corrupted. Setup can not continue.=Die Datei ist besch\u00e4digt.\r\n";
-    auto h = MakeHeader(spec);
+    TestPackage pkg;
+    pkg.trailer = TrailerKind::Uninstaller;
+    pkg.lang = u"Setup\r\nThe file is corrupted. Setup can not continue.=Die Datei ist besch\u00e4digt.\r\n";
+    auto h = MakeHeader(pkg);
     h.SetChars(hdr::UninstallMarker, hdr::UninstallMarkerUnits, u"nothing");
-    WriteExe(AssembleImage(spec, h));
+    WriteExe(AssembleImage(pkg, h));
     EXPECT_EQ(Run(u""), kExitDamaged);
     ASSERT_EQ(standin::Messages().size(), 1u);
     EXPECT_EQ(standin::Messages()[0].text, u"Die Datei ist besch\u00e4digt.");
 }
 
 TEST_F(SetupRun, HeaderDamageBeforeTheLanguageIsLoadedStaysEnglish) {
-    ImageSpec spec;
-    spec.lang = u"Setup\r\nThe file is corrupted. Setup can not continue.=Kaputt\r\n";
-    auto h = MakeHeader(spec);
+    TestPackage pkg;
+    pkg.lang = u"Setup\r\nThe file is corrupted. Setup can not continue.=Kaputt\r\n";
+    auto h = MakeHeader(pkg);
     h.SetInt(hdr::TextsSize, h.TextsSize() + 2);
-    WriteExe(AssembleImage(spec, h));
+    WriteExe(AssembleImage(pkg, h));
     EXPECT_EQ(Run(u""), kExitDamaged);
     ASSERT_EQ(standin::Messages().size(), 1u);
     EXPECT_EQ(standin::Messages()[0].text, kCorrupt);
 }
 
 TEST_F(SetupRun, InstallerReadsTextsAndSetsCaption) {
-    ImageSpec spec;
-    spec.readme = u"Read me\r\nplease";
-    spec.license = u"Licence terms";
-    spec.licenseMode = 2;
-    spec.lang = u"Setup\r\nSetup=Installation\r\n";
-    WriteExe(BuildImage(spec) + std::string(3 << 20, 'j'));
+    TestPackage pkg;
+    pkg.readme = u"Read me\r\nplease";
+    pkg.license = u"Licence terms";
+    pkg.licenseMode = 2;
+    pkg.lang = u"Setup\r\nSetup=Installation\r\n";
+    WriteExe(BuildImage(pkg) + std::string(3 << 20, 'j'));
     SetParams(SplitCommandLine(u"setup.exe"));
     TSCRSetup form;
     form.FormCreate();
@@ -151,18 +151,18 @@ TEST_F(SetupRun, InstallerReadsTextsAndSetsCaption) {
     EXPECT_FALSE(platform::Application::Terminated());
     EXPECT_EQ(form.Role, TrailerKind::Installer);
     EXPECT_EQ(form.Window.Caption(), u"Aurora Installation");
-    EXPECT_EQ(form.edReadme.Caption(), spec.readme);
-    EXPECT_EQ(form.edLicense.Caption(), spec.license);
-    EXPECT_EQ(form.FileEnd, static_cast<std::int64_t>(BuildImage(spec).size()));
+    EXPECT_EQ(form.edReadme.Caption(), pkg.readme);
+    EXPECT_EQ(form.edLicense.Caption(), pkg.license);
+    EXPECT_EQ(form.FileEnd, static_cast<std::int64_t>(BuildImage(pkg).size()));
     form.FormDestroy();
 }
 
 TEST_F(SetupRun, LicenceNotReadOutsideLicenceModes) {
     for (std::uint8_t mode : {std::uint8_t{0}, std::uint8_t{4}, std::uint8_t{200}}) {
-        ImageSpec spec;
-        spec.license = u"Licence terms";
-        spec.licenseMode = mode;
-        WriteExe(BuildImage(spec));
+        TestPackage pkg;
+        pkg.license = u"Licence terms";
+        pkg.licenseMode = mode;
+        WriteExe(BuildImage(pkg));
         TSCRSetup form;
         form.FormCreate();
         EXPECT_EQ(form.edLicense.Caption(), u"") << int(mode);
@@ -171,9 +171,9 @@ TEST_F(SetupRun, LicenceNotReadOutsideLicenceModes) {
 }
 
 TEST_F(SetupRun, ShortNameRuleFollowsTheVersion) {
-    ImageSpec spec;
-    spec.scrName = u"My Screen Saver.scr";
-    WriteExe(BuildImage(spec));
+    TestPackage pkg;
+    pkg.scrName = u"My Screen Saver.scr";
+    WriteExe(BuildImage(pkg));
     standin::SetOsVersion({true, 2, 6, 2, u""});
     TSCRSetup form;
     form.FormCreate();
@@ -188,10 +188,10 @@ TEST_F(SetupRun, ShortNameRuleFollowsTheVersion) {
 // The installer wrote the shortened name into the uninstaller; shortening again would
 // turn My_Screen_Saver.scr into My_Scree.scr and miss the installed file.
 TEST_F(SetupRun, UninstallerKeepsTheNameItCarries) {
-    ImageSpec spec;
-    spec.trailer = TrailerKind::Uninstaller;
-    spec.scrName = u"My_Screen_Saver.scr";
-    WriteExe(BuildImage(spec));
+    TestPackage pkg;
+    pkg.trailer = TrailerKind::Uninstaller;
+    pkg.scrName = u"My_Screen_Saver.scr";
+    WriteExe(BuildImage(pkg));
     standin::SetOsVersion({true, 2, 6, 2, u""});
     TSCRSetup form;
     form.FormCreate();
@@ -200,9 +200,9 @@ TEST_F(SetupRun, UninstallerKeepsTheNameItCarries) {
 }
 
 TEST_F(SetupRun, ValidUninstallerEndsWithoutWindow) {
-    ImageSpec spec;
-    spec.trailer = TrailerKind::Uninstaller;
-    WriteExe(BuildImage(spec));
+    TestPackage pkg;
+    pkg.trailer = TrailerKind::Uninstaller;
+    WriteExe(BuildImage(pkg));
     EXPECT_EQ(Run(u""), kExitDone);
     EXPECT_TRUE(standin::Messages().empty());
     EXPECT_FALSE(platform::Application::ShowMainForm());

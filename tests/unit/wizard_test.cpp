@@ -36,9 +36,9 @@ protected:
         fs::remove_all(dir_);
     }
 
-    TSCRSetup& Start(const ImageSpec& spec, const std::u16string& commandLine = u"setup.exe") {
+    TSCRSetup& Start(const TestPackage& pkg, const std::u16string& commandLine = u"setup.exe") {
         const auto exe = dir_ / "setup.exe";
-        const auto bytes = BuildImage(spec);
+        const auto bytes = BuildImage(pkg);
         std::ofstream(exe, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         standin::SetModulePath(text::Utf8ToUtf16(exe.string()));
         SetParams(SplitCommandLine(commandLine));
@@ -49,8 +49,8 @@ protected:
         return *form_;
     }
 
-    static ImageSpec Licensed(std::uint8_t mode = 1) {
-        ImageSpec s;
+    static TestPackage Licensed(std::uint8_t mode = 1) {
+        TestPackage s;
         s.license = u"Terms";
         s.licenseMode = mode;
         return s;
@@ -82,11 +82,11 @@ TEST_F(Wizard, StartPage) {
         {1, false, true, kPageReady},   {0, false, false, kPageDirectory}, {255, true, false, kPageDirectory},
     };
     for (const auto& c : cases) {
-        ImageSpec spec;
-        spec.licenseMode = c.mode;
-        if (c.licenceText) spec.license = u"Terms";
-        spec.skipDirectoryPage = c.skip;
-        auto& f = Start(spec);
+        TestPackage pkg;
+        pkg.licenseMode = c.mode;
+        if (c.licenceText) pkg.license = u"Terms";
+        pkg.skipDirectoryPage = c.skip;
+        auto& f = Start(pkg);
         EXPECT_EQ(f.Notebook.PageIndex(), c.page) << int(c.mode) << c.licenceText << c.skip;
         EXPECT_EQ(f.lbTitle.Caption(), PageTitles[static_cast<std::size_t>(c.page)]);
         EXPECT_FALSE(f.btnBack.Visible()) << "no page before the start page";
@@ -155,9 +155,9 @@ TEST_F(Wizard, NextAndBackFlows) {
     EXPECT_FALSE(f.btnBack.Visible());
     EXPECT_TRUE(f.btnNext.Enabled()) << "the licence stays accepted";
 
-    auto spec = Licensed();
-    spec.skipDirectoryPage = true;
-    auto& g = Start(spec);
+    auto pkg = Licensed();
+    pkg.skipDirectoryPage = true;
+    auto& g = Start(pkg);
     g.rbAccept.Click();
     g.btnNext.Click();
     EXPECT_EQ(g.Notebook.PageIndex(), kPageReady);
@@ -214,12 +214,12 @@ TEST_F(Wizard, EscapeActivatesCancelBackOrNext) {
 }
 
 TEST_F(Wizard, TranslatedCaptionsKeepTheirDecorations) {
-    ImageSpec spec = Licensed();
-    spec.lang = u"Setup\r\nBack=Zur\u00fcck\r\nNext=Weiter\r\n&Browse=&Durchsuchen\r\nCancel=Abbrechen\r\n"
+    TestPackage pkg = Licensed();
+    pkg.lang = u"Setup\r\nBack=Zur\u00fcck\r\nNext=Weiter\r\n&Browse=&Durchsuchen\r\nCancel=Abbrechen\r\n"
                 u"Setup=Installation\r\nInstall=Installieren\r\nLicense Agreement=Lizenz\r\n"
                 u"I &accept the agreement=Ich &stimme zu\r\nFinish=Fertig\r\n"
                 u"When you are ready, click Next.=Zeile 1#13Zeile 2\r\n";
-    auto& f = Start(spec);
+    auto& f = Start(pkg);
     EXPECT_EQ(f.Window.Caption(), u"Aurora Installation");
     EXPECT_EQ(f.btnBack.Caption(), u"< Zur\u00fcck");
     EXPECT_EQ(f.btnNext.Caption(), u"Weiter >");
@@ -237,9 +237,9 @@ TEST_F(Wizard, TranslatedCaptionsKeepTheirDecorations) {
 }
 
 TEST_F(Wizard, LinkShownAndOpenedThroughTheShell) {
-    ImageSpec spec;
-    spec.link = u"https://example.com/aurora";
-    auto& f = Start(spec);
+    TestPackage pkg;
+    pkg.link = u"https://example.com/aurora";
+    auto& f = Start(pkg);
     EXPECT_TRUE(f.Link.Visible());
     EXPECT_EQ(f.Link.Caption(), u"https://example.com/aurora");
     f.Link.Click();
@@ -251,7 +251,7 @@ TEST_F(Wizard, LinkShownAndOpenedThroughTheShell) {
     EXPECT_EQ(call.parameters, u"");
     EXPECT_EQ(call.showCommand, platform::SW_SHOWNORMAL_);
 
-    auto& g = Start(ImageSpec{});
+    auto& g = Start(TestPackage{});
     EXPECT_FALSE(g.Link.Visible());
 }
 
@@ -268,10 +268,10 @@ TEST_F(Wizard, FocusFollowsThePageOnlyFromInsideTheNotebook) {
 }
 
 TEST_F(Wizard, DefaultDirectoryAndBrowse) {
-    ImageSpec spec;
-    spec.baseDir = "<Program Files>";
-    spec.subDir = "My Saver";
-    auto& f = Start(spec);
+    TestPackage pkg;
+    pkg.baseDir = "<Program Files>";
+    pkg.subDir = "My Saver";
+    auto& f = Start(pkg);
     EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Program Files\\My Saver\\");
 
     f.btnBrowse.Click();
@@ -297,9 +297,9 @@ TEST_F(Wizard, RefusedDirectoryReturnsToTheDirectoryPage) {
     };
     for (const auto& c : cases) {
         standin::Messages().clear();
-        auto spec = Licensed();
-        spec.skipDirectoryPage = true;
-        auto& f = Start(spec);
+        auto pkg = Licensed();
+        pkg.skipDirectoryPage = true;
+        auto& f = Start(pkg);
         f.rbAccept.Click();
         f.btnNext.Click();
         ASSERT_EQ(f.Notebook.PageIndex(), kPageReady);
@@ -320,7 +320,7 @@ TEST_F(Wizard, RefusedDirectoryReturnsToTheDirectoryPage) {
 }
 
 TEST_F(Wizard, EscapeAfterRefusalWithoutLicenceClicksInstall) {
-    auto& f = Start(ImageSpec{});
+    auto& f = Start(TestPackage{});
     f.edDirectory.SetCaption(u"Q:\\Nowhere");
     f.btnNext.Click();
     ASSERT_EQ(standin::Messages().size(), 1u);
@@ -329,7 +329,7 @@ TEST_F(Wizard, EscapeAfterRefusalWithoutLicenceClicksInstall) {
 }
 
 TEST_F(Wizard, AcceptedDirectoryGetsItsBackslash) {
-    auto& f = Start(ImageSpec{});
+    auto& f = Start(TestPackage{});
     f.edDirectory.SetCaption(u"C:\\Savers\\New");
     f.btnNext.Click();
     EXPECT_TRUE(standin::Messages().empty());
@@ -338,7 +338,7 @@ TEST_F(Wizard, AcceptedDirectoryGetsItsBackslash) {
 }
 
 TEST_F(Wizard, PreviewCreatesNothing) {
-    auto& f = Start(ImageSpec{}, u"setup.exe -previewonly");
+    auto& f = Start(TestPackage{}, u"setup.exe -previewonly");
     f.edDirectory.SetCaption(u"C:\\Preview\\Dir");
     f.btnNext.Click();
     EXPECT_TRUE(standin::Messages().empty());
@@ -347,7 +347,7 @@ TEST_F(Wizard, PreviewCreatesNothing) {
 }
 
 TEST_F(Wizard, SilentRefusalEndsWithCodeTwo) {
-    auto& f = Start(ImageSpec{}, u"setup.exe -silent Q:\\Nowhere");
+    auto& f = Start(TestPackage{}, u"setup.exe -silent Q:\\Nowhere");
     EXPECT_TRUE(standin::Messages().empty());
     EXPECT_TRUE(platform::Application::Terminated());
     EXPECT_EQ(ExitCode, kExitDirectoryRefused);
@@ -355,9 +355,9 @@ TEST_F(Wizard, SilentRefusalEndsWithCodeTwo) {
 }
 
 TEST_F(Wizard, SilentUsesTheDefaultWithoutSecondParameter) {
-    ImageSpec spec;
-    spec.baseDir = "C:\\Savers";
-    auto& f = Start(spec, u"setup.exe -silent \"\"");
+    TestPackage pkg;
+    pkg.baseDir = "C:\\Savers";
+    auto& f = Start(pkg, u"setup.exe -silent \"\"");
     EXPECT_TRUE(fs::is_directory(dir_ / "drive_c" / "Savers" / "Aurora"));
     EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Savers\\Aurora\\");
     EXPECT_TRUE(standin::Messages().empty());
