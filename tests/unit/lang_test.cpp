@@ -11,6 +11,8 @@ struct LangCase {
     std::u16string expected;
 };
 
+void PrintTo(const LangCase& c, std::ostream* os) { *os << c.name; }
+
 class LangTable : public ::testing::TestWithParam<LangCase> {
 protected:
     void TearDown() override { FreeLangStrings(); }

@@ -82,6 +82,8 @@ struct DamageCase {
     TrailerKind role;
 };
 
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+
 class HeaderDamage : public ::testing::TestWithParam<DamageCase> {};
 
 TEST_P(HeaderDamage, IsReported) {
