@@ -13,6 +13,13 @@ HWND Hwnd(void* handle) { return static_cast<HWND>(handle); }
 
 struct Fonts {
     HFONT normal = nullptr, title = nullptr, link = nullptr;
+    Fonts() = default;
+    Fonts(const Fonts&) = delete;
+    Fonts& operator=(const Fonts&) = delete;
+    ~Fonts() {
+        for (HFONT f : {normal, title, link})
+            if (f) DeleteObject(f);
+    }
 };
 
 HFONT MakeFont(int height, bool underline) {
@@ -20,16 +27,25 @@ HFONT MakeFont(int height, bool underline) {
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
 }
 
-// Fonts live for the whole run; the system frees them with the process.
+// Made once, when the first control needs them, and kept for the whole run.
 const Fonts& TheFonts() {
-    static const Fonts fonts = [] {
-        Fonts f;
-        f.normal = MakeFont(-win32::Scale(12), false);
-        f.title = MakeFont(-win32::Scale(15), false);
-        f.link = MakeFont(-win32::Scale(12), true);
-        return f;
-    }();
+    static Fonts fonts;
+    if (!fonts.normal) {
+        fonts.normal = MakeFont(-win32::Scale(12), false);
+        fonts.title = MakeFont(-win32::Scale(15), false);
+        fonts.link = MakeFont(-win32::Scale(12), true);
+    }
     return fonts;
+}
+
+// A picture control keeps a handle to the image it was given, but never frees it.
+constexpr wchar_t kImageProp[] = L"SCRSetup.Image";
+
+void FreeImage(HWND hwnd) {
+    HANDLE image = RemovePropW(hwnd, kImageProp);
+    if (!image) return;
+    if (GetWindowLongW(hwnd, GWL_STYLE) & SS_ICON) DestroyIcon(static_cast<HICON>(image));
+    else DeleteObject(image);
 }
 
 HFONT FontFor(const Control& c) {
@@ -151,7 +167,10 @@ void* Create(Control& c) {
             HANDLE image = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(c.Resource()),
                                       icon ? IMAGE_ICON : IMAGE_BITMAP, icon ? 32 : 0, icon ? 32 : 0,
                                       icon ? LR_DEFAULTCOLOR : LR_CREATEDIBSECTION);
-            SendMessageW(hwnd, STM_SETIMAGE, icon ? IMAGE_ICON : IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
+            if (image) {
+                SetPropW(hwnd, kImageProp, image);
+                SendMessageW(hwnd, STM_SETIMAGE, icon ? IMAGE_ICON : IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
+            }
             break;
         }
         case ControlKind::Label:
@@ -164,7 +183,9 @@ void* Create(Control& c) {
 }
 
 void Destroy(void* handle) {
-    if (handle && IsWindow(Hwnd(handle))) DestroyWindow(Hwnd(handle));
+    if (!handle || !IsWindow(Hwnd(handle))) return;
+    FreeImage(Hwnd(handle));
+    DestroyWindow(Hwnd(handle));
 }
 
 void SetText(void* handle, const std::u16string& text) {
