@@ -10,6 +10,26 @@ namespace {
 constexpr std::size_t kScanBlock = 1 << 16;
 constexpr std::size_t kCopyChunk = 1 << 16;
 
+// How far the next window may move down when the current one fails: the window's first
+// byte must then fall on an equal byte of a signature, so windows in between cannot match.
+struct ScanSkip {
+    std::uint8_t by[256];
+};
+
+const ScanSkip& TheScanSkip() {
+    static const ScanSkip table = [] {
+        ScanSkip t{};
+        for (auto& v : t.by) v = static_cast<std::uint8_t>(kTrailerSize);
+        for (const TrailerKind kind : {TrailerKind::Installer, TrailerKind::Uninstaller}) {
+            const auto sig = SignatureBytes(kind);
+            for (std::size_t i = kTrailerSize - 1; i >= 1; --i)
+                if (i < t.by[sig[i]]) t.by[sig[i]] = static_cast<std::uint8_t>(i);
+        }
+        return t;
+    }();
+    return table;
+}
+
 }  // namespace
 
 void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count) {
@@ -24,6 +44,7 @@ std::int64_t LocateTrailer(ByteSource& source) {
     ReadExact(source, size - static_cast<std::int64_t>(kTrailerSize), last, kTrailerSize);
     if (ClassifyTrailer(last) != TrailerKind::None) return size;
 
+    const ScanSkip& skip = TheScanSkip();
     // Scan backwards in large blocks; consecutive blocks overlap by 19 bytes so that
     // every 20-byte window is seen once. The highest window end wins.
     auto buffer = std::make_unique<std::uint8_t[]>(kScanBlock);
@@ -33,10 +54,11 @@ std::int64_t LocateTrailer(ByteSource& source) {
             std::max<std::int64_t>(0, blockEnd - static_cast<std::int64_t>(kScanBlock));
         const auto len = static_cast<std::size_t>(blockEnd - blockStart);
         ReadExact(source, blockStart, buffer.get(), len);
-        for (std::size_t end = len; end >= kTrailerSize; --end) {
+        for (std::size_t end = len; end >= kTrailerSize;) {
             const std::uint8_t* w = buffer.get() + end - kTrailerSize;
             if ((w[0] == 'P' || w[0] == 'S') && w[1] == 0 && ClassifyTrailer(w) != TrailerKind::None)
                 return blockStart + static_cast<std::int64_t>(end);
+            end -= skip.by[w[0]];
         }
         blockEnd = blockStart + static_cast<std::int64_t>(kTrailerSize) - 1;
         if (blockStart == 0) break;
