@@ -858,6 +858,11 @@ private:
             RECT r;
             GetWindowRect(c, &r);
             const POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+            // A window that is still being shown, or one left over on top, would take the click.
+            for (int i = 0; i < 100 && WindowFromPoint(at) != c; ++i) Poll(20);
+            if (WindowFromPoint(at) != c)
+                return Fail("mouse-click", "another window lies over the control: " +
+                                               ToUtf8(ClassOf(WindowFromPoint(at))));
             // The move goes with the buttons, and the click waits until the cursor is there:
             // under Wine a click right after SetCursorPos may land where the cursor was.
             INPUT in[3] = {};
