@@ -1,6 +1,7 @@
 /* A tiny screensaver used as the sample payload: white stars drifting on black. */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <stdlib.h>
 
 static POINT g_stars[200];
 static POINT g_start;
@@ -28,7 +29,7 @@ static LRESULT CALLBACK SaverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_MOUSEMOVE: {
         POINT p = {(short)LOWORD(lp), (short)HIWORD(lp)};
         if (!g_haveStart) { g_start = p; g_haveStart = TRUE; return 0; }
-        if (abs(p.x - g_start.x) < 5 && abs(p.y - g_start.y) < 5) return 0;
+        if (labs(p.x - g_start.x) < 5 && labs(p.y - g_start.y) < 5) return 0;
         DestroyWindow(hwnd);
         return 0;
     }
