@@ -489,6 +489,35 @@ class DirectoryTest(WizardCase):
         self.assertEqual([w["class"] for w in result.windows_seen], ["TSCRSetup"], result)
 
 
+# ----------------------------------------------------------------------------- system DPI
+
+class ScalingTest(WizardCase):
+    def test_window_and_controls_follow_the_system_dpi(self):
+        with self.env.isolated(self.id()) as other:
+            # 144 DPI: everything 1.5 times its size at 96 DPI.
+            self.assertEqual(other.wine(["reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                                         "/t", "REG_DWORD", "/d", "144", "/f"]).returncode, 0)
+            path = os.path.join(other.drive_c, "scaling", "setup.exe")
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            scrimage.write_installer(scrimage.Package(title="Aurora"), self.env.stub_exe, path)
+            result = other.drive(path, [], [["wait-window", "TSCRSetup", "*"], ["dump"], ["close"],
+                                            ["wait-tree-exit", "10000"]])
+            self.assertDriven(result)
+        window = result.dumps()[0]
+        self.assertEqual(window["client"], {"width": 770, "height": 579})
+        boxes = {c["text"]: c["rect"] for c in window["children"] if c["class"] == "Button"}
+        # Buttons at (left, top, width, height) 96-DPI units, scaled and rounded as Windows does.
+        for caption, (left, top, width, height) in {"Install": (337, 352, 80, 25), "Cancel": (424, 352, 81, 25),
+                                                    "&Browse...": (384, 54, 83, 25)}.items():
+            rect = boxes[caption]
+            with self.subTest(caption):
+                self.assertAlmostEqual(rect["right"] - rect["left"], width * 1.5, delta=1)
+                self.assertAlmostEqual(rect["bottom"] - rect["top"], height * 1.5, delta=1)
+                if caption != "&Browse...":  # on its page, whose origin moves too
+                    self.assertAlmostEqual(rect["left"], left * 1.5, delta=1)
+                    self.assertAlmostEqual(rect["top"], top * 1.5, delta=1)
+
+
 # ----------------------------------------------------------------------------- screenshots
 
 class ScreenshotTest(WizardCase):
