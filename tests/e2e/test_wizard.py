@@ -516,6 +516,12 @@ class ScalingTest(WizardCase):
                 if caption != "&Browse...":  # on its page, whose origin moves too
                     self.assertAlmostEqual(rect["left"], left * 1.5, delta=1)
                     self.assertAlmostEqual(rect["top"], top * 1.5, delta=1)
+        # The header picture and the Directory page icon grow too (SS_BITMAP 0x0E, SS_ICON 0x03).
+        pictures = {c["style"] & 0x1F: c["rect"] for c in window["children"]
+                    if c["class"] == "Static" and c["style"] & 0x1F in (0x0E, 0x03)}
+        for kind, size in ((0x0E, 72), (0x03, 48)):
+            rect = pictures[kind]
+            self.assertEqual((rect["right"] - rect["left"], rect["bottom"] - rect["top"]), (size, size), hex(kind))
 
 
 # ----------------------------------------------------------------------------- screenshots

@@ -164,8 +164,9 @@ void* Create(Control& c) {
             break;
         case ControlKind::Picture: {
             const bool icon = (c.Style() & kIcon) != 0;
+            // Pictures grow with the system DPI like everything else.
             HANDLE image = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(c.Resource()),
-                                      icon ? IMAGE_ICON : IMAGE_BITMAP, icon ? 32 : 0, icon ? 32 : 0,
+                                      icon ? IMAGE_ICON : IMAGE_BITMAP, w, h,
                                       icon ? LR_DEFAULTCOLOR : LR_CREATEDIBSECTION);
             if (image) {
                 SetPropW(hwnd, kImageProp, image);
