@@ -100,7 +100,6 @@ void TSCRSetup::NotebookPageChanged() {
     lbTitle.SetCaption(PageTitles[static_cast<std::size_t>(p)]);
     lbDescription.SetCaption(PageDescriptions[static_cast<std::size_t>(p)]);
     btnNext.SetVisible(true);
-    const bool licencePage = SetupHeader.LicensePageMode() && SetupHeader.LicenseSize() != 0;
     switch (p) {
         case kPageLicense:
             btnNext.SetCaption(LangStr(u"Next") + u" >");
@@ -110,7 +109,7 @@ void TSCRSetup::NotebookPageChanged() {
         case kPageReady:
             btnNext.SetCaption(LangStr(u"Install"));
             btnNext.SetEnabled(true);
-            btnBack.SetVisible(licencePage);
+            btnBack.SetVisible(SetupHeader.LicensePageInUse());
             break;
         case kPageProgress:
         case kPageReadme:
@@ -128,9 +127,9 @@ void TSCRSetup::NotebookPageChanged() {
 
 // Start page, readme and licence texts, caption and link of an installer.
 void TSCRSetup::StartInstallerPages() {
-    Notebook.SetPageIndex(SetupHeader.LicensePageMode() && SetupHeader.LicenseSize() > 0 ? kPageLicense
-                          : SetupHeader.SkipDirectoryPage()                            ? kPageReady
-                                                                                       : kPageDirectory);
+    Notebook.SetPageIndex(SetupHeader.LicensePageInUse()    ? kPageLicense
+                          : SetupHeader.SkipDirectoryPage() ? kPageReady
+                                                            : kPageDirectory);
     NotebookPageChanged();
     Window.SetCaption(SetupHeader.Title() + u" " + LangStr(u"Setup"));
     const std::u16string link = SetupHeader.LinkAddress();

@@ -5,6 +5,13 @@
 #include "destination.h"
 #include "setupmain.h"
 
+// Ends the click on the Directory page, where the user can choose again.
+void TSCRSetup::ReturnToDirectoryPage() {
+    Notebook.SetPageIndex(kPageDirectory);
+    NotebookPageChanged();
+    throw platform::SilentAbort();
+}
+
 void TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
     if (SilentMode) {
         ExitCode = kExitDirectoryRefused;
@@ -12,9 +19,7 @@ void TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
     } else {
         platform::ShowMessage(LangStr(messageKey), kApplicationTitle, platform::MB_ICONERROR_);
     }
-    Notebook.SetPageIndex(kPageDirectory);
-    NotebookPageChanged();
-    throw platform::SilentAbort();
+    ReturnToDirectoryPage();
 }
 
 void TSCRSetup::btnOKClick() {
@@ -32,7 +37,5 @@ void TSCRSetup::btnOKClick() {
         ExitCode = kExitInstallFailed;
         platform::Application::Terminate();
     }
-    Notebook.SetPageIndex(kPageDirectory);
-    NotebookPageChanged();
-    throw platform::SilentAbort();
+    ReturnToDirectoryPage();
 }

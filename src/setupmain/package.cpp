@@ -98,8 +98,8 @@ std::vector<const char*> CommonHeaderProblems(const TSetupHeader& h, std::int64_
     return problems;
 }
 
-std::vector<const char*> HeaderProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
-    auto problems = CommonHeaderProblems(h, fileEnd);
+std::vector<const char*> RoleProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
+    std::vector<const char*> problems;
     if (role == TrailerKind::Installer) {
         if (h.PackageSize() < 0) problems.push_back("PackageSize is negative");
         else if (PayloadStart(h, fileEnd) < 0) problems.push_back("the screensaver lies before the start of the file");
@@ -109,6 +109,12 @@ std::vector<const char*> HeaderProblems(const TSetupHeader& h, std::int64_t file
     } else {
         problems.push_back("the trailer names no role");
     }
+    return problems;
+}
+
+std::vector<const char*> HeaderProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
+    auto problems = CommonHeaderProblems(h, fileEnd);
+    for (const char* p : RoleProblems(h, fileEnd, role)) problems.push_back(p);
     return problems;
 }
 

@@ -69,11 +69,13 @@ std::int64_t LocateTrailer(ByteSource& source);
 // Reads exactly count bytes at offset or throws EPackageError.
 void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count);
 
-// Problems that make a header unusable, in words for people. Uninstallers carry the
-// installer's PackageSize, which then describes nothing and is not checked.
+// Problems that make a header unusable, in words for people: the common ones and the role's.
 std::vector<const char*> HeaderProblems(const TSetupHeader& header, std::int64_t fileEnd, TrailerKind role);
 // The checks that do not depend on the role, made before the language text is read.
 std::vector<const char*> CommonHeaderProblems(const TSetupHeader& header, std::int64_t fileEnd);
+// The checks of the role alone. Uninstallers carry the installer's PackageSize, which then
+// describes nothing and is not checked.
+std::vector<const char*> RoleProblems(const TSetupHeader& header, std::int64_t fileEnd, TrailerKind role);
 
 // Position of the texts block and of the screensaver bytes.
 std::int64_t TextsStart(const TSetupHeader& header, std::int64_t fileEnd);

@@ -64,6 +64,8 @@ public:
 
     // Licence modes 1 to 3 use the licence page, all alike.
     bool LicensePageMode() const { return LicenseMode() >= 1 && LicenseMode() <= 3; }
+    // The wizard shows the licence page: a licence mode and a licence text.
+    bool LicensePageInUse() const { return LicensePageMode() && LicenseSize() > 0; }
 
     void SetInt(std::size_t offset, std::int32_t value);
     // Writes the text and a NUL; the caller keeps it below the array's length.

@@ -63,9 +63,10 @@ void TSCRSetup::ReadPackage() {
 
     std::uint8_t trailer[kTrailerSize];
     ReadExact(file, FileEnd - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize);
+    const TrailerKind role = ClassifyTrailer(trailer);
     // An uninstaller carries the name its installer already shortened; shortening it again
     // is not always harmless ("My.Screen.Saver.scr" -> "My_Screen_Saver.scr" -> "My_Scree.scr").
-    if (ClassifyTrailer(trailer) != TrailerKind::Uninstaller)
+    if (role != TrailerKind::Uninstaller)
         ApplyShortNameRule(SetupHeader, WindowsVersionClass(platform::OsVersion()));
 
     const std::int64_t texts = TextsStart(SetupHeader, FileEnd);
@@ -74,13 +75,13 @@ void TSCRSetup::ReadPackage() {
     LoadLangSection(LangText, u"Setup");
     LangRenameControls();
 
-    Role = ClassifyTrailer(trailer);
-    ThrowIfAny(HeaderProblems(SetupHeader, FileEnd, Role));
+    Role = role;
+    ThrowIfAny(RoleProblems(SetupHeader, FileEnd, Role));
     if (Role != TrailerKind::Installer) return;
 
     if (SetupHeader.ReadmeSize() > 0)
         edReadme.SetCaption(text::NormalizeLineBreaks(ReadUtf16(file, texts, SetupHeader.ReadmeSize())));
-    if (SetupHeader.LicensePageMode() && SetupHeader.LicenseSize() > 0)
+    if (SetupHeader.LicensePageInUse())
         edLicense.SetCaption(text::NormalizeLineBreaks(
             ReadUtf16(file, texts + SetupHeader.ReadmeSize(), SetupHeader.LicenseSize())));
     StartInstallerPages();

@@ -75,7 +75,8 @@ private:
     void ReadPackage();
     void StartInstallerPages();
     void ReportCorruptedPackage();
-    void RefuseDirectory(std::u16string_view messageKey);
+    [[noreturn]] void ReturnToDirectoryPage();
+    [[noreturn]] void RefuseDirectory(std::u16string_view messageKey);
 };
 
 // Page numbers of the wizard.

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::uint8_t trailer[kTrailerSize];
         ReadExact(source, end - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize);
         const auto role = ClassifyTrailer(trailer);
-        if (!HeaderProblems(header, end, role).empty()) return 0;
+        if (!RoleProblems(header, end, role).empty()) return 0;
         const std::int64_t texts = TextsStart(header, end);
         std::string raw(static_cast<std::size_t>(header.TextsSize()), '\0');
         ReadExact(source, texts, raw.data(), raw.size());
