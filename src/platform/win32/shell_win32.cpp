@@ -6,16 +6,10 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <memory>
 
 namespace platform {
 
 namespace {
-
-struct PidlFree {
-    void operator()(ITEMIDLIST* pidl) const { CoTaskMemFree(pidl); }
-};
-using PidlPtr = std::unique_ptr<ITEMIDLIST, PidlFree>;
 
 IShellLinkW* Link(void* p) { return static_cast<IShellLinkW*>(p); }
 IPersistFile* Persist(void* p) { return static_cast<IPersistFile*>(p); }
@@ -47,7 +41,7 @@ HResult SpecialFolderPath(int csidl, FolderOwner owner, std::u16string& path) {
     HWND window = owner == FolderOwner::MainWindow ? win32::MainWindow() : nullptr;
     PIDLIST_ABSOLUTE raw = nullptr;
     const HRESULT hr = SHGetSpecialFolderLocation(window, csidl, &raw);
-    PidlPtr pidl(raw);
+    win32::PidlPtr pidl(raw);
     if (FAILED(hr)) return hr;
     if (!pidl) return E_FAIL;
     wchar_t buffer[MAX_PATH + 1] = {};

@@ -57,16 +57,6 @@ struct ComScope {
     bool ok;
 };
 
-struct PidlHolder {
-    explicit PidlHolder(PIDLIST_ABSOLUTE p) : pidl(p) {}
-    ~PidlHolder() {
-        if (pidl) CoTaskMemFree(pidl);
-    }
-    PidlHolder(const PidlHolder&) = delete;
-    PidlHolder& operator=(const PidlHolder&) = delete;
-    PIDLIST_ABSOLUTE pidl;
-};
-
 bool FolderPath(PCIDLIST_ABSOLUTE pidl, std::u16string& path) {
     wchar_t buffer[MAX_PATH + 1] = {};
     if (!pidl || !SHGetPathFromIDListW(pidl, buffer)) return false;
@@ -111,10 +101,10 @@ bool BrowseForFolder(std::u16string& Folder, const std::u16string& Text, int Hel
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
     info.lpfn = BrowseCallback;
     info.lParam = reinterpret_cast<LPARAM>(&Folder);
-    PidlHolder chosen(SHBrowseForFolderW(&info));
+    win32::PidlPtr chosen(SHBrowseForFolderW(&info));
     if (active && IsWindow(active)) SetActiveWindow(active);
     std::u16string path;
-    if (!chosen.pidl || !FolderPath(chosen.pidl, path)) return false;
+    if (!chosen || !FolderPath(chosen.get(), path)) return false;
     const bool driveRoot = path.size() == 3 && path[1] == u':' && path[2] == u'\\';
     if (!driveRoot && !path.empty() && path.back() == u'\\') path.pop_back();
     Folder = path;

@@ -8,7 +8,10 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <objbase.h>
+#include <shtypes.h>
 
+#include <memory>
 #include <string>
 
 namespace platform::win32 {
@@ -21,6 +24,12 @@ inline std::u16string U(const wchar_t* s, std::size_t n) {
 }
 
 HWND MainWindow();
+
+// An item list the shell handed out, freed with the task allocator.
+struct PidlFree {
+    void operator()(ITEMIDLIST* pidl) const { CoTaskMemFree(pidl); }
+};
+using PidlPtr = std::unique_ptr<ITEMIDLIST, PidlFree>;
 
 // Pixels at 96 DPI to pixels at the system's DPI.
 int Scale(int value);
