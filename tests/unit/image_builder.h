@@ -1,9 +1,12 @@
 // Builds package images in memory for the tests.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "common/text.h"
+#include "platform/standin/standin.h"
 #include "setupmain/setup_header.h"
 
 struct TestPackage {
@@ -66,3 +69,11 @@ inline std::string AssembleImage(const TestPackage& s, const TSetupHeader& h) {
 }
 
 inline std::string BuildImage(const TestPackage& s) { return AssembleImage(s, MakeHeader(s)); }
+
+// Writes the image as the running program's own file, as the setup then reads it.
+inline std::u16string InstallAsProgram(const std::filesystem::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const auto path = text::Utf8ToUtf16(file.string());
+    standin::SetModulePath(path);
+    return path;
+}

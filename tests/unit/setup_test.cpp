@@ -78,12 +78,7 @@ protected:
         FreeLangStrings();
     }
 
-    std::u16string WriteExe(const std::string& bytes) {
-        const auto p = dir_ / "setup.exe";
-        std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        standin::SetModulePath(text::Utf8ToUtf16(p.string()));
-        return text::Utf8ToUtf16(p.string());
-    }
+    std::u16string WriteExe(const std::string& bytes) { return InstallAsProgram(dir_ / "setup.exe", bytes); }
 
     int Run(const std::u16string& args) { return SetupMain(u"setup.exe " + args); }
 

@@ -37,10 +37,7 @@ protected:
     }
 
     TSCRSetup& Start(const TestPackage& pkg, const std::u16string& commandLine = u"setup.exe") {
-        const auto exe = dir_ / "setup.exe";
-        const auto bytes = BuildImage(pkg);
-        std::ofstream(exe, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        standin::SetModulePath(text::Utf8ToUtf16(exe.string()));
+        InstallAsProgram(dir_ / "setup.exe", BuildImage(pkg));
         SetParams(SplitCommandLine(commandLine));
         SilentMode = IsSilentSwitch();
         PreviewOnlyMode = IsPreviewOnlySwitch();
