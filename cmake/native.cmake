@@ -6,7 +6,8 @@ add_library(platform_standin STATIC
   src/platform/standin/system_standin.cpp
   src/platform/standin/controls_standin.cpp
   src/platform/controls.cpp
-  src/platform/standin/shell_standin.cpp)
+  src/platform/standin/shell_standin.cpp
+  src/platform/standin/registry_standin.cpp)
 target_link_libraries(platform_standin PUBLIC scrcore)
 
 add_library(setuplogic STATIC ${SETUP_LOGIC_SOURCES})

@@ -7,8 +7,9 @@ add_library(platform_win32 STATIC
   src/platform/win32/ui_win32.cpp
   src/platform/win32/controls_win32.cpp
   src/platform/controls.cpp
-  src/platform/win32/shell_win32.cpp)
-target_link_libraries(platform_win32 PUBLIC scrcore comctl32 shell32 ole32 user32 gdi32)
+  src/platform/win32/shell_win32.cpp
+  src/platform/win32/registry_win32.cpp)
+target_link_libraries(platform_win32 PUBLIC scrcore comctl32 shell32 ole32 user32 gdi32 advapi32)
 target_compile_definitions(platform_win32 PUBLIC UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
 
 add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES} res/setup.rc)

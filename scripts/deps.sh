@@ -6,7 +6,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev
       g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
       libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-      wine wine32:i386 xvfb xauth imagemagick python3)
+      wine wine32:i386 xvfb xauth imagemagick python3 openssl osslsigncode)
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -25,6 +25,8 @@ public:
     static File OpenReadWrite(const std::u16string& path, Share share);
     // Creates or truncates the file for writing, nobody else may open it meanwhile.
     static File CreateExclusive(const std::u16string& path);
+    // The same for a file that must not exist yet: never replaces one.
+    static File CreateNew(const std::u16string& path);
 
     bool IsOpen() const { return handle_ != kInvalid; }
     void Close();
@@ -46,6 +48,9 @@ bool MakeDirectory(const std::u16string& path);
 bool RemoveEmptyDirectory(const std::u16string& path);
 // Schedules the file's deletion at the next start of the system.
 bool DeleteAtReboot(const std::u16string& path);
+
+// The absolute form of a path, "." and ".." resolved; the path itself when that fails.
+std::u16string FullPath(const std::u16string& path);
 
 // Full path of the running executable.
 std::u16string ModulePath();

@@ -23,6 +23,10 @@ enum : unsigned {
 };
 enum : int { IDOK_ = 1, IDYES_ = 6, IDNO_ = 7 };
 
+// The text in the system's 8-bit code page; false unless every character converts exactly
+// (no best-fit substitute, no default character).
+bool ToAnsiExact(std::u16string_view text, std::string& out);
+
 // Modal over the application's windows; returns the button pressed.
 int ShowMessage(const std::u16string& text, const std::u16string& caption, unsigned flags);
 

@@ -20,6 +20,8 @@ public:
     static bool Terminated();
     // Handles the window messages that are waiting, then returns.
     static void ProcessMessages();
+    // The hourglass over every window of the program, or back to the default cursor.
+    static void SetBusyCursor(bool busy);
 };
 
 // The setup's one top-level window: a fixed-size dialog-like form that owns the controls.

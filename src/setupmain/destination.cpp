@@ -30,14 +30,16 @@ std::u16string ComposeDefaultDir(std::u16string_view Base, std::u16string_view S
     return ReplacePlaceholder(result, u"<Program Files>", GetProgramFilesDir);
 }
 
-bool ForceDirectories(const std::u16string& Dir) {
+bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created) {
     std::u16string dir = Dir;
     if (!dir.empty() && dir.back() == u'\\') dir.pop_back();
     if (dir.size() <= 2 || platform::DirectoryExists(dir)) return true;
     const std::u16string parent(text::DirPart(dir));
     if (parent == dir) return true;
     if (parent.empty()) return false;
-    return ForceDirectories(parent) && platform::MakeDirectory(dir);
+    if (!ForceDirectories(parent, Created) || !platform::MakeDirectory(dir)) return false;
+    if (Created) Created->push_back(dir);
+    return true;
 }
 
 TDirectoryCheck CheckDestinationDirectory(const std::u16string& Text, bool PreviewOnly) {
@@ -46,7 +48,7 @@ TDirectoryCheck CheckDestinationDirectory(const std::u16string& Text, bool Previ
         if (!Text.empty()) {
             bool created = false;
             try {
-                created = ForceDirectories(Text);
+                created = ForceDirectories(Text, &check.Created);
             } catch (...) {
                 created = false;
             }

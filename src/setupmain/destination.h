@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Message keys (passed to LangStr) of a refused directory.
 inline constexpr char16_t kMsgCannotCreateDirectory[] =
@@ -14,13 +15,15 @@ inline constexpr char16_t kMsgInvalidDirectory[] = u"Invalid directory. Please s
 std::u16string ComposeDefaultDir(std::u16string_view Base, std::u16string_view Sub);
 
 // Creates Dir with all missing parents, outermost first. False when a parent part is
-// empty (a relative name that does not exist) or a folder cannot be created.
-bool ForceDirectories(const std::u16string& Dir);
+// empty (a relative name that does not exist) or a folder cannot be created. Created, when
+// given, receives each folder made, outermost first.
+bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created = nullptr);
 
 struct TDirectoryCheck {
     bool Accepted = false;
     std::u16string Text;            // accepted: the directory text, now ending in a backslash
     std::u16string_view MessageKey; // refused: one of the two message keys above
+    std::vector<std::u16string> Created;  // folders made by the check, outermost first
 };
 
 // The directory checks of the Install button: creation, existence, trailing backslash.

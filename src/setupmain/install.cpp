@@ -1,9 +1,84 @@
-// The Install button: the destination checks, then the installation.
+// The Install button: the destination checks, the copy of the screensaver, the uninstaller
+// and the registration with the system.
+#include <cmath>
+#include <memory>
+#include <vector>
+
 #include "../common/lang.h"
+#include "../common/text.h"
 #include "../platform/system.h"
 #include "cmdline.h"
 #include "destination.h"
+#include "registration.h"
 #include "setupmain.h"
+#include "sysroutines.h"
+
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 100001;
+// Numbered names end here: eight digits would leave no room for the name itself.
+constexpr int kLastNumber = 9999999;
+
+constexpr char16_t kMsgAccessDenied[] =
+    u"Unable to copy the files. Access is denied. Please select a different directory.";
+constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Installation is not complete.";
+// Shown to authors only, so never translated.
+constexpr char16_t kPreviewNotice[] =
+    u"After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
+    u"not displayed in setup preview mode.";
+
+// Any failure inside the copy of the files.
+class EInstallError : public std::exception {
+public:
+    explicit EInstallError(const char* message) noexcept : message_(message) {}
+    const char* what() const noexcept override { return message_; }
+
+private:
+    const char* message_;
+};
+
+// 100 x Position / Size, halves to the even neighbour.
+int ProgressPercent(std::int64_t position, std::int64_t size) {
+    if (size <= 0) return 0;
+    const double exact = 100.0 * static_cast<double>(position) / static_cast<double>(size);
+    double whole = std::floor(exact);
+    const double rest = exact - whole;
+    if (rest > 0.5 || (rest == 0.5 && std::fmod(whole, 2.0) != 0.0)) whole += 1.0;
+    return static_cast<int>(whole);
+}
+
+// The hourglass and a disabled form for exactly as long as the copy loop runs, whatever
+// ends it.
+class BusyState {
+public:
+    explicit BusyState(platform::Form& form) : form_(form) {
+        platform::Application::SetBusyCursor(true);
+        form_.SetEnabled(false);
+    }
+    ~BusyState() {
+        form_.SetEnabled(true);
+        platform::Application::SetBusyCursor(false);
+    }
+    BusyState(const BusyState&) = delete;
+    BusyState& operator=(const BusyState&) = delete;
+
+private:
+    platform::Form& form_;
+};
+
+// Files and folders this run created, removed again when it fails.
+struct RunLeftovers {
+    std::vector<std::u16string> files;
+    std::vector<std::u16string> folders;  // outermost first
+
+    void Remove() noexcept {
+        for (auto it = files.rbegin(); it != files.rend(); ++it) TryDeleteFile(*it);
+        // Only empty folders go: anything else in them is not ours.
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) platform::RemoveEmptyDirectory(*it);
+    }
+};
+
+}  // namespace
 
 // Ends the click on the Directory page, where the user can choose again.
 void TSCRSetup::ReturnToDirectoryPage() {
@@ -22,6 +97,70 @@ void TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
     ReturnToDirectoryPage();
 }
 
+bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir) {
+    if (!platform::FileExists(FileName)) return true;
+
+    const std::u16string remembered = LoadInstalledFileName();
+    // Case-sensitive on purpose: only the very folder of the last installation counts.
+    if (!remembered.empty() && text::DirPart(remembered) == Dir) {
+        FileName = remembered;
+        return true;
+    }
+
+    const std::u16string name(text::FileNamePart(FileName));
+    const std::size_t extLength = name.size() < 4 ? name.size() : 4;
+    const std::u16string ext = name.substr(name.size() - extLength);
+    std::u16string base = name.substr(0, name.size() - extLength);
+    for (int counter = 1; counter <= kLastNumber; ++counter) {
+        const std::u16string number = text::DecimalText(counter);
+        if (base.size() + number.size() > 8) base.resize(8 - number.size());
+        FileName = Dir + base + number + ext;
+        if (!platform::FileExists(FileName)) return true;
+    }
+    return false;
+}
+
+void TSCRSetup::CopyPayload(platform::File& source, platform::File* target) {
+    BusyState busy(Window);
+    std::vector<std::uint8_t> buffer(kCopyBufferSize);
+    const std::int64_t size = source.Size();
+    std::int64_t position = PayloadStart(SetupHeader, FileEnd);
+    std::int64_t remaining = PayloadLength(SetupHeader);
+    while (position < size && remaining > 0) {
+        const auto chunk = static_cast<std::size_t>(remaining < static_cast<std::int64_t>(kCopyBufferSize)
+                                                        ? remaining
+                                                        : static_cast<std::int64_t>(kCopyBufferSize));
+        const std::size_t got = source.ReadAt(position, buffer.data(), chunk);
+        if (got == 0) break;
+        position += static_cast<std::int64_t>(got);
+        if (target && target->Write(buffer.data(), got) != got) throw EInstallError("the disk is full");
+        remaining -= static_cast<std::int64_t>(got);
+        ProgressBar.SetPosition(ProgressPercent(position, size));
+        ProgressBar.Repaint();
+        platform::Application::ProcessMessages();
+    }
+    // A file that ends early would leave a screensaver that cannot run.
+    if (remaining > 0) throw EInstallError("the program file ends inside the screensaver");
+}
+
+void TSCRSetup::SaveReadme(const std::u16string& path) {
+    const std::string bytes = EncodeReadme(edReadme.Caption());
+    platform::File file = platform::File::CreateExclusive(path);
+    if (!file.IsOpen() || file.Write(bytes.data(), bytes.size()) != bytes.size())
+        throw EInstallError("the readme cannot be saved");
+}
+
+void TSCRSetup::ReportInstallFailure() {
+    ExitCode = kExitInstallFailed;
+    if (SilentMode) {
+        platform::Application::Terminate();
+    } else {
+        const std::u16string message = text::ReplaceAll(LangStr(kMsgInstallError), u"%s", SetupHeader.Title());
+        platform::ShowMessage(message, Window.Caption(), platform::MB_ICONERROR_);
+    }
+    Window.Close();
+}
+
 void TSCRSetup::btnOKClick() {
     Notebook.SetPageIndex(kPageProgress);
     btnNext.SetVisible(false);
@@ -30,12 +169,77 @@ void TSCRSetup::btnOKClick() {
     const TDirectoryCheck check = CheckDestinationDirectory(edDirectory.Caption(), PreviewOnlyMode);
     if (!check.Accepted) RefuseDirectory(check.MessageKey);
     edDirectory.SetCaption(check.Text);
+    const std::u16string Dir = check.Text;
+    const std::u16string Title = SetupHeader.Title();
 
-    // The copy of the screensaver is not built yet: nothing is installed, and the wizard
-    // goes back to the Directory page so that it stays usable.
-    if (SilentMode) {
-        ExitCode = kExitInstallFailed;
-        platform::Application::Terminate();
+    std::u16string TargetFileName = Dir + std::u16string(text::FileNamePart(SetupHeader.ScrFileName()));
+    if (!MakeUniqueFileName(TargetFileName, Dir)) RefuseDirectory(kMsgAccessDenied);
+
+    RunLeftovers written;
+    written.folders = check.Created;
+    platform::File target;
+    if (!PreviewOnlyMode) {
+        // Only the remembered file of an earlier installation may be replaced; any other name
+        // was free a moment ago and must still be.
+        target = platform::FileExists(TargetFileName) ? platform::File::CreateExclusive(TargetFileName)
+                                                      : platform::File::CreateNew(TargetFileName);
+        if (!target.IsOpen()) RefuseDirectory(kMsgAccessDenied);
+        written.files.push_back(TargetFileName);
     }
-    ReturnToDirectoryPage();
+    InstallationRan = true;
+
+    const std::u16string ScrName(text::FileNamePart(TargetFileName));
+    const std::u16string ScrPath = Dir + ScrName;
+    const std::u16string UninstallerName = Dir + UninstallerFileName(ScrName);
+    std::u16string UninstallerPath;
+    platform::File uninstaller;
+    bool InstallSucceeded = true;
+    try {
+        platform::File source = platform::File::OpenRead(platform::ModulePath(), platform::Share::DenyWrite);
+        if (!source.IsOpen()) throw EInstallError("the program file cannot be opened");
+        CopyPayload(source, PreviewOnlyMode ? nullptr : &target);
+        target.Close();
+
+        if (PreviewOnlyMode) {
+            platform::ShowMessage(kPreviewNotice, Title, platform::MB_ICONINFORMATION_);
+        } else {
+            // The screen-saver settings would be a window nobody asked for in an unattended run.
+            if (!SilentMode) platform::ShellOpen(false, u"install", ScrPath, u"", platform::SW_SHOWNOACTIVATE_);
+            if (SetupHeader.ReadmeSize() > 0) {
+                const std::u16string readme = Dir + ReadmeCopyName(Title);
+                written.files.push_back(readme);
+                SaveReadme(readme);
+            }
+            uninstaller = platform::File::CreateExclusive(UninstallerName);
+            if (!uninstaller.IsOpen()) throw EInstallError("the uninstaller cannot be created");
+            written.files.push_back(UninstallerName);
+            TargetFileName = platform::FullPath(ScrPath);
+            UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
+            WriteUninstallerImage(source, uninstaller, FileEnd, SetupHeader);
+        }
+    } catch (...) {
+        InstallSucceeded = false;
+    }
+
+    if (!InstallSucceeded) {
+        // Nothing of a failed installation stays: no files, and nothing registered that
+        // would point at them.
+        target.Close();
+        uninstaller.Close();
+        if (!PreviewOnlyMode) written.Remove();
+        ReportInstallFailure();
+        return;
+    }
+
+    if (!PreviewOnlyMode) {
+        if (SetupHeader.UninstallEntryFlag()) RegisterUninstall(Title, UninstallerPath);
+        if (SetupHeader.MenuShortcutsFlag())
+            CreateMenuShortcuts(Title, UninstallerPath, ScrPath, SetupHeader.ReadmeSize() > 0);
+        if (SetupHeader.DesktopShortcutFlag()) CreateDesktopShortcut(Title, ScrPath);
+        if (SetupHeader.PowerRequestOverride()) RequestPowerOverride(ScrName);
+        uninstaller.Close();
+        SaveInstalledFileName(TargetFileName);
+    }
+    if (SetupHeader.ReadmeSize() == 0) Notebook.SetPageIndex(kPageFinished);
+    if (SilentMode) platform::Application::Terminate();
 }

@@ -9,6 +9,8 @@ namespace {
 
 constexpr std::size_t kScanBlock = 1 << 16;
 constexpr std::size_t kCopyChunk = 1 << 16;
+// The PE headers of the stub lie within its first page.
+constexpr std::int64_t kStubHeadBytes = 4096;
 
 // How far the next window may move down when the current one fails: the window's first
 // byte must then fall on an equal byte of a signature, so windows in between cannot match.
@@ -171,8 +173,43 @@ bool CopyRange(ByteSource& source, std::int64_t offset, std::int64_t count, Byte
     return true;
 }
 
+namespace {
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+void UnsignStubHeaders(std::uint8_t* bytes, std::size_t count) {
+    if (count < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return;
+    const std::uint32_t pe = Le32(bytes + 0x3C);
+    const std::size_t optional = static_cast<std::size_t>(pe) + 24;  // "PE\0\0" and the file header
+    if (pe > count || optional + 2 > count || Le32(bytes + pe) != 0x00004550u) return;
+    const unsigned magic = bytes[optional] | (bytes[optional + 1] << 8);
+    std::size_t directories;
+    if (magic == 0x10B) directories = optional + 96;
+    else if (magic == 0x20B) directories = optional + 112;
+    else return;
+    const std::size_t rvaCount = directories - 4;
+    const std::size_t security = directories + 4 * 8;
+    const std::size_t checksum = optional + 64;
+    if (security + 8 > count || Le32(bytes + rvaCount) <= 4) return;
+    if (Le32(bytes + security) == 0 && Le32(bytes + security + 4) == 0) return;
+    std::fill_n(bytes + security, 8, std::uint8_t{0});
+    std::fill_n(bytes + checksum, 4, std::uint8_t{0});
+}
+
 void WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header) {
-    if (!CopyRange(source, 0, PayloadStart(header, fileEnd), target))
+    // The headers go through a buffer of their own: a signed installer's stub names a
+    // certificate table that the uninstaller does not carry.
+    const std::int64_t stub = PayloadStart(header, fileEnd);
+    const auto head = static_cast<std::size_t>(std::clamp<std::int64_t>(stub, 0, kStubHeadBytes));
+    std::uint8_t headers[kStubHeadBytes];
+    if (source.ReadAt(0, headers, head) != head) throw EPackageError("the stub could not be copied");
+    UnsignStubHeaders(headers, head);
+    if (target.Write(headers, head) != head ||
+        !CopyRange(source, static_cast<std::int64_t>(head), stub - static_cast<std::int64_t>(head), target))
         throw EPackageError("the stub could not be copied");
     if (header.TextsSize() != 0 && !CopyRange(source, TextsStart(header, fileEnd), header.TextsSize(), target))
         throw EPackageError("the texts could not be copied");

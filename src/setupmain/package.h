@@ -94,7 +94,11 @@ int WindowsVersionClass(const OsVersionInfo& info);
 void ApplyShortNameRule(TSetupHeader& header, int versionClass);
 std::u16string ShortScrName(std::u16string_view name);
 
-// Stub, texts block, header as held in memory, uninstaller signature.
+// Clears the certificate-table entry and the checksum of PE headers that name a
+// certificate table; other bytes, and images that are not PE files, stay as they are.
+void UnsignStubHeaders(std::uint8_t* bytes, std::size_t count);
+
+// Stub (unsigned), texts block, header as held in memory, uninstaller signature.
 // Throws EPackageError when the stub or the texts cannot be copied whole.
 void WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header);
 

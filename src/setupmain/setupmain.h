@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "../platform/files.h"
 #include "../platform/ui.h"
 #include "setup_header.h"
 
@@ -28,6 +29,13 @@ public:
     void btnBrowseClick();
     // The installation: directory checks first; refusals end the click silently.
     void btnOKClick();
+    // Replaces FileName (a path in Dir) by one that takes no other file's place: the
+    // remembered file of an earlier installation into Dir, or a numbered name. False when
+    // every numbered name is taken.
+    [[nodiscard]] bool MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir);
+    // Where the last installation of this title put the screensaver, or empty.
+    std::u16string LoadInstalledFileName();
+    void SaveInstalledFileName(const std::u16string& FileName);
     // Escape activates Cancel, Back or Next, whichever comes first visible and enabled.
     void FormKeyEscape();
 
@@ -77,6 +85,9 @@ private:
     void ReportCorruptedPackage();
     [[noreturn]] void ReturnToDirectoryPage();
     [[noreturn]] void RefuseDirectory(std::u16string_view messageKey);
+    void CopyPayload(platform::File& source, platform::File* target);
+    void SaveReadme(const std::u16string& path);
+    void ReportInstallFailure();
 };
 
 // Page numbers of the wizard.

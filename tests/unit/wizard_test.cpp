@@ -338,7 +338,8 @@ TEST_F(Wizard, PreviewCreatesNothing) {
     auto& f = Start(TestPackage{}, u"setup.exe -previewonly");
     f.edDirectory.SetCaption(u"C:\\Preview\\Dir");
     f.btnNext.Click();
-    EXPECT_TRUE(standin::Messages().empty());
+    ASSERT_EQ(standin::Messages().size(), 1u) << "only the preview notice";
+    EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONINFORMATION_);
     EXPECT_FALSE(fs::exists(dir_ / "drive_c" / "Preview"));
     EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Preview\\Dir\\");
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <vector>
 
 #include "../../common/text.h"
 #include "../files.h"
@@ -30,6 +31,10 @@ std::map<std::string, bool>& Locked() {
     static std::map<std::string, bool> locked;
     return locked;
 }
+long long& FreeSpace() {
+    static long long bytes = -1;
+    return bytes;
+}
 bool IsLocked(const std::string& hostPath) { return Locked().count(hostPath) != 0; }
 bool IsUndeletable(const std::string& hostPath) {
     const auto it = Locked().find(hostPath);
@@ -39,7 +44,11 @@ bool IsUndeletable(const std::string& hostPath) {
 
 void LockFile(const std::u16string& path, bool allowsDelete) { Locked()[HostPath(path)] = allowsDelete; }
 void UnlockFile(const std::u16string& path) { Locked().erase(HostPath(path)); }
-void ResetFileLocks() { Locked().clear(); }
+void ResetFileLocks() {
+    Locked().clear();
+    FreeSpace() = -1;
+}
+void SetFreeSpace(long long bytes) { FreeSpace() = bytes; }
 
 std::string HostPath(const std::u16string& path) {
     std::u16string p = path;
@@ -100,6 +109,7 @@ void File::Close() {
 File File::OpenRead(const std::u16string& path, Share) { return File(OpenHost(path, O_RDONLY)); }
 File File::OpenReadWrite(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR)); }
 File File::CreateExclusive(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_TRUNC)); }
+File File::CreateNew(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_EXCL)); }
 
 std::int64_t File::Size() {
     struct stat st;
@@ -119,12 +129,15 @@ std::size_t File::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
 }
 
 std::size_t File::Write(const void* buffer, std::size_t count) {
+    long long& room = standin::FreeSpace();
+    if (room >= 0 && static_cast<long long>(count) > room) count = static_cast<std::size_t>(room);
     std::size_t total = 0;
     while (IsOpen() && total < count) {
         const ssize_t n = ::write(static_cast<int>(handle_), static_cast<const char*>(buffer) + total, count - total);
         if (n <= 0) break;
         total += static_cast<std::size_t>(n);
     }
+    if (room >= 0) room -= static_cast<long long>(total);
     return total;
 }
 
@@ -148,6 +161,27 @@ bool RemoveEmptyDirectory(const std::u16string& path) { return ::rmdir(standin::
 bool DeleteAtReboot(const std::u16string& path) {
     standin::RebootDeletions().push_back(path);
     return true;
+}
+
+// Relative paths are taken from the root of C:, the tests' working directory.
+std::u16string FullPath(const std::u16string& path) {
+    const bool absolute = path.size() >= 3 && path[1] == u':' && path[2] == u'\\';
+    const std::u16string full = absolute ? path : u"C:\\" + path;
+    std::vector<std::u16string> parts;
+    std::size_t start = 3;
+    for (std::size_t i = start; i <= full.size(); ++i) {
+        if (i < full.size() && full[i] != u'\\') continue;
+        const std::u16string part = full.substr(start, i - start);
+        if (part == u"..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (part != u"." && !(part.empty() && i < full.size())) {
+            parts.push_back(part);
+        }
+        start = i + 1;
+    }
+    std::u16string out = full.substr(0, 3);
+    for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? u"\\" : u"") + parts[i];
+    return out;
 }
 
 std::u16string ModulePath() { return standin::Module(); }

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "../../setupmain/package.h"
+#include "../registry.h"
 
 namespace standin {
 
@@ -72,6 +74,29 @@ void SetBrowseAnswer(const std::u16string* chosen);
 const std::u16string& LastBrowseStart();
 const std::u16string& LastBrowseText();
 int BrowseCount();
+
+// The registry, kept in memory: keys by root and path, letter case ignored.
+void SetRegValue(platform::RegRoot root, const std::u16string& key, const std::u16string& name,
+                 const std::u16string& data, bool text = true);
+// The text of a string value; nullopt when the value is missing or not a string.
+std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16string& key, const std::u16string& name);
+bool RegKeyExists(platform::RegRoot root, const std::u16string& key);
+std::size_t RegValueCount(platform::RegRoot root, const std::u16string& key);
+// Keys under the root can no longer be created or written, as without the rights.
+void DenyRegistryWrites(platform::RegRoot root);
+void ResetRegistry();
+
+// The screen cursor is the hourglass.
+bool BusyCursor();
+// Every change of the busy cursor and of the form's enabled state, in order ("busy",
+// "idle", "form disabled", "form enabled").
+std::vector<std::string>& UiTrace();
+// Called on every pass of the message loop during long operations.
+void SetMessagePump(std::function<void()> pump);
+
+// Room left on every drive: writes stop when it is used up, as on a full disk; -1 for
+// no limit.
+void SetFreeSpace(long long bytes);
 
 // Back to a fresh process: no messages, no terminate request, default settings.
 void Reset();

@@ -16,6 +16,9 @@ struct State {
     bool browseAnswers = false;
     std::u16string browseAnswer, browseStart, browseText;
     int browseCount = 0;
+    bool busy = false;
+    std::vector<std::string> trace;
+    std::function<void()> pump;
 };
 
 State& S() {
@@ -38,12 +41,16 @@ void SetBrowseAnswer(const std::u16string* chosen) {
 const std::u16string& LastBrowseStart() { return S().browseStart; }
 const std::u16string& LastBrowseText() { return S().browseText; }
 int BrowseCount() { return S().browseCount; }
+bool BusyCursor() { return S().busy; }
+std::vector<std::string>& UiTrace() { return S().trace; }
+void SetMessagePump(std::function<void()> pump) { S().pump = std::move(pump); }
 void Reset() {
     S() = State{};
     RebootDeletions().clear();
     SetSleepHook(nullptr);
     ResetFileLocks();
     ResetShell();
+    ResetRegistry();
 }
 }  // namespace standin
 
@@ -51,6 +58,19 @@ namespace platform {
 
 std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
+
+// The stand-in's 8-bit code page is ISO 8859-1: every unit up to U+00FF, nothing else.
+bool ToAnsiExact(std::u16string_view text, std::string& out) {
+    out.clear();
+    for (const char16_t c : text) {
+        if (c > 0xFF) {
+            out.clear();
+            return false;
+        }
+        out.push_back(static_cast<char>(c));
+    }
+    return true;
+}
 
 int ShowMessage(const std::u16string& text, const std::u16string& caption, unsigned flags) {
     S().messages.push_back({text, caption, flags});
@@ -63,7 +83,13 @@ void Application::SetShowMainForm(bool show) { S().showMainForm = show; }
 bool Application::ShowMainForm() { return S().showMainForm; }
 void Application::Terminate() { S().terminated = true; }
 bool Application::Terminated() { return S().terminated; }
-void Application::ProcessMessages() {}
+void Application::ProcessMessages() {
+    if (S().pump) S().pump();
+}
+void Application::SetBusyCursor(bool busy) {
+    S().busy = busy;
+    S().trace.push_back(busy ? "busy" : "idle");
+}
 
 void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
                const std::u16string& parameters, int showCommand) {
@@ -88,7 +114,10 @@ void Form::Close() {
     closed_ = true;
     visible_ = false;
 }
-void Form::SetEnabled(bool enabled) { enabled_ = enabled; }
+void Form::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    S().trace.push_back(enabled ? "form enabled" : "form disabled");
+}
 void Form::Collapse() {}
 // Tests drive the form directly; the stand-in loop only shows it.
 void Form::Run() {

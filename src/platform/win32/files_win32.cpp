@@ -56,6 +56,10 @@ File File::CreateExclusive(const std::u16string& path) {
     return File(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
 }
 
+File File::CreateNew(const std::u16string& path) {
+    return File(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW));
+}
+
 std::int64_t File::Size() {
     LARGE_INTEGER size;
     if (!IsOpen() || !GetFileSizeEx(H(handle_), &size)) return -1;
@@ -107,6 +111,15 @@ bool RemoveEmptyDirectory(const std::u16string& path) { return RemoveDirectoryW(
 
 bool DeleteAtReboot(const std::u16string& path) {
     return MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+std::u16string FullPath(const std::u16string& path) {
+    const DWORD need = GetFullPathNameW(W(path), 0, nullptr, nullptr);
+    if (need == 0) return path;
+    std::wstring buffer(need, L'\0');
+    const DWORD n = GetFullPathNameW(W(path), need, buffer.data(), nullptr);
+    if (n == 0 || n >= need) return path;
+    return win32::U(buffer.c_str(), n);
 }
 
 std::u16string ModulePath() {

@@ -23,6 +23,26 @@ OsVersionInfo OsVersion() {
     return out;
 }
 
+bool ToAnsiExact(std::u16string_view text, std::string& out) {
+    out.clear();
+    if (text.empty()) return true;
+    const auto* in = reinterpret_cast<const wchar_t*>(text.data());
+    const int units = static_cast<int>(text.size());
+    // A UTF-8 system code page takes neither the flag nor the default-character report.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* used = utf8 ? nullptr : &usedDefault;
+    const int bytes = WideCharToMultiByte(CP_ACP, flags, in, units, nullptr, 0, nullptr, used);
+    if (bytes <= 0 || usedDefault) return false;
+    out.resize(static_cast<std::size_t>(bytes));
+    if (WideCharToMultiByte(CP_ACP, flags, in, units, out.data(), bytes, nullptr, used) != bytes || usedDefault) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
 int ShowMessage(const std::u16string& text, const std::u16string& caption, unsigned flags) {
     HWND owner = win32::MainWindow();
     if (owner && !IsWindowVisible(owner)) owner = nullptr;

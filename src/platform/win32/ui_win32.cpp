@@ -13,6 +13,7 @@ struct AppState {
     HWND main = nullptr;
     Form* form = nullptr;
     HWND lastFocus = nullptr;
+    bool busy = false;
 };
 
 AppState& App() {
@@ -62,6 +63,11 @@ bool HandleChildMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
             return true;
         }
         case WM_SETCURSOR: {
+            if (App().busy) {
+                SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+                result = TRUE;
+                return true;
+            }
             Control* c = Control::FromHandle(reinterpret_cast<HWND>(wp));
             if (c && (c->Style() & kLinkStyle)) {
                 SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
@@ -188,6 +194,11 @@ void Application::ProcessMessages() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+}
+
+void Application::SetBusyCursor(bool busy) {
+    App().busy = busy;
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(busy ? IDC_WAIT : IDC_ARROW)));
 }
 
 Form::Form() {

@@ -1,0 +1,41 @@
+// The registry: the machine-wide uninstall entry and the per-user key of the setup.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class RegRoot { CurrentUser, LocalMachine };
+
+// What a value read as text turned out to be.
+enum class RegValue { Absent, Text, OtherType };
+
+// An open registry key, closed by the destructor. Paths are below the root and do not
+// start with a backslash.
+class RegKey {
+public:
+    RegKey() = default;
+    ~RegKey();
+    RegKey(RegKey&& other) noexcept;
+    RegKey& operator=(RegKey&& other) noexcept;
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+
+    // Not open when the key is missing or cannot be opened.
+    static RegKey Open(RegRoot root, const std::u16string& path);
+    // Opens the key with full access, creating it and its parents when missing.
+    static RegKey Create(RegRoot root, const std::u16string& path);
+
+    bool IsOpen() const { return handle_ != nullptr; }
+
+    // REG_SZ and REG_EXPAND_SZ give their text up to the first NUL (unexpanded).
+    RegValue ReadString(const std::u16string& name, std::u16string& value) const;
+    bool WriteString(const std::u16string& name, const std::u16string& value);
+
+private:
+    explicit RegKey(void* handle) : handle_(handle) {}
+    void* handle_ = nullptr;
+};
+
+}  // namespace platform

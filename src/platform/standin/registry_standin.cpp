@@ -1,0 +1,114 @@
+#include <map>
+#include <set>
+
+#include "../../common/text.h"
+#include "../registry.h"
+#include "standin.h"
+
+namespace {
+
+struct Value {
+    bool text = true;
+    std::u16string data;
+};
+// Names of keys and values compare without letter case, as on Windows.
+using Values = std::map<std::u16string, Value>;
+
+struct RegistryState {
+    std::map<std::u16string, Values> keys;  // "<root>\<lower-case path>"
+    std::set<platform::RegRoot> readOnly;
+};
+
+RegistryState& R() {
+    static RegistryState state;
+    return state;
+}
+
+std::u16string KeyId(platform::RegRoot root, std::u16string_view path) {
+    return (root == platform::RegRoot::LocalMachine ? u"HKLM\\" : u"HKCU\\") + text::AsciiLower(path);
+}
+
+// A key handle of the stand-in is the address of its map entry's id.
+const std::u16string* Handle(void* handle) { return static_cast<const std::u16string*>(handle); }
+
+bool ReadOnlyId(const std::u16string& id) {
+    for (const auto root : R().readOnly)
+        if (id.rfind(KeyId(root, u""), 0) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+namespace standin {
+
+void SetRegValue(platform::RegRoot root, const std::u16string& key, const std::u16string& name,
+                 const std::u16string& data, bool text) {
+    R().keys[KeyId(root, key)][text::AsciiLower(name)] = Value{text, data};
+}
+
+std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16string& key, const std::u16string& name) {
+    const auto k = R().keys.find(KeyId(root, key));
+    if (k == R().keys.end()) return std::nullopt;
+    const auto v = k->second.find(text::AsciiLower(name));
+    if (v == k->second.end() || !v->second.text) return std::nullopt;
+    return v->second.data;
+}
+
+bool RegKeyExists(platform::RegRoot root, const std::u16string& key) { return R().keys.count(KeyId(root, key)) != 0; }
+
+std::size_t RegValueCount(platform::RegRoot root, const std::u16string& key) {
+    const auto k = R().keys.find(KeyId(root, key));
+    return k == R().keys.end() ? 0 : k->second.size();
+}
+
+void DenyRegistryWrites(platform::RegRoot root) { R().readOnly.insert(root); }
+
+void ResetRegistry() { R() = RegistryState{}; }
+
+}  // namespace standin
+
+namespace platform {
+
+RegKey::~RegKey() = default;
+
+RegKey::RegKey(RegKey&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+
+RegKey& RegKey::operator=(RegKey&& other) noexcept {
+    handle_ = other.handle_;
+    if (this != &other) other.handle_ = nullptr;
+    return *this;
+}
+
+RegKey RegKey::Open(RegRoot root, const std::u16string& path) {
+    const auto k = R().keys.find(KeyId(root, path));
+    return k == R().keys.end() ? RegKey() : RegKey(const_cast<std::u16string*>(&k->first));
+}
+
+RegKey RegKey::Create(RegRoot root, const std::u16string& path) {
+    const std::u16string id = KeyId(root, path);
+    if (ReadOnlyId(id)) return RegKey();
+    // Parents come into being with the key, as RegCreateKeyEx makes them.
+    for (std::size_t i = id.find(u'\\', 5); i != std::u16string::npos; i = id.find(u'\\', i + 1))
+        R().keys.try_emplace(id.substr(0, i));
+    const auto k = R().keys.try_emplace(id).first;
+    return RegKey(const_cast<std::u16string*>(&k->first));
+}
+
+RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) const {
+    value.clear();
+    if (!handle_) return RegValue::Absent;
+    const Values& values = R().keys.at(*Handle(handle_));
+    const auto v = values.find(text::AsciiLower(name));
+    if (v == values.end()) return RegValue::Absent;
+    if (!v->second.text) return RegValue::OtherType;
+    value = v->second.data.substr(0, v->second.data.find(u'\0'));
+    return RegValue::Text;
+}
+
+bool RegKey::WriteString(const std::u16string& name, const std::u16string& value) {
+    if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
+    R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{true, value};
+    return true;
+}
+
+}  // namespace platform

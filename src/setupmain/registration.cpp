@@ -1,0 +1,105 @@
+// The traces an installation leaves in the system, and the per-user record of it.
+#include "registration.h"
+
+#include "../common/lang.h"
+#include "../common/text.h"
+#include "../platform/files.h"
+#include "../platform/registry.h"
+#include "../platform/system.h"
+#include "setupmain.h"
+#include "sysroutines.h"
+
+std::u16string UninstallerFileName(std::u16string_view ScrName) {
+    std::u16string name = text::AsciiLower(LangStr(u"Uninstall")) + u" " + std::u16string(ScrName);
+    const std::size_t nameStart = name.size() - text::FileNamePart(name).size();
+    const std::size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos && dot >= nameStart) name.erase(dot);
+    return name + u".exe";
+}
+
+std::u16string ReadmeCopyName(const std::u16string& Title) { return Title + u" " + LangStr(u"Readme") + u".txt"; }
+
+std::string EncodeReadme(std::u16string_view text) {
+    std::string out;
+    if (platform::ToAnsiExact(text, out)) return out;
+    return "\xEF\xBB\xBF" + text::Utf16ToUtf8(text);
+}
+
+void RegisterUninstall(const std::u16string& Title, const std::u16string& UninstallerPath) noexcept {
+    try {
+        platform::RegKey key = platform::RegKey::Create(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
+        key.WriteString(u"DisplayName", Title);
+        key.WriteString(u"UninstallString", u"\"" + UninstallerPath + u"\"");
+    } catch (...) {
+        // Without rights for the machine-wide key the installation still stands.
+    }
+}
+
+namespace {
+
+void TryShortcut(const std::u16string& Target, const std::u16string& LinkName) noexcept {
+    try {
+        CreateShortcut(Target, LinkName, platform::CSIDL_PROGRAMS_);
+    } catch (...) {
+        // One missing link must not cost the others.
+    }
+}
+
+}  // namespace
+
+void CreateMenuShortcuts(const std::u16string& Title, const std::u16string& UninstallerPath,
+                         const std::u16string& ScrPath, bool HasReadme) noexcept {
+    try {
+        std::u16string programs;
+        if (platform::Failed(
+                platform::SpecialFolderPath(platform::CSIDL_PROGRAMS_, platform::FolderOwner::None, programs)))
+            return;
+        programs = text::TrimControl(programs);
+        if (programs.empty()) return;
+        if (programs.back() != u'\\') programs += u'\\';
+        CreateDirTree(programs + Title + u"\\");
+
+        const std::u16string folder = Title + u"\\";
+        TryShortcut(ScrPath, folder + LangStr(u"Preview") + u" " + Title);
+        if (HasReadme)
+            TryShortcut(std::u16string(text::DirPart(ScrPath)) + ReadmeCopyName(Title), folder + LangStr(u"Readme"));
+        TryShortcut(UninstallerPath, folder + LangStr(u"Uninstall") + u" " + Title);
+    } catch (...) {
+        // Out of memory at worst; the links are simply missing.
+    }
+}
+
+void CreateDesktopShortcut(const std::u16string& Title, const std::u16string& ScrPath) noexcept {
+    try {
+        CreateShortcut(ScrPath, LangStr(u"Preview") + u" " + Title, platform::CSIDL_DESKTOP_);
+    } catch (...) {
+        // As with the menu links: nothing to report.
+    }
+}
+
+void RequestPowerOverride(const std::u16string& ScrName) noexcept {
+    try {
+        std::u16string program = GetSystemDir();
+        if (program.empty() || program.back() != u'\\') program += u'\\';
+        program += u"powercfg.exe";
+        if (!platform::FileExists(program)) return;
+        // The name is one parameter of powercfg even when it holds a blank.
+        const std::u16string name = ScrName.find(u' ') == std::u16string::npos ? ScrName : u"\"" + ScrName + u"\"";
+        platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", platform::SW_HIDE_);
+    } catch (...) {
+        // Without the override the display may sleep during the screensaver; nothing more.
+    }
+}
+
+std::u16string TSCRSetup::LoadInstalledFileName() {
+    std::u16string path;
+    const platform::RegKey key = platform::RegKey::Open(platform::RegRoot::CurrentUser, kUserKeyBase + SetupHeader.Title());
+    // A value of another type is no path: treat it as none rather than stop the installation.
+    if (key.ReadString(kInstalledFileValue, path) != platform::RegValue::Text) path.clear();
+    return path;
+}
+
+void TSCRSetup::SaveInstalledFileName(const std::u16string& FileName) {
+    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, kUserKeyBase + SetupHeader.Title());
+    key.WriteString(kInstalledFileValue, FileName);
+}

@@ -1,0 +1,545 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+
+#include "common/lang.h"
+#include "image_builder.h"
+#include "platform/shell.h"
+#include "platform/standin/standin.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "setupmain/cmdline.h"
+#include "setupmain/package.h"
+#include "setupmain/registration.h"
+#include "setupmain/setupmain.h"
+#include "temp_drive.h"
+
+namespace fs = std::filesystem;
+using platform::RegRoot;
+
+namespace {
+
+constexpr char16_t kUninstallKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora";
+constexpr char16_t kUserKey[] = u"Software\\Glimmerdeck\\Aurora";
+constexpr char16_t kPrograms[] = u"C:\\Users\\me\\Start Menu\\Programs";
+constexpr char16_t kDesktop[] = u"C:\\Users\\me\\Desktop";
+constexpr char16_t kInstallError[] = u"There was an error installing Aurora. Installation is not complete.";
+constexpr char16_t kAccessDenied[] =
+    u"Unable to copy the files. Access is denied. Please select a different directory.";
+
+std::string Payload(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 7 + i / 251);
+    return s;
+}
+
+class Install : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SilentMode = PreviewOnlyMode = false;
+        ExitCode = kExitDone;
+        for (const auto* folder : {kPrograms, kDesktop, u"C:\\Program Files", u"C:\\Windows\\system32"})
+            fs::create_directories(drive_.Host(folder));
+        standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILES_, u"C:\\Program Files");
+        standin::SetSpecialFolder(platform::CSIDL_PROGRAMS_, kPrograms);
+        standin::SetSpecialFolder(platform::CSIDL_DESKTOP_, kDesktop);
+    }
+    void TearDown() override {
+        form_.reset();
+        FreeLangStrings();
+    }
+
+    static TestPackage Everything() {
+        TestPackage pkg;
+        pkg.readme = u"Read me\r\nplease";
+        pkg.license = u"Terms";
+        pkg.licenseMode = 1;
+        return pkg;
+    }
+    static TSetupHeader AllFlags(const TestPackage& pkg) {
+        TSetupHeader h = MakeHeader(pkg);
+        for (const auto flag : {hdr::UninstallEntryFlag, hdr::MenuShortcutsFlag, hdr::DesktopShortcutFlag,
+                                hdr::PowerRequestOverride})
+            h.Raw[flag] = 1;
+        return h;
+    }
+
+    TSCRSetup& Start(const TestPackage& pkg, const std::u16string& commandLine = u"setup.exe") {
+        return StartImage(BuildImage(pkg), commandLine);
+    }
+    TSCRSetup& StartImage(const std::string& image, const std::u16string& commandLine = u"setup.exe") {
+        image_ = image;
+        program_ = fs::path(drive_.Root()) / "setup.exe";
+        InstallAsProgram(program_, image);
+        SetParams(SplitCommandLine(commandLine));
+        SilentMode = IsSilentSwitch();
+        PreviewOnlyMode = IsPreviewOnlySwitch();
+        form_ = std::make_unique<TSCRSetup>();
+        form_->FormCreate();
+        return *form_;
+    }
+    // Install clicked on the Directory page with the given folder.
+    TSCRSetup& InstallInto(const TestPackage& pkg, const std::u16string& dir) {
+        auto& f = Start(pkg);
+        f.edDirectory.SetCaption(dir);
+        f.btnNext.Click();
+        return f;
+    }
+
+    std::set<std::string> FilesIn(const std::u16string& dir) const {
+        std::set<std::string> names;
+        if (fs::is_directory(drive_.Host(dir)))
+            for (const auto& e : fs::directory_iterator(drive_.Host(dir))) names.insert(e.path().filename().string());
+        return names;
+    }
+    // Writes a file, making its folder first.
+    void Put(const std::u16string& path, const std::string& content) const {
+        fs::create_directories(drive_.Host(path).parent_path());
+        drive_.WriteFile(path, content);
+    }
+    std::string Link(const std::u16string& path) const { return drive_.ReadFile(path); }
+    static std::string LinkTo(const std::u16string& target) {
+        return "target=" + text::Utf16ToUtf8(target) + "\nicon=" + text::Utf16ToUtf8(target) + ",0\n";
+    }
+
+    TempDrive drive_;
+    fs::path program_;
+    std::string image_;
+    std::unique_ptr<TSCRSetup> form_;
+};
+
+TEST_F(Install, EverythingTheHeaderAsksFor) {
+    const TestPackage pkg = Everything();
+    const TSetupHeader header = AllFlags(pkg);
+    std::ofstream(drive_.Host(u"C:\\Windows\\system32\\powercfg.exe")) << "MZ";
+    auto& f = StartImage(AssembleImage(pkg, header));
+    f.rbAccept.Click();
+    f.btnNext.Click();
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Savers\\");
+    EXPECT_EQ(f.Notebook.PageIndex(), kPageReadme) << "Next goes on to the readme";
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), pkg.scr);
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora Readme.txt"), "Read me\r\nplease");
+
+    // The uninstaller: stub, texts, the header as held, the uninstaller's signature.
+    TestPackage asUninstaller = pkg;
+    asUninstaller.trailer = TrailerKind::Uninstaller;
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\uninstall Aurora.exe"), AssembleImage(asUninstaller, header));
+
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"DisplayName"), u"Aurora");
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"UninstallString"),
+              u"\"C:\\Savers\\uninstall Aurora.exe\"");
+    EXPECT_EQ(standin::RegValueCount(RegRoot::LocalMachine, kUninstallKey), 2u) << "nothing else is written";
+    EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\Savers\\Aurora.scr");
+
+    const std::u16string menu = std::u16string(kPrograms) + u"\\Aurora\\";
+    EXPECT_EQ(FilesIn(menu), (std::set<std::string>{"Preview Aurora.lnk", "Readme.lnk", "Uninstall Aurora.lnk"}));
+    EXPECT_EQ(Link(menu + u"Preview Aurora.lnk"), LinkTo(u"C:\\Savers\\Aurora.scr"));
+    EXPECT_EQ(Link(menu + u"Readme.lnk"), LinkTo(u"C:\\Savers\\Aurora Readme.txt"));
+    EXPECT_EQ(Link(menu + u"Uninstall Aurora.lnk"), LinkTo(u"C:\\Savers\\uninstall Aurora.exe"));
+    EXPECT_EQ(Link(std::u16string(kDesktop) + u"\\Preview Aurora.lnk"), LinkTo(u"C:\\Savers\\Aurora.scr"));
+    EXPECT_EQ(standin::PendingComInitialisations(), 0);
+
+    ASSERT_EQ(standin::ShellCalls().size(), 2u);
+    const auto& install = standin::ShellCalls()[0];
+    EXPECT_EQ(install.verb, u"install");
+    EXPECT_EQ(install.file, u"C:\\Savers\\Aurora.scr");
+    EXPECT_EQ(install.parameters, u"");
+    EXPECT_EQ(install.showCommand, platform::SW_SHOWNOACTIVATE_);
+    EXPECT_FALSE(install.ownedByMainForm);
+    const auto& power = standin::ShellCalls()[1];
+    EXPECT_EQ(power.verb, u"");
+    EXPECT_EQ(power.file, u"C:\\Windows\\system32\\powercfg.exe");
+    EXPECT_EQ(power.parameters, u"/requestsoverride process Aurora.scr display");
+    EXPECT_EQ(power.showCommand, platform::SW_HIDE_);
+
+    f.btnNext.Click();
+    EXPECT_EQ(f.Notebook.PageIndex(), kPageFinished);
+    EXPECT_FALSE(f.Window.Closed());
+    f.btnNext.Click();
+    EXPECT_TRUE(f.Window.Closed());
+    EXPECT_EQ(ExitCode, kExitDone);
+}
+
+TEST_F(Install, WithoutReadmeTheProgramEndsAtOnce) {
+    TestPackage pkg;
+    TSetupHeader header = MakeHeader(pkg);
+    header.Raw[hdr::MenuShortcutsFlag] = 1;
+    auto& f = StartImage(AssembleImage(pkg, header));
+    f.edDirectory.SetCaption(u"C:\\Savers\\");
+    f.btnNext.Click();
+    EXPECT_EQ(f.Notebook.PageIndex(), kPageFinished);
+    EXPECT_TRUE(f.Window.Closed());
+    EXPECT_EQ(ExitCode, kExitDone);
+    EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"Aurora.scr", "uninstall Aurora.exe"}));
+    EXPECT_EQ(FilesIn(std::u16string(kPrograms) + u"\\Aurora"),
+              (std::set<std::string>{"Preview Aurora.lnk", "Uninstall Aurora.lnk"}))
+        << "no readme link without a readme";
+    EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey)) << "not asked for";
+    EXPECT_TRUE(FilesIn(kDesktop).empty());
+    ASSERT_EQ(standin::ShellCalls().size(), 1u) << "no powercfg either";
+}
+
+TEST_F(Install, TranslatedNames) {
+    TestPackage pkg = Everything();
+    pkg.license.clear();
+    pkg.lang = u"Setup\r\nUninstall=D\u00c9INSTALLIEREN\r\nReadme=Liesmich\r\nPreview=Vorschau\r\n"
+               u"There was an error installing %s. Installation is not complete.=Fehler bei %s.\r\n";
+    auto& f = StartImage(AssembleImage(pkg, AllFlags(pkg)));
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+    // Only A to Z are lower-cased in the uninstaller's name; the link keeps the translation.
+    EXPECT_EQ(FilesIn(u"C:\\Savers"),
+              (std::set<std::string>{"Aurora.scr", "Aurora Liesmich.txt", "d\u00c9installieren Aurora.exe"}));
+    EXPECT_EQ(FilesIn(std::u16string(kPrograms) + u"\\Aurora"),
+              (std::set<std::string>{"Vorschau Aurora.lnk", "Liesmich.lnk", "D\u00c9INSTALLIEREN Aurora.lnk"}));
+    EXPECT_EQ(FilesIn(kDesktop), (std::set<std::string>{"Vorschau Aurora.lnk"}));
+}
+
+TEST(UninstallerFileName, ReplacesTheExtension) {
+    FreeLangStrings();
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"Aurora1.scr", u"uninstall Aurora1.exe"},
+        {u"My.Saver.scr", u"uninstall My.Saver.exe"},
+        {u"Aurora", u"uninstall Aurora.exe"},
+        {u"Aurora.", u"uninstall Aurora.exe"},
+    };
+    for (const auto& [scr, expected] : cases) EXPECT_EQ(UninstallerFileName(scr), expected);
+}
+
+TEST_F(Install, UniqueFileNames) {
+    struct Case {
+        const char* what;
+        std::u16string scrName;
+        std::vector<std::u16string> taken;
+        std::u16string remembered;
+        std::u16string expected;
+    };
+    std::vector<std::u16string> nine;
+    for (int i = 1; i <= 9; ++i) nine.push_back(u"Aurora" + text::DecimalText(i) + u".scr");
+    auto withNine = nine;
+    withNine.push_back(u"Aurora.scr");
+    std::vector<std::u16string> ninetyNine = withNine;
+    for (int i = 10; i <= 99; ++i) ninetyNine.push_back(u"Aurora" + text::DecimalText(i) + u".scr");
+    const Case cases[] = {
+        {"free", u"Aurora.scr", {}, u"", u"Aurora.scr"},
+        {"taken", u"Aurora.scr", {u"Aurora.scr"}, u"", u"Aurora1.scr"},
+        {"ten", u"Aurora.scr", withNine, u"", u"Aurora10.scr"},
+        {"hundred", u"Aurora.scr", ninetyNine, u"", u"Auror100.scr"},
+        // Shortened to MyWonder.scr on reading.
+        {"long name", u"MyWonderfulSaver.scr", {u"MyWonder.scr"}, u"", u"MyWonde1.scr"},
+        {"remembered here", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Savers\\Old.scr", u"Old.scr"},
+        {"remembered, free name", u"Aurora.scr", {}, u"C:\\Savers\\Old.scr", u"Aurora.scr"},
+        {"remembered elsewhere", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Other\\Aurora.scr", u"Aurora1.scr"},
+        {"remembered, other case", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\SAVERS\\Old.scr", u"Aurora1.scr"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(drive_.Host(u"C:\\Savers"));
+        fs::create_directories(drive_.Host(u"C:\\Savers"));
+        for (const auto& name : c.taken) drive_.WriteFile(u"C:\\Savers\\" + name, "theirs");
+        standin::ResetRegistry();
+        if (!c.remembered.empty()) standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", c.remembered);
+        TestPackage pkg;
+        pkg.scrName = c.scrName;
+        pkg.title = u"Aurora";
+        auto& f = Start(pkg);
+        std::u16string name = u"C:\\Savers\\" + std::u16string(text::FileNamePart(SetupHeader.ScrFileName()));
+        ASSERT_TRUE(f.MakeUniqueFileName(name, u"C:\\Savers\\"));
+        EXPECT_EQ(name, u"C:\\Savers\\" + c.expected);
+
+        f.edDirectory.SetCaption(u"C:\\Savers\\");
+        f.btnNext.Click();
+        EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\" + c.expected), pkg.scr);
+        for (const auto& other : c.taken)
+            if (other != c.expected) EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\" + other), "theirs");
+        EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\Savers\\" + c.expected);
+    }
+}
+
+TEST_F(Install, RememberedValueOfAnotherTypeCountsAsNone) {
+    Put(u"C:\\Savers\\Aurora.scr", "theirs");
+    standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", u"C:\\Savers\\Aurora.scr", false);
+    auto& f = InstallInto(TestPackage{}, u"C:\\Savers");
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), "theirs");
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora1.scr"), TestPackage{}.scr);
+    EXPECT_TRUE(f.Window.Closed());
+}
+
+TEST_F(Install, CopyRunsInChunksWithProgressWhileBusy) {
+    TestPackage pkg;
+    pkg.scr = Payload(250000);
+    const std::string image = BuildImage(pkg);
+    struct Pass {
+        int position;
+        bool busy, formEnabled;
+        std::size_t copied;
+    };
+    std::vector<Pass> passes;
+    standin::SetMessagePump([&] {
+        passes.push_back({form_->ProgressBar.Position(), standin::BusyCursor(), form_->Window.Enabled(),
+                          static_cast<std::size_t>(fs::file_size(drive_.Host(u"C:\\Savers\\Aurora.scr")))});
+    });
+    auto& f = StartImage(image);
+    f.ProgressBar.SetPosition(42);  // the bar is not reset before the copy
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+
+    const std::int64_t start = static_cast<std::int64_t>(pkg.stub.size());
+    const std::int64_t size = static_cast<std::int64_t>(image.size());
+    const std::size_t chunks[] = {100001, 100001, 49998};
+    ASSERT_EQ(passes.size(), 3u);
+    std::int64_t position = start;
+    std::size_t copied = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        position += static_cast<std::int64_t>(chunks[i]);
+        copied += chunks[i];
+        EXPECT_EQ(passes[i].position, static_cast<int>(std::nearbyint(100.0 * double(position) / double(size))));
+        EXPECT_TRUE(passes[i].busy);
+        EXPECT_FALSE(passes[i].formEnabled);
+        EXPECT_EQ(passes[i].copied, copied);
+    }
+    EXPECT_EQ(standin::UiTrace(), (std::vector<std::string>{"busy", "form disabled", "form enabled", "idle"}));
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), pkg.scr);
+    EXPECT_TRUE(f.Window.Enabled());
+}
+
+TEST_F(Install, EmptyPayloadInstallsAnEmptyFile) {
+    TestPackage pkg;
+    pkg.scr.clear();
+    auto& f = Start(pkg);
+    f.ProgressBar.SetPosition(7);
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_TRUE(fs::is_regular_file(drive_.Host(u"C:\\Savers\\Aurora.scr")));
+    EXPECT_EQ(fs::file_size(drive_.Host(u"C:\\Savers\\Aurora.scr")), 0u);
+    EXPECT_EQ(f.ProgressBar.Position(), 7) << "the loop did not run";
+}
+
+// Each way the copy can fail leaves nothing of the installation behind.
+TEST_F(Install, FailedCopyLeavesNothing) {
+    TestPackage pkg = Everything();
+    pkg.license.clear();
+    const TSetupHeader header = AllFlags(pkg);
+    const auto payload = static_cast<long long>(pkg.scr.size());
+    const auto readme = static_cast<long long>(pkg.readme.size());  // saved as 8-bit text
+    const auto uninstallerHead = static_cast<long long>(pkg.stub.size() + TextsBlock(pkg).size());
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        bool beforeStart;  // a silent run installs while the form is created
+    };
+    const Case cases[] = {
+        {"disk full in the screensaver", [&] { standin::SetFreeSpace(payload / 2); }, true},
+        {"disk full in the uninstaller's stub", [&] { standin::SetFreeSpace(payload + readme + 30); }, true},
+        {"disk full in the uninstaller's header",
+         [&] { standin::SetFreeSpace(payload + readme + uninstallerHead + 100); }, true},
+        {"readme cannot be saved", [] { standin::LockFile(u"C:\\Savers\\New\\Aurora Readme.txt"); }, true},
+        {"uninstaller cannot be created", [] { standin::LockFile(u"C:\\Savers\\New\\uninstall Aurora.exe"); }, true},
+        {"program file cut short", [&] { fs::resize_file(program_, 64 + pkg.scr.size() / 2); }, false},
+    };
+    for (const bool silent : {false, true}) {
+        for (const auto& c : cases) {
+            if (silent && !c.beforeStart) continue;
+            SCOPED_TRACE(std::string(c.what) + (silent ? ", silent" : ""));
+            standin::Reset();
+            SetUp();
+            fs::remove_all(drive_.Host(u"C:\\Savers"));
+            fs::create_directories(drive_.Host(u"C:\\Savers"));
+            std::ofstream(drive_.Host(u"C:\\Windows\\system32\\powercfg.exe")) << "MZ";
+            if (silent) {
+                program_ = fs::path(drive_.Root()) / "setup.exe";
+                c.arrange();
+                StartImage(AssembleImage(pkg, header), u"setup.exe -silent C:\\Savers\\New");
+                EXPECT_TRUE(standin::Messages().empty());
+                EXPECT_TRUE(platform::Application::Terminated());
+            } else {
+                auto& f = StartImage(AssembleImage(pkg, header));
+                c.arrange();
+                f.edDirectory.SetCaption(u"C:\\Savers\\New");
+                f.btnNext.Click();
+                ASSERT_EQ(standin::Messages().size(), 1u);
+                EXPECT_EQ(standin::Messages()[0].text, kInstallError);
+                EXPECT_EQ(standin::Messages()[0].caption, u"Aurora Setup");
+                EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONERROR_);
+                EXPECT_TRUE(f.Window.Closed());
+            }
+            EXPECT_EQ(ExitCode, kExitInstallFailed);
+            EXPECT_FALSE(fs::exists(drive_.Host(u"C:\\Savers\\New"))) << "the folder it made goes too";
+            EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+            EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, kUserKey));
+            EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
+            EXPECT_TRUE(FilesIn(kDesktop).empty());
+            for (const auto& call : standin::ShellCalls()) EXPECT_EQ(call.verb, u"install") << "no powercfg";
+        }
+    }
+}
+
+TEST_F(Install, FailureKeepsWhatWasThereBefore) {
+    // The remembered file of an earlier installation is replaced; other files stay.
+    Put(u"C:\\Savers\\Aurora.scr", "earlier");
+    drive_.WriteFile(u"C:\\Savers\\notes.txt", "mine");
+    standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", u"C:\\Savers\\Aurora.scr");
+    standin::SetFreeSpace(3);
+    auto& f = InstallInto(TestPackage{}, u"C:\\Savers");
+    EXPECT_EQ(ExitCode, kExitInstallFailed);
+    EXPECT_TRUE(f.Window.Closed());
+    EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"notes.txt"}));
+    EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\Savers\\Aurora.scr")
+        << "the record of the earlier installation stays";
+}
+
+TEST_F(Install, TargetThatCannotBeCreatedReturnsToTheDirectoryPage) {
+    Put(u"C:\\Savers\\Old.scr", "earlier");
+    drive_.WriteFile(u"C:\\Savers\\Aurora.scr", "theirs");
+    standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", u"C:\\Savers\\Old.scr");
+    standin::LockFile(u"C:\\Savers\\Old.scr");
+    auto& f = InstallInto(TestPackage{}, u"C:\\Savers");
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, kAccessDenied);
+    EXPECT_EQ(standin::Messages()[0].caption, u"Screensaver Setup");
+    EXPECT_EQ(f.Notebook.PageIndex(), kPageDirectory);
+    EXPECT_TRUE(f.btnNext.Visible());
+    EXPECT_FALSE(f.Window.Closed());
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), "theirs");
+    EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"Aurora.scr", "Old.scr"}));
+
+    // Another folder then works.
+    standin::Messages().clear();
+    f.edDirectory.SetCaption(u"C:\\Other");
+    f.btnNext.Click();
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Other\\Aurora.scr"), TestPackage{}.scr);
+    EXPECT_EQ(ExitCode, kExitDone);
+}
+
+TEST_F(Install, PreviewReadsButChangesNothing) {
+    for (const bool withReadme : {false, true}) {
+        SCOPED_TRACE(withReadme ? "readme" : "no readme");
+        standin::Reset();
+        SetUp();
+        TestPackage pkg;
+        pkg.scr = Payload(150000);
+        if (withReadme) pkg.readme = u"Hi";
+        auto& f = StartImage(AssembleImage(pkg, AllFlags(pkg)), u"setup.exe -previewonly");
+        f.edDirectory.SetCaption(u"");
+        f.btnNext.Click();
+        ASSERT_EQ(standin::Messages().size(), 1u);
+        EXPECT_EQ(standin::Messages()[0].text,
+                  u"After successful installation screensaver setup would open Windows Screen Saver Settings. This "
+                  u"window is not displayed in setup preview mode.");
+        EXPECT_EQ(standin::Messages()[0].caption, u"Aurora");
+        EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONINFORMATION_);
+        EXPECT_EQ(f.edDirectory.Caption(), u"\\");
+        EXPECT_GT(f.ProgressBar.Position(), 90) << "the bar moved with the reading";
+        EXPECT_EQ(f.Notebook.PageIndex(), withReadme ? kPageReadme : kPageFinished);
+        EXPECT_EQ(f.Window.Closed(), !withReadme);
+        EXPECT_TRUE(standin::ShellCalls().empty());
+        EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+        EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, kUserKey));
+        EXPECT_TRUE(FilesIn(kDesktop).empty());
+        EXPECT_TRUE(FilesIn(kPrograms).empty());
+        EXPECT_EQ(ExitCode, kExitDone);
+    }
+}
+
+TEST_F(Install, SilentInstallsWithoutWindowOrSettingsDialog) {
+    TestPackage pkg = Everything();
+    StartImage(AssembleImage(pkg, AllFlags(pkg)), u"setup.exe -silent C:\\Silent");
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_TRUE(platform::Application::Terminated());
+    EXPECT_EQ(ExitCode, kExitDone);
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Silent\\Aurora.scr"), pkg.scr);
+    EXPECT_TRUE(FilesIn(u"C:\\Silent").count("uninstall Aurora.exe"));
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"UninstallString"),
+              u"\"C:\\Silent\\uninstall Aurora.exe\"");
+    for (const auto& call : standin::ShellCalls()) EXPECT_NE(call.verb, u"install");
+}
+
+TEST_F(Install, RegistrationFailuresAreSwallowed) {
+    TestPackage pkg;
+    standin::DenyRegistryWrites(RegRoot::LocalMachine);
+    standin::SetSpecialFolder(platform::CSIDL_PROGRAMS_, u"Q:\\Nowhere");
+    standin::FailShellLink(standin::LinkStep::None, 0);
+    auto& f = StartImage(AssembleImage(pkg, AllFlags(pkg)));
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(ExitCode, kExitDone);
+    EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+    EXPECT_EQ(FilesIn(kDesktop), (std::set<std::string>{"Preview Aurora.lnk"})) << "the desktop link still comes";
+    EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\Savers\\Aurora.scr");
+    for (const auto& call : standin::ShellCalls()) EXPECT_EQ(call.verb, u"install") << "no powercfg.exe here";
+}
+
+TEST_F(Install, EachMenuLinkStandsAlone) {
+    TestPackage pkg = Everything();
+    pkg.license.clear();
+    // The readme link's target folder cannot hold the link: a name too long for the shell.
+    pkg.title = std::u16string(31, u'T');
+    auto& f = StartImage(AssembleImage(pkg, AllFlags(pkg)));
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    standin::SetSpecialFolder(platform::CSIDL_PROGRAMS_, u"C:\\" + std::u16string(190, u'p'));
+    fs::create_directories(drive_.Host(u"C:\\" + std::u16string(190, u'p')));
+    f.btnNext.Click();
+    const std::u16string menu = u"C:\\" + std::u16string(190, u'p') + u"\\" + pkg.title;
+    // "Preview <title>" and "Uninstall <title>" exceed 260 units with this folder, "Readme" does not.
+    EXPECT_EQ(FilesIn(menu), (std::set<std::string>{"Readme.lnk"}));
+    EXPECT_EQ(standin::PendingComInitialisations(), 0);
+}
+
+TEST(Readme, SavedAsAnsiWhenExactElseUtf8) {
+    EXPECT_EQ(EncodeReadme(u"Gr\u00fc\u00dfe\r\n"), "Gr\xfc\xdf" "e\r\n");
+    EXPECT_EQ(EncodeReadme(u""), "");
+    EXPECT_EQ(EncodeReadme(u"\u65e5\u672c \u00fc"), "\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC \xC3\xBC");
+}
+
+TEST(UnsignStubHeaders, ClearsOnlyTheCertificateEntryAndChecksum) {
+    // A minimal PE32 header: e_lfanew 0x80, 16 data directories.
+    std::string pe(0x200, '\0');
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    pe[0x3C] = '\x80';
+    pe.replace(0x80, 4, std::string("PE\0\0", 4));
+    const std::size_t opt = 0x80 + 24;
+    pe[opt] = '\x0B';
+    pe[opt + 1] = '\x01';
+    pe[opt + 92] = 16;
+    for (std::size_t i = opt + 64; i < opt + 68; ++i) pe[i] = '\x55';         // checksum
+    for (std::size_t i = opt + 96; i < opt + 96 + 128; ++i) pe[i] = '\x11';   // every directory
+    std::string expected = pe;
+    std::fill_n(expected.begin() + static_cast<long>(opt + 64), 4, '\0');
+    std::fill_n(expected.begin() + static_cast<long>(opt + 96 + 32), 8, '\0');
+
+    std::string signedHeaders = pe;
+    UnsignStubHeaders(reinterpret_cast<std::uint8_t*>(signedHeaders.data()), signedHeaders.size());
+    EXPECT_EQ(signedHeaders, expected);
+
+    std::string unsignedHeaders = pe;  // no certificate table: the checksum stays
+    std::fill_n(unsignedHeaders.begin() + static_cast<long>(opt + 96 + 32), 8, '\0');
+    std::string copy = unsignedHeaders;
+    UnsignStubHeaders(reinterpret_cast<std::uint8_t*>(copy.data()), copy.size());
+    EXPECT_EQ(copy, unsignedHeaders);
+
+    for (const std::size_t cut : {std::size_t{0x40}, opt + 96 + 36}) {  // headers cut short
+        std::string shortHeaders = pe.substr(0, cut);
+        UnsignStubHeaders(reinterpret_cast<std::uint8_t*>(shortHeaders.data()), shortHeaders.size());
+        EXPECT_EQ(shortHeaders, pe.substr(0, cut));
+    }
+    std::string fewDirectories = pe;  // four directories: no certificate entry at all
+    fewDirectories[opt + 92] = 4;
+    copy = fewDirectories;
+    UnsignStubHeaders(reinterpret_cast<std::uint8_t*>(copy.data()), copy.size());
+    EXPECT_EQ(copy, fewDirectories);
+}
+
+}  // namespace
