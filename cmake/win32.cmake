@@ -43,6 +43,13 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/wintest.cpp)
     target_link_options(recorder PRIVATE -municode -static)
   endif()
   target_link_libraries(recorder PRIVATE shell32)
+
+  # Stands in for a program started by a fixed path (powercfg.exe): logs its command line.
+  add_executable(cmdrecorder WIN32 tests/e2e/driver/cmdrecorder.c)
+  target_compile_definitions(cmdrecorder PRIVATE UNICODE _UNICODE)
+  if(NOT MSVC)
+    target_link_options(cmdrecorder PRIVATE -municode -static)
+  endif()
 endif()
 
 # The sample screensaver packed by the demo and the end-to-end tests.

@@ -1,0 +1,261 @@
+"""Installing for real: the wizard and silent runs copy the screensaver, write the readme and
+the uninstaller, register with Windows and hand the screensaver to the shell; failures leave
+nothing behind. Every test that changes the system works in a prefix of its own."""
+import os
+import shutil
+import unittest
+
+import scrimage
+import winenv
+from test_wizard import ACCEPT, LICENCE, german, plain, wizard_view
+
+EXIT_DONE, EXIT_REFUSED, EXIT_FAILED = 0, 2, 3
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+USER_KEY = "HKCU\\Software\\Glimmerdeck\\"
+INSTALL_ERROR = "There was an error installing {}. Installation is not complete."
+ACCESS_DENIED = "Unable to copy the files. Access is denied. Please select a different directory."
+PREVIEW_NOTICE = ("After successful installation screensaver setup would open Windows Screen Saver Settings. "
+                  "This window is not displayed in setup preview mode.")
+# Not a program: the shell hands it to the registered "install" verb instead of starting it.
+PAYLOAD = bytes(range(256)) * 40 + b"not a program"
+
+
+class InstallCase(winenv.E2ETestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        for tool in ("sysprobe.exe", "recorder.exe", "cmdrecorder.exe"):
+            if not os.path.isfile(os.path.join(cls.env.bin_dir, tool)):
+                raise unittest.SkipTest(f"{tool} not built in {cls.env.bin_dir}")
+
+    def system(self, env):
+        """A prefix made ready for an installation: the "install" verb of screensavers and
+        powercfg.exe record how they were started. Returns the folder of the records."""
+        tools = os.path.join(env.drive_c, "e2e-tools")
+        os.makedirs(tools, exist_ok=True)
+        recorder = os.path.join(tools, "recorder.exe")
+        shutil.copyfile(os.path.join(env.bin_dir, "recorder.exe"), recorder)
+        command = f'"{env.win_path(recorder)}" "{env.win_path(os.path.join(tools, "install-verb.txt"))}" "%1"'
+        # Wine reads shell verbs from HKCR only.
+        for key, data in ((r"HKCR\.scr", "scrfile"), (r"HKCR\scrfile\shell\install\command", command)):
+            self.assertEqual(env.wine(["reg", "add", key, "/ve", "/d", data, "/f"]).returncode, 0)
+        system32 = env.host_path(self.probe(env, "sysdir"))
+        shutil.copyfile(os.path.join(env.bin_dir, "cmdrecorder.exe"), os.path.join(system32, "powercfg.exe"))
+        return tools
+
+    def probe(self, env, *args):
+        proc = env.wine([os.path.join(env.bin_dir, "sysprobe.exe")] + list(args))
+        self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
+        return proc.stdout.strip()
+
+    def installer(self, env, pkg, name="setup.exe"):
+        path = os.path.join(env.drive_c, "e2e-setup", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        scrimage.write_installer(pkg, env.stub_exe, path)
+        return path
+
+    def files(self, env, win_dir):
+        path = env.host_path(win_dir)
+        return sorted(os.listdir(path)) if os.path.isdir(path) else None
+
+    def read(self, env, win_path):
+        with open(env.host_path(win_path), "rb") as f:
+            return f.read()
+
+    def records(self, tools, name):
+        path = os.path.join(tools, name)
+        if not os.path.isfile(path):
+            return []
+        with open(path, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    def link(self, env, path):
+        """(target, icon) of a shell link, as the shell reads it."""
+        target, icon = self.probe(env, "readlink", path).split("|")
+        return target.lower(), icon.lower()
+
+    def expected_uninstaller(self, env, pkg):
+        with open(env.stub_exe, "rb") as f:
+            stub = f.read()
+        return pkg.uninstaller(stub)
+
+
+class WizardInstallTest(InstallCase):
+    def test_install_through_the_wizard(self):
+        readme = "Starfield\r\n\r\nGr\u00fc\u00dfe, caf\u00e9 \u20ac 5"
+        pkg = scrimage.Package(title="Aurora", scr=PAYLOAD, readme=readme, license=LICENCE, license_mode=1,
+                               uninstall_entry=True, menu_shortcuts=True, desktop_shortcut=True,
+                               power_request_override=True)
+        with self.env.isolated(self.id()) as env:
+            tools = self.system(env)
+            target = "C:\\Program Files\\Aurora\\"
+            result = env.drive(self.installer(env, pkg), [], [
+                ["wait-window", "TSCRSetup", "*"], ["click", plain(ACCEPT)], ["wait-state", "Next >", "enabled"],
+                ["click", "Next >"], ["wait-state", "Directory", "visible"], ["dump"],
+                ["click", "Install"], ["wait-state", "--soft", "Readme", "visible", "20000"], ["dump"],
+                ["click", "Next >"], ["wait-state", "--soft", "Finished", "visible"], ["dump"],
+                ["click", "Finish"], ["wait-exit", "10000"]])
+            self.assertDriven(result)
+            self.assertEqual(result.exit_code, EXIT_DONE, result)
+            directory, readme_page, finished = (wizard_view(w) for w in result.dumps())
+            self.assertEqual(directory["directory"], target)
+            self.assertEqual({k: readme_page[k] for k in ("page", "title", "next", "back", "cancel")},
+                             {"page": "Readme", "title": "Information", "next": ("Next >", True, True),
+                              "back": ("< Back", False, True), "cancel": ("Cancel", True, False)}, result)
+            self.assertEqual({k: finished[k] for k in ("page", "title", "next", "cancel")},
+                             {"page": "Finished", "title": "Finish", "next": ("Finish", True, True),
+                              "cancel": ("Cancel", True, False)}, result)
+            self.assertEqual([w["class"] for w in result.windows_seen], ["TSCRSetup"], result)
+
+            self.assertEqual(self.files(env, target), ["Aurora Readme.txt", "Aurora.scr", "uninstall Aurora.exe"])
+            self.assertEqual(self.read(env, target + "Aurora.scr"), PAYLOAD)
+            # Every character of this readme has its place in the prefix's code page, 1252.
+            self.assertEqual(self.read(env, target + "Aurora Readme.txt"), readme.encode("cp1252"))
+            self.assertEqual(self.read(env, target + "uninstall Aurora.exe"), self.expected_uninstaller(env, pkg))
+
+            self.assertEqual(env.reg_query(UNINSTALL_KEY + "Aurora", "DisplayName"), "Aurora")
+            self.assertEqual(env.reg_query(UNINSTALL_KEY + "Aurora", "UninstallString"),
+                             f'"{target}uninstall Aurora.exe"')
+            self.assertEqual(env.reg_query(USER_KEY + "Aurora", "FileName_"), target + "Aurora.scr")
+
+            programs, desktop = self.probe(env, "folder", "2"), self.probe(env, "folder", "0")
+            menu = programs + "\\Aurora\\"
+            self.assertEqual(self.files(env, menu), ["Preview Aurora.lnk", "Readme.lnk", "Uninstall Aurora.lnk"])
+            for link, file in (("Preview Aurora.lnk", "Aurora.scr"), ("Readme.lnk", "Aurora Readme.txt"),
+                               ("Uninstall Aurora.lnk", "uninstall Aurora.exe")):
+                with self.subTest(link):
+                    full = (target + file).lower()
+                    self.assertEqual(self.link(env, menu + link), (full, full + ",0"))
+            full = (target + "Aurora.scr").lower()
+            self.assertEqual(self.link(env, desktop + "\\Preview Aurora.lnk"), (full, full + ",0"))
+
+            self.assertEqual(self.records(tools, "install-verb.txt"), [target + "Aurora.scr"])
+            system32 = env.host_path(self.probe(env, "sysdir"))
+            with open(os.path.join(system32, "powercfg.exe.log"), encoding="utf-8") as f:
+                self.assertEqual(f.read().splitlines()[0].split(" ", 1)[1],
+                                 "/requestsoverride process Aurora.scr display")
+
+    def test_failed_installation_leaves_nothing(self):
+        """The uninstaller cannot be written (a folder has its name): the screensaver and the
+        readme copy go again, nothing is registered, the user is told."""
+        pkg = scrimage.Package(title="Aurora", scr=PAYLOAD, readme="Hello", uninstall_entry=True,
+                               menu_shortcuts=True, desktop_shortcut=True, power_request_override=True)
+        with self.env.isolated(self.id()) as env:
+            tools = self.system(env)
+            os.makedirs(env.host_path("C:\\Savers\\uninstall Aurora.exe"))
+            path = self.installer(env, pkg)
+            result = env.drive(path, [], [
+                ["wait-window", "TSCRSetup", "*"], ["set-text", "C:\\Program Files\\Aurora\\", "C:\\Savers"],
+                ["click", "Install"], ["wait-window", "#32770", "*"], ["dump"], ["click", "OK"],
+                ["wait-exit", "10000"]])
+            self.assertDriven(result)
+            self.assertEqual(winenv.message_box(result.dumps()[0]),
+                             {"class": "#32770", "caption": "Aurora Setup", "text": INSTALL_ERROR.format("Aurora"),
+                              "icon": "error", "buttons": ["OK"]})
+            self.assertEqual(result.exit_code, EXIT_FAILED)
+            silent = env.drive(path, ["-silent", "C:\\Savers"])
+            self.assertDriven(silent)
+            self.assertEqual((silent.exit_code, silent.windows_seen), (EXIT_FAILED, []), silent)
+
+            self.assertEqual(self.files(env, "C:\\Savers"), ["uninstall Aurora.exe"], "only what was there")
+            self.assertIsNone(env.reg_query(UNINSTALL_KEY + "Aurora"))
+            self.assertIsNone(env.reg_query(USER_KEY + "Aurora"))
+            self.assertIsNone(self.files(env, self.probe(env, "folder", "2") + "\\Aurora"))
+            self.assertNotIn("Preview Aurora.lnk", self.files(env, self.probe(env, "folder", "0")))
+            self.assertFalse(os.path.exists(os.path.join(env.host_path(self.probe(env, "sysdir")),
+                                                         "powercfg.exe.log")), "no override requested")
+
+    def test_target_that_cannot_be_created(self):
+        """The remembered file of the last installation here cannot be opened: back to the
+        Directory page, where another folder works."""
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            os.makedirs(env.host_path("C:\\Savers\\Held.scr"))
+            with open(env.host_path("C:\\Savers\\Aurora.scr"), "wb") as f:
+                f.write(b"theirs")
+            self.assertEqual(env.wine(["reg", "add", USER_KEY + "Aurora", "/v", "FileName_", "/d",
+                                       "C:\\Savers\\Held.scr", "/f"]).returncode, 0)
+            result = env.drive(self.installer(env, scrimage.Package(title="Aurora", scr=PAYLOAD)), [], [
+                ["wait-window", "TSCRSetup", "*"], ["set-text", "C:\\Program Files\\Aurora\\", "C:\\Savers"],
+                ["click", "Install"], ["wait-window", "#32770", "*"], ["dump"], ["click", "OK"], ["wait-gone"],
+                ["wait-window", "TSCRSetup", "*"], ["wait-state", "--soft", "Directory", "visible"], ["dump"],
+                ["set-text", "C:\\Savers\\", "C:\\Other"], ["click", "Install"], ["wait-exit", "10000"]])
+            self.assertDriven(result)
+            box, back = result.dumps()
+            self.assertEqual(winenv.message_box(box)["text"], ACCESS_DENIED)
+            self.assertEqual(winenv.message_box(box)["caption"], "Screensaver Setup")
+            self.assertEqual((wizard_view(back)["page"], wizard_view(back)["next"]),
+                             ("Directory", ("Install", True, True)), result)
+            self.assertEqual(result.exit_code, EXIT_DONE)
+            self.assertEqual(self.read(env, "C:\\Savers\\Aurora.scr"), b"theirs")
+            self.assertEqual(self.files(env, "C:\\Savers"), ["Aurora.scr", "Held.scr"])
+            self.assertEqual(self.read(env, "C:\\Other\\Aurora.scr"), PAYLOAD)
+
+    def test_preview_changes_nothing(self):
+        pkg = scrimage.Package(title="Aurora", scr=PAYLOAD, uninstall_entry=True, menu_shortcuts=True,
+                               desktop_shortcut=True, base_dir="C:\\Preview")
+        with self.env.isolated(self.id()) as env:
+            tools = self.system(env)
+            result = env.drive(self.installer(env, pkg), ["-previewonly"], [
+                ["wait-window", "TSCRSetup", "*"], ["click", "Install"], ["wait-window", "#32770", "*"], ["dump"],
+                ["click", "OK"], ["wait-exit", "10000"]])
+            self.assertDriven(result)
+            self.assertEqual(winenv.message_box(result.dumps()[0]),
+                             {"class": "#32770", "caption": "Aurora", "text": PREVIEW_NOTICE, "icon": "information",
+                              "buttons": ["OK"]})
+            self.assertEqual(result.exit_code, EXIT_DONE)
+            self.assertFalse(os.path.exists(env.host_path("C:\\Preview")))
+            self.assertIsNone(env.reg_query(UNINSTALL_KEY + "Aurora"))
+            self.assertIsNone(env.reg_query(USER_KEY + "Aurora"))
+            self.assertIsNone(self.files(env, self.probe(env, "folder", "2") + "\\Aurora"))
+            self.assertEqual(self.records(tools, "install-verb.txt"), [])
+
+
+class SilentInstallTest(InstallCase):
+    def test_silent_install_and_names_that_are_taken(self):
+        """No window and no settings dialog; a taken name gets a number, and the next
+        installation into the same folder replaces the remembered file."""
+        pkg = scrimage.Package(title="Aurora", scr=PAYLOAD, readme="Hello \u65e5\u672c", uninstall_entry=True,
+                               menu_shortcuts=True)
+        target = "C:\\Program Files\\My Savers\\"
+        with self.env.isolated(self.id()) as env:
+            tools = self.system(env)
+            os.makedirs(env.host_path(target))
+            with open(env.host_path(target + "Aurora.scr"), "wb") as f:
+                f.write(b"theirs")
+            path = self.installer(env, pkg)
+            for run in range(2):
+                result = env.drive(path, ["-silent", target.rstrip("\\")])
+                self.assertDriven(result)
+                self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+            self.assertEqual(self.files(env, target),
+                             ["Aurora Readme.txt", "Aurora.scr", "Aurora1.scr", "uninstall Aurora1.exe"])
+            self.assertEqual(self.read(env, target + "Aurora.scr"), b"theirs")
+            self.assertEqual(self.read(env, target + "Aurora1.scr"), PAYLOAD)
+            # Characters outside the code page: UTF-8 with a byte-order mark.
+            self.assertEqual(self.read(env, target + "Aurora Readme.txt"), "\ufeffHello \u65e5\u672c".encode())
+            self.assertEqual(env.reg_query(UNINSTALL_KEY + "Aurora", "UninstallString"),
+                             f'"{target}uninstall Aurora1.exe"')
+            self.assertEqual(env.reg_query(USER_KEY + "Aurora", "FileName_"), target + "Aurora1.scr")
+            menu = self.probe(env, "folder", "2") + "\\Aurora\\"
+            self.assertEqual(self.link(env, menu + "Uninstall Aurora.lnk")[0], (target + "uninstall Aurora1.exe").lower())
+            self.assertEqual(self.records(tools, "install-verb.txt"), [], "an unattended run opens no settings")
+
+    def test_translated_names(self):
+        text, de = german()
+        pkg = scrimage.Package(title="Nordlicht", scr_name="Licht.scr", scr=PAYLOAD, readme="Hallo",
+                               language=text, menu_shortcuts=True, desktop_shortcut=True)
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            result = env.drive(self.installer(env, pkg), ["-silent", "C:\\Nordlicht"])
+            self.assertDriven(result)
+            self.assertEqual(result.exit_code, EXIT_DONE, result)
+            uninstall = de.get("Uninstall", "Uninstall")
+            readme = de.get("Readme", "Readme")
+            preview = de.get("Preview", "Preview")
+            lowered = "".join(c.lower() if "A" <= c <= "Z" else c for c in uninstall)
+            self.assertEqual(self.files(env, "C:\\Nordlicht"),
+                             sorted(["Licht.scr", f"Nordlicht {readme}.txt", f"{lowered} Licht.exe"]))
+            self.assertEqual(self.files(env, self.probe(env, "folder", "2") + "\\Nordlicht"),
+                             sorted([f"{preview} Nordlicht.lnk", f"{readme}.lnk", f"{uninstall} Nordlicht.lnk"]))
+            self.assertIn(f"{preview} Nordlicht.lnk", self.files(env, self.probe(env, "folder", "0")))
