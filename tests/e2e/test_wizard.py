@@ -573,6 +573,12 @@ class ScreenshotTest(WizardCase):
                                    ["click", "Next >"], ["wait-state", "Directory", "visible"]])])
         self.shoot(self.installer(scrimage.Package(skip_directory_page=True, **starfield)),
                    [["wait-window", "TSCRSetup", "*"]], [("ready", [["wait-state", "Ready", "visible"]])])
+        work = self.env.win_path(self.work())
+        self.shoot(self.installer(scrimage.Package(readme=sample("readme.txt"), base_dir=work, scr=b"not a program",
+                                                   **starfield), name="readme.exe"),
+                   [["wait-window", "TSCRSetup", "*"], ["click", "Install"]],
+                   [("readme", [["wait-state", "Readme", "visible", "20000"]]),
+                    ("finished", [["click", "Next >"], ["wait-state", "Finished", "visible"]])])
         self.shoot(self.installer(scrimage.Package(license=licence, license_mode=1, language=german_text,
                                                    **starfield)),
                    [["wait-window", "TSCRSetup", "*"]], [("licence-german", [["wait-state", "License", "visible"]])])
