@@ -46,11 +46,16 @@ bool DirectoryExists(const std::u16string& path);
 bool RemoveFile(const std::u16string& path);
 bool MakeDirectory(const std::u16string& path);
 bool RemoveEmptyDirectory(const std::u16string& path);
+// Copies a file, replacing the target when replace is set.
+bool CopyFileTo(const std::u16string& from, const std::u16string& to, bool replace);
 // Schedules the file's deletion at the next start of the system.
 bool DeleteAtReboot(const std::u16string& path);
 
 // The absolute form of a path, "." and ".." resolved; the path itself when that fails.
 std::u16string FullPath(const std::u16string& path);
+
+// The short (8.3) form of an existing path; the path itself where the volume has none.
+std::u16string ShortPath(const std::u16string& path);
 
 // Full path of the running executable.
 std::u16string ModulePath();

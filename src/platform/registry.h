@@ -22,7 +22,7 @@ public:
     RegKey(const RegKey&) = delete;
     RegKey& operator=(const RegKey&) = delete;
 
-    // Not open when the key is missing or cannot be opened.
+    // For reading; not open when the key is missing or cannot be opened.
     static RegKey Open(RegRoot root, const std::u16string& path);
     // Opens the key with full access, creating it and its parents when missing.
     static RegKey Create(RegRoot root, const std::u16string& path);
@@ -32,6 +32,12 @@ public:
     // REG_SZ and REG_EXPAND_SZ give their text up to the first NUL (unexpanded).
     RegValue ReadString(const std::u16string& name, std::u16string& value) const;
     bool WriteString(const std::u16string& name, const std::u16string& value);
+    // Every value's name, the unnamed default value as "".
+    std::vector<std::u16string> ValueNames() const;
+    bool DeleteValue(const std::u16string& name);
+
+    // Deletes the key with every key below it. False when it did not exist or stays.
+    static bool DeleteTree(RegRoot root, const std::u16string& path);
 
 private:
     explicit RegKey(void* handle) : handle_(handle) {}

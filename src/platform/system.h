@@ -1,6 +1,7 @@
 // The process, the operating system and the user interface primitives the setup needs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ namespace platform {
 std::u16string CommandLine();
 
 OsVersionInfo OsVersion();
+
+// A value that differs from run to run, to seed names that must not collide.
+std::uint64_t PerformanceCounter();
 
 // Message box flags, with the values Windows gives them.
 enum : unsigned {

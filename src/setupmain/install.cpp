@@ -78,6 +78,16 @@ struct RunLeftovers {
     }
 };
 
+// The header the uninstaller carries names the file as it was installed (with its number,
+// or under the remembered name), so that it finds it without the per-user record.
+TSetupHeader UninstallerHeader(const std::u16string& ScrName) {
+    TSetupHeader header = SetupHeader;
+    const std::u16string packaged = SetupHeader.ScrFileName();
+    const std::u16string installed = std::u16string(text::DirPart(packaged)) + ScrName;
+    if (installed.size() < hdr::ScrFileNameUnits) header.SetChars(hdr::ScrFileName, hdr::ScrFileNameUnits, installed);
+    return header;
+}
+
 }  // namespace
 
 // Ends the click on the Directory page, where the user can choose again.
@@ -215,7 +225,7 @@ void TSCRSetup::btnOKClick() {
             written.files.push_back(UninstallerName);
             TargetFileName = platform::FullPath(ScrPath);
             UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
-            WriteUninstallerImage(source, uninstaller, FileEnd, SetupHeader);
+            WriteUninstallerImage(source, uninstaller, FileEnd, UninstallerHeader(ScrName));
         }
     } catch (...) {
         InstallSucceeded = false;

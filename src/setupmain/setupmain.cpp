@@ -38,6 +38,11 @@ void TSCRSetup::FormCreate() {
         return;
     }
     if (Role == TrailerKind::Uninstaller) {
+        try {
+            RunUninstall();
+        } catch (...) {
+            ReportCorruptedPackage();
+        }
         platform::Application::SetShowMainForm(false);
         Window.Collapse();
         platform::Application::Terminate();

@@ -36,6 +36,10 @@ public:
     // Where the last installation of this title put the screensaver, or empty.
     std::u16string LoadInstalledFileName();
     void SaveInstalledFileName(const std::u16string& FileName);
+    // The uninstall run of an uninstaller image; the window is never shown.
+    void RunUninstall();
+    // Every value of the per-user key and its "PlayList" tree; the key itself stays.
+    void ClearUserSettings();
     // Escape activates Cancel, Back or Next, whichever comes first visible and enabled.
     void FormKeyEscape();
 
@@ -88,6 +92,7 @@ private:
     void CopyPayload(platform::File& source, platform::File* target);
     void SaveReadme(const std::u16string& path);
     void ReportInstallFailure();
+    void HandOffToTemporaryCopy();
 };
 
 // Page numbers of the wizard.

@@ -44,15 +44,20 @@ class PackageTest(winenv.E2ETestCase):
                 self.assertEqual([w["class"] for w in result.windows_seen], ["TSCRSetup"], result)
                 self.assertEqual(result.exit_code, EXIT_CANCELLED)
 
-    def test_valid_uninstaller_ends_without_a_window(self):
+    def test_valid_uninstaller_runs_without_the_wizard(self):
+        """The uninstall run: the question, and never the wizard window."""
         stub = self.env.stub()
-        for args in ([], ["-silent"]):
-            with self.subTest(args=args):
-                path = self.image("uninstall.exe", scrimage.Package(language=GERMAN).uninstaller(stub))
-                result = self.env.drive(path, args)
-                self.assertDriven(result)
-                self.assertEqual(result.windows_seen, [], result)
-                self.assertEqual(result.exit_code, 0)
+        path = self.image("uninstall.exe", scrimage.Package(language=GERMAN).uninstaller(stub))
+        result = self.env.drive(path, [], [["wait-window", "#32770", "*"], ["dump"], ["click", "No"],
+                                           ["wait-exit", "10000"]])
+        self.assertDriven(result)
+        self.assertEqual(winenv.message_box(result.dumps()[0])["caption"], "Aurora Uninstall")
+        self.assertEqual([w["class"] for w in result.windows_seen], ["#32770"], result)
+        self.assertEqual(result.exit_code, EXIT_CANCELLED)
+        result = self.env.drive(path, ["-silent"])
+        self.assertDriven(result)
+        self.assertEqual(result.windows_seen, [], result)
+        self.assertEqual(result.exit_code, 0)
 
     def test_damaged_images_report_corruption(self):
         stub = self.env.stub()

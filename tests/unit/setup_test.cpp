@@ -198,8 +198,9 @@ TEST_F(SetupRun, ValidUninstallerEndsWithoutWindow) {
     TestPackage pkg;
     pkg.trailer = TrailerKind::Uninstaller;
     WriteExe(BuildImage(pkg));
-    EXPECT_EQ(Run(u""), kExitDone);
-    EXPECT_TRUE(standin::Messages().empty());
+    standin::SetMessageAnswer(platform::IDNO_);
+    EXPECT_EQ(Run(u""), kExitCancelled);
+    EXPECT_EQ(standin::Messages().size(), 1u) << "the question alone";
     EXPECT_FALSE(platform::Application::ShowMainForm());
 }
 

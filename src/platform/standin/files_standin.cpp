@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <vector>
 
@@ -47,8 +48,13 @@ void UnlockFile(const std::u16string& path) { Locked().erase(HostPath(path)); }
 void ResetFileLocks() {
     Locked().clear();
     FreeSpace() = -1;
+    ShortPaths().clear();
 }
 void SetFreeSpace(long long bytes) { FreeSpace() = bytes; }
+std::map<std::u16string, std::u16string>& ShortPaths() {
+    static std::map<std::u16string, std::u16string> paths;
+    return paths;
+}
 
 std::string HostPath(const std::u16string& path) {
     std::u16string p = path;
@@ -157,6 +163,20 @@ bool RemoveFile(const std::u16string& path) {
 }
 bool MakeDirectory(const std::u16string& path) { return ::mkdir(standin::HostPath(path).c_str(), 0755) == 0; }
 bool RemoveEmptyDirectory(const std::u16string& path) { return ::rmdir(standin::HostPath(path).c_str()) == 0; }
+
+bool CopyFileTo(const std::u16string& from, const std::u16string& to, bool replace) {
+    const std::string source = standin::HostPath(from);
+    const std::string target = standin::HostPath(to);
+    if (standin::IsLocked(source) || standin::IsLocked(target)) return false;
+    std::error_code error;
+    const auto options = replace ? std::filesystem::copy_options::overwrite_existing : std::filesystem::copy_options::none;
+    return std::filesystem::copy_file(source, target, options, error);
+}
+
+std::u16string ShortPath(const std::u16string& path) {
+    const auto it = standin::ShortPaths().find(path);
+    return it == standin::ShortPaths().end() ? path : it->second;
+}
 
 bool DeleteAtReboot(const std::u16string& path) {
     standin::RebootDeletions().push_back(path);

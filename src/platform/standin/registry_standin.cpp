@@ -8,6 +8,7 @@
 namespace {
 
 struct Value {
+    std::u16string name;  // as written
     bool text = true;
     std::u16string data;
 };
@@ -31,6 +32,13 @@ std::u16string KeyId(platform::RegRoot root, std::u16string_view path) {
 // A key handle of the stand-in is the address of its map entry's id.
 const std::u16string* Handle(void* handle) { return static_cast<const std::u16string*>(handle); }
 
+// Parents come into being with a key, as RegCreateKeyEx makes them.
+Values& MakeKey(const std::u16string& id) {
+    for (std::size_t i = id.find(u'\\', 5); i != std::u16string::npos; i = id.find(u'\\', i + 1))
+        R().keys.try_emplace(id.substr(0, i));
+    return R().keys[id];
+}
+
 bool ReadOnlyId(const std::u16string& id) {
     for (const auto root : R().readOnly)
         if (id.rfind(KeyId(root, u""), 0) == 0) return true;
@@ -43,7 +51,7 @@ namespace standin {
 
 void SetRegValue(platform::RegRoot root, const std::u16string& key, const std::u16string& name,
                  const std::u16string& data, bool text) {
-    R().keys[KeyId(root, key)][text::AsciiLower(name)] = Value{text, data};
+    MakeKey(KeyId(root, key))[text::AsciiLower(name)] = Value{name, text, data};
 }
 
 std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16string& key, const std::u16string& name) {
@@ -55,6 +63,14 @@ std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16st
 }
 
 bool RegKeyExists(platform::RegRoot root, const std::u16string& key) { return R().keys.count(KeyId(root, key)) != 0; }
+
+std::vector<std::u16string> RegSubkeys(platform::RegRoot root, const std::u16string& key) {
+    std::vector<std::u16string> names;
+    const std::u16string below = KeyId(root, key) + u"\\";
+    for (const auto& [id, values] : R().keys)
+        if (id.rfind(below, 0) == 0) names.push_back(id.substr(below.size()));
+    return names;
+}
 
 std::size_t RegValueCount(platform::RegRoot root, const std::u16string& key) {
     const auto k = R().keys.find(KeyId(root, key));
@@ -87,10 +103,8 @@ RegKey RegKey::Open(RegRoot root, const std::u16string& path) {
 RegKey RegKey::Create(RegRoot root, const std::u16string& path) {
     const std::u16string id = KeyId(root, path);
     if (ReadOnlyId(id)) return RegKey();
-    // Parents come into being with the key, as RegCreateKeyEx makes them.
-    for (std::size_t i = id.find(u'\\', 5); i != std::u16string::npos; i = id.find(u'\\', i + 1))
-        R().keys.try_emplace(id.substr(0, i));
-    const auto k = R().keys.try_emplace(id).first;
+    MakeKey(id);
+    const auto k = R().keys.find(id);
     return RegKey(const_cast<std::u16string*>(&k->first));
 }
 
@@ -107,7 +121,30 @@ RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) c
 
 bool RegKey::WriteString(const std::u16string& name, const std::u16string& value) {
     if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
-    R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{true, value};
+    R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{name, true, value};
+    return true;
+}
+
+std::vector<std::u16string> RegKey::ValueNames() const {
+    std::vector<std::u16string> names;
+    if (!handle_) return names;
+    for (const auto& [id, value] : R().keys.at(*Handle(handle_))) names.push_back(value.name);
+    return names;
+}
+
+bool RegKey::DeleteValue(const std::u16string& name) {
+    if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
+    return R().keys.at(*Handle(handle_)).erase(text::AsciiLower(name)) != 0;
+}
+
+bool RegKey::DeleteTree(RegRoot root, const std::u16string& path) {
+    const std::u16string id = KeyId(root, path);
+    if (R().keys.count(id) == 0 || ReadOnlyId(id)) return false;
+    const std::u16string below = id + u"\\";
+    for (auto it = R().keys.begin(); it != R().keys.end();) {
+        if (it->first == id || it->first.rfind(below, 0) == 0) it = R().keys.erase(it);
+        else ++it;
+    }
     return true;
 }
 

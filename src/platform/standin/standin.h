@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,9 +83,13 @@ void SetRegValue(platform::RegRoot root, const std::u16string& key, const std::u
 std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16string& key, const std::u16string& name);
 bool RegKeyExists(platform::RegRoot root, const std::u16string& key);
 std::size_t RegValueCount(platform::RegRoot root, const std::u16string& key);
+// Every key below key, as paths relative to it (lower case).
+std::vector<std::u16string> RegSubkeys(platform::RegRoot root, const std::u16string& key);
 // Keys under the root can no longer be created or written, as without the rights.
 void DenyRegistryWrites(platform::RegRoot root);
 void ResetRegistry();
+
+void SetPerformanceCounter(std::uint64_t value);
 
 // The screen cursor is the hourglass.
 bool BusyCursor();
@@ -94,9 +99,16 @@ std::vector<std::string>& UiTrace();
 // Called on every pass of the message loop during long operations.
 void SetMessagePump(std::function<void()> pump);
 
+// Short (8.3) forms of paths; a path without one has none.
+std::map<std::u16string, std::u16string>& ShortPaths();
+
 // Room left on every drive: writes stop when it is used up, as on a full disk; -1 for
 // no limit.
 void SetFreeSpace(long long bytes);
+
+// A new process on the same machine: no messages, shell calls or terminate request; files,
+// registry, folders and settings stay.
+void ResetProcess();
 
 // Back to a fresh process: no messages, no terminate request, default settings.
 void Reset();

@@ -17,6 +17,7 @@ struct State {
     std::u16string browseAnswer, browseStart, browseText;
     int browseCount = 0;
     bool busy = false;
+    std::uint64_t counter = 12345;
     std::vector<std::string> trace;
     std::function<void()> pump;
 };
@@ -42,8 +43,15 @@ const std::u16string& LastBrowseStart() { return S().browseStart; }
 const std::u16string& LastBrowseText() { return S().browseText; }
 int BrowseCount() { return S().browseCount; }
 bool BusyCursor() { return S().busy; }
+void SetPerformanceCounter(std::uint64_t value) { S().counter = value; }
 std::vector<std::string>& UiTrace() { return S().trace; }
 void SetMessagePump(std::function<void()> pump) { S().pump = std::move(pump); }
+void ResetProcess() {
+    State fresh;
+    fresh.os = S().os;
+    fresh.counter = S().counter;
+    S() = std::move(fresh);
+}
 void Reset() {
     S() = State{};
     RebootDeletions().clear();
@@ -58,6 +66,7 @@ namespace platform {
 
 std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
+std::uint64_t PerformanceCounter() { return S().counter; }
 
 // The stand-in's 8-bit code page is ISO 8859-1: every unit up to U+00FF, nothing else.
 bool ToAnsiExact(std::u16string_view text, std::string& out) {

@@ -109,6 +109,19 @@ bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(path)
 
 bool RemoveEmptyDirectory(const std::u16string& path) { return RemoveDirectoryW(W(path)) != 0; }
 
+bool CopyFileTo(const std::u16string& from, const std::u16string& to, bool replace) {
+    return CopyFileW(W(from), W(to), replace ? FALSE : TRUE) != 0;
+}
+
+std::u16string ShortPath(const std::u16string& path) {
+    const DWORD need = GetShortPathNameW(W(path), nullptr, 0);
+    if (need == 0) return path;
+    std::wstring buffer(need, L'\0');
+    const DWORD n = GetShortPathNameW(W(path), buffer.data(), need);
+    if (n == 0 || n >= need) return path;
+    return win32::U(buffer.c_str(), n);
+}
+
 bool DeleteAtReboot(const std::u16string& path) {
     return MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }

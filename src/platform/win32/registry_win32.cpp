@@ -62,6 +62,52 @@ RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) c
     return RegValue::Text;
 }
 
+std::vector<std::u16string> RegKey::ValueNames() const {
+    std::vector<std::u16string> names;
+    if (!handle_) return names;
+    DWORD count = 0, longest = 0;
+    if (RegQueryInfoKeyW(K(handle_), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return names;
+    std::wstring name(longest + 1, L'\0');
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD length = static_cast<DWORD>(name.size());
+        if (RegEnumValueW(K(handle_), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+            names.push_back(win32::U(name.c_str(), length));
+    }
+    return names;
+}
+
+bool RegKey::DeleteValue(const std::u16string& name) {
+    return handle_ && RegDeleteValueW(K(handle_), win32::W(name)) == ERROR_SUCCESS;
+}
+
+namespace {
+
+bool DeleteTreeBelow(HKEY parent, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | DELETE, &key) != ERROR_SUCCESS) return false;
+    DWORD count = 0, longest = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr) == ERROR_SUCCESS) {
+        std::wstring name(longest + 1, L'\0');
+        // From the last index down, so deleting one does not shift the ones still to come.
+        for (DWORD i = count; i-- > 0;) {
+            DWORD length = static_cast<DWORD>(name.size());
+            if (RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+                DeleteTreeBelow(key, std::wstring(name.c_str(), length));
+        }
+    }
+    RegCloseKey(key);
+    return RegDeleteKeyW(parent, path.c_str()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool RegKey::DeleteTree(RegRoot root, const std::u16string& path) {
+    return DeleteTreeBelow(RootKey(root), std::wstring(win32::W(path)));
+}
+
 bool RegKey::WriteString(const std::u16string& name, const std::u16string& value) {
     if (!handle_) return false;
     const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(char16_t));

@@ -31,9 +31,15 @@ std::u16string SystemDirectory() {
 }
 
 std::u16string TempDirectory() {
-    wchar_t buffer[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, buffer);
-    return win32::U(buffer);
+    // TMP may name a folder longer than MAX_PATH; ask again with the size the system wants.
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    for (int tries = 0; tries < 3; ++tries) {
+        const DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (n == 0) return {};
+        if (n < buffer.size()) return win32::U(buffer.c_str(), n);
+        buffer.assign(n + 1, L'\0');
+    }
+    return {};
 }
 
 HResult SpecialFolderPath(int csidl, FolderOwner owner, std::u16string& path) {

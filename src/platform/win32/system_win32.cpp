@@ -23,6 +23,12 @@ OsVersionInfo OsVersion() {
     return out;
 }
 
+std::uint64_t PerformanceCounter() {
+    LARGE_INTEGER value;
+    if (!QueryPerformanceCounter(&value)) return GetTickCount();
+    return static_cast<std::uint64_t>(value.QuadPart);
+}
+
 bool ToAnsiExact(std::u16string_view text, std::string& out) {
     out.clear();
     if (text.empty()) return true;

@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "common/lang.h"
+#include "image_builder.h"
+#include "platform/shell.h"
+#include "platform/standin/standin.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "setup/setup.h"
+#include "setupmain/cmdline.h"
+#include "setupmain/setupmain.h"
+#include "setupmain/uninstall.h"
+#include "temp_drive.h"
+
+namespace fs = std::filesystem;
+using platform::RegRoot;
+
+namespace {
+
+constexpr char16_t kUninstallKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora";
+constexpr char16_t kUserKey[] = u"Software\\Glimmerdeck\\Aurora";
+constexpr char16_t kPrograms[] = u"C:\\Users\\me\\Start Menu\\Programs";
+constexpr char16_t kDesktop[] = u"C:\\Users\\me\\Desktop";
+constexpr char16_t kTemp[] = u"C:\\Windows\\Temp\\";
+constexpr char16_t kDir[] = u"C:\\My Savers\\";
+constexpr char16_t kUninstaller[] = u"C:\\My Savers\\uninstall Aurora.exe";
+
+class Uninstall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SilentMode = PreviewOnlyMode = false;
+        ExitCode = kExitDone;
+        for (const auto* folder : {kPrograms, kDesktop, kTemp, u"C:\\Program Files"})
+            fs::create_directories(drive_.Host(folder));
+        standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILES_, u"C:\\Program Files");
+        standin::SetSpecialFolder(platform::CSIDL_PROGRAMS_, kPrograms);
+        standin::SetSpecialFolder(platform::CSIDL_DESKTOP_, kDesktop);
+        standin::SetTempDir(kTemp);
+    }
+    void TearDown() override { FreeLangStrings(); }
+
+    static TestPackage Package() {
+        TestPackage pkg;
+        pkg.readme = u"Read me";
+        return pkg;
+    }
+    static TSetupHeader AllFlags(const TestPackage& pkg) {
+        TSetupHeader h = MakeHeader(pkg);
+        for (const auto flag : {hdr::UninstallEntryFlag, hdr::MenuShortcutsFlag, hdr::DesktopShortcutFlag})
+            h.Raw[flag] = 1;
+        return h;
+    }
+
+    // A silent installation into kDir, as the uninstaller then finds it.
+    void Installed(const TestPackage& pkg, const TSetupHeader& header,
+                   const std::u16string& uninstaller = kUninstaller) {
+        fs::create_directories(drive_.Host(u"C:\\Setup"));
+        drive_.WriteFile(u"C:\\Setup\\setup.exe", AssembleImage(pkg, header));
+        standin::SetModulePath(u"C:\\Setup\\setup.exe");
+        EXPECT_EQ(SetupMain(u"setup.exe -silent \"C:\\My Savers\""), kExitDone);
+        ASSERT_TRUE(drive_.Exists(uninstaller));
+        FreeLangStrings();
+        standin::ResetProcess();
+        SilentMode = PreviewOnlyMode = false;
+        standin::SetModulePath(uninstaller);
+    }
+    int RunUninstaller(const std::u16string& args = u"", int answer = platform::IDYES_) {
+        standin::SetMessageAnswer(answer);
+        return SetupMain(u"\"" + std::u16string(kUninstaller) + u"\" " + args);
+    }
+
+    std::set<std::string> FilesIn(const std::u16string& dir) const {
+        std::set<std::string> names;
+        if (fs::is_directory(drive_.Host(dir)))
+            for (const auto& e : fs::directory_iterator(drive_.Host(dir))) names.insert(e.path().filename().string());
+        return names;
+    }
+
+    TempDrive drive_;
+};
+
+TEST_F(Uninstall, RemovesWhatTheInstallationMade) {
+    const TestPackage pkg = Package();
+    Installed(pkg, AllFlags(pkg));
+    drive_.WriteFile(u"C:\\My Savers\\notes.txt", "the user's");
+    standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"", u"default value");
+    standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"Speed", u"3");
+    standin::SetRegValue(RegRoot::CurrentUser, std::u16string(kUserKey) + u"\\PlayList\\Deep\\Deeper", u"x", u"y");
+    standin::SetRegValue(RegRoot::CurrentUser, std::u16string(kUserKey) + u"\\Other", u"kept", u"1");
+    const std::string uninstallerBytes = drive_.ReadFile(kUninstaller);
+
+    EXPECT_EQ(RunUninstaller(), kExitDone);
+
+    ASSERT_EQ(standin::Messages().size(), 1u) << "the question only: the copy says the rest";
+    EXPECT_EQ(standin::Messages()[0].text, u"Are you sure you want to remove Aurora and its components?");
+    EXPECT_EQ(standin::Messages()[0].caption, u"Aurora Uninstall");
+    EXPECT_EQ(standin::Messages()[0].flags, platform::MB_YESNO_ | platform::MB_ICONQUESTION_);
+    EXPECT_FALSE(platform::Application::ShowMainForm());
+    EXPECT_TRUE(platform::Application::Terminated());
+
+    // The folder, the user's file and the uninstaller (the copy's job) stay.
+    EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"notes.txt", "uninstall Aurora.exe"}));
+    EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+    EXPECT_TRUE(standin::RegKeyExists(RegRoot::CurrentUser, kUserKey));
+    EXPECT_EQ(standin::RegValueCount(RegRoot::CurrentUser, kUserKey), 0u);
+    EXPECT_EQ(standin::RegSubkeys(RegRoot::CurrentUser, kUserKey), (std::vector<std::u16string>{u"other"}));
+    EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
+    EXPECT_TRUE(FilesIn(kDesktop).empty());
+
+    // The hand-off: a copy in the temporary folder, started hidden with the whole path quoted.
+    const auto temp = FilesIn(kTemp);
+    ASSERT_EQ(temp.size(), 1u);
+    const std::string copy = *temp.begin();
+    EXPECT_EQ(copy.rfind("Parvolinexuninst", 0), 0u);
+    EXPECT_EQ(copy.substr(copy.size() - 4), ".exe");
+    EXPECT_EQ(drive_.ReadFile(kTemp + text::Utf8ToUtf16(copy)), uninstallerBytes);
+    ASSERT_EQ(standin::ShellCalls().size(), 1u);
+    const auto& start = standin::ShellCalls()[0];
+    EXPECT_EQ(start.verb, u"open");
+    EXPECT_EQ(start.file, kTemp + text::Utf8ToUtf16(copy));
+    EXPECT_EQ(start.showCommand, platform::SW_HIDE_);
+    EXPECT_TRUE(start.ownedByMainForm);
+    SetParams(SplitCommandLine(u"copy.exe " + start.parameters));
+    EXPECT_EQ(ParamCount(), 4);
+    EXPECT_EQ(ParamStr(1), u"-delfile");
+    EXPECT_EQ(ParamStr(2), kUninstaller);
+    EXPECT_EQ(ParamStr(3), u"Screensaver Setup");
+    EXPECT_EQ(ParamStr(4), u"Aurora has been successfully removed from your computer.");
+}
+
+TEST_F(Uninstall, DeclinedOrPreviewRemovesNothing) {
+    struct Case {
+        const char* what;
+        std::u16string args;
+        int answer;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"No", u"", platform::IDNO_, kExitCancelled},
+        {"preview, Yes", u"-previewonly", platform::IDYES_, kExitDone},
+        {"preview, No", u"-previewonly", platform::IDNO_, kExitDone},
+    };
+    const TestPackage pkg = Package();
+    Installed(pkg, AllFlags(pkg));
+    const auto before = FilesIn(kDir);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::Messages().clear();
+        ExitCode = kExitDone;
+        SilentMode = PreviewOnlyMode = false;
+        EXPECT_EQ(RunUninstaller(c.args, c.answer), c.exitCode);
+        ASSERT_EQ(standin::Messages().size(), 1u);
+        EXPECT_EQ(standin::Messages()[0].flags, platform::MB_YESNO_ | platform::MB_ICONQUESTION_);
+        EXPECT_EQ(FilesIn(kDir), before);
+        EXPECT_TRUE(FilesIn(kTemp).empty());
+        EXPECT_TRUE(standin::ShellCalls().empty());
+        EXPECT_TRUE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+        EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\My Savers\\Aurora.scr");
+        EXPECT_EQ(FilesIn(std::u16string(kPrograms) + u"\\Aurora").size(), 3u);
+    }
+}
+
+TEST_F(Uninstall, SilentAsksNothingAndPassesTheShortForm) {
+    const TestPackage pkg = Package();
+    Installed(pkg, AllFlags(pkg));
+    standin::ShortPaths()[kUninstaller] = u"C:\\MYSAVE~1\\UNINST~1.EXE";
+    EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"uninstall Aurora.exe"}));
+    ASSERT_EQ(standin::ShellCalls().size(), 1u);
+    EXPECT_EQ(standin::ShellCalls()[0].parameters, u"-delfile \"C:\\MYSAVE~1\\UNINST~1.EXE\"");
+}
+
+TEST_F(Uninstall, WhichScreensaverFileGoes) {
+    struct Case {
+        const char* what;
+        std::u16string remembered;  // empty: no value
+        std::set<std::string> stays;
+    };
+    const Case cases[] = {
+        {"remembered here", u"C:\\My Savers\\Aurora1.scr", {"Aurora.scr"}},
+        {"nothing remembered: the name the uninstaller carries", u"", {"Aurora.scr"}},
+        {"remembered in another folder: that installation stays", u"C:\\Other\\Aurora.scr", {"Aurora.scr"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(drive_.Host(kDir));
+        fs::remove_all(drive_.Host(u"C:\\Other"));
+        standin::ResetRegistry();
+        // A taken name: the installation gets Aurora1.scr and its uninstaller knows it.
+        fs::create_directories(drive_.Host(kDir));
+        drive_.WriteFile(u"C:\\My Savers\\Aurora.scr", "the user's");
+        TestPackage pkg = Package();
+        Installed(pkg, MakeHeader(pkg), u"C:\\My Savers\\uninstall Aurora1.exe");
+        ASSERT_TRUE(drive_.Exists(u"C:\\My Savers\\Aurora1.scr"));
+        fs::create_directories(drive_.Host(u"C:\\Other"));
+        drive_.WriteFile(u"C:\\Other\\Aurora.scr", "another installation");
+        standin::ResetRegistry();
+        if (!c.remembered.empty())
+            standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", c.remembered);
+        standin::SetMessageAnswer(platform::IDYES_);
+        EXPECT_EQ(SetupMain(u"x -silent"), kExitDone);
+        std::set<std::string> expected = c.stays;
+        expected.insert("uninstall Aurora1.exe");
+        EXPECT_EQ(FilesIn(kDir), expected);
+        EXPECT_EQ(drive_.ReadFile(u"C:\\Other\\Aurora.scr"), "another installation");
+    }
+}
+
+TEST_F(Uninstall, StartMenuFolderWithTheUsersFileStays) {
+    const TestPackage pkg = Package();
+    Installed(pkg, AllFlags(pkg));
+    const std::u16string menu = std::u16string(kPrograms) + u"\\Aurora\\";
+    drive_.WriteFile(menu + u"mine.txt", "mine");
+    RunUninstaller(u"-silent");
+    EXPECT_EQ(FilesIn(menu), (std::set<std::string>{"mine.txt"}));
+}
+
+TEST_F(Uninstall, TemporaryCopyTriesOtherNumbersAndNeverTheCurrentFolder) {
+    const TestPackage pkg = Package();
+    Installed(pkg, AllFlags(pkg));
+    // Find the numbers this run will draw, then hold the first three.
+    standin::SetPerformanceCounter(777);
+    EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+    const std::u16string first = standin::ShellCalls().at(0).file;
+
+    for (const int held : {3, 100}) {
+        SCOPED_TRACE(held);
+        standin::Reset();
+        SetUp();
+        fs::remove_all(drive_.Host(kTemp));
+        fs::create_directories(drive_.Host(kTemp));
+        Installed(pkg, AllFlags(pkg));
+        standin::SetPerformanceCounter(777);
+        // Hold the names in the order they are drawn: run once per name with it held.
+        std::vector<std::u16string> drawn;
+        for (int i = 0; i < held && i < 20; ++i) {
+            standin::ShellCalls().clear();
+            for (const auto& name : drawn) standin::LockFile(name);
+            RunUninstaller(u"-silent");
+            if (standin::ShellCalls().empty()) break;
+            drawn.push_back(standin::ShellCalls()[0].file);
+        }
+        if (held == 3) {
+            ASSERT_EQ(drawn.size(), 3u);
+            EXPECT_EQ(drawn[0], first);
+            EXPECT_EQ(std::set<std::u16string>(drawn.begin(), drawn.end()).size(), 3u) << "three different names";
+        } else {
+            EXPECT_GE(drawn.size(), 2u);
+            EXPECT_LT(drawn.size(), 20u) << "it gives up after a few names";
+        }
+    }
+
+    // Without a temporary folder no copy is made at all.
+    standin::Reset();
+    SetUp();
+    Installed(pkg, AllFlags(pkg));
+    standin::SetTempDir(u"");
+    EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+    EXPECT_TRUE(standin::ShellCalls().empty());
+    EXPECT_EQ(FilesIn(u"C:\\"), (std::set<std::string>{"My Savers", "Program Files", "Setup", "Users", "Windows"}));
+    EXPECT_FALSE(drive_.Exists(u"C:\\My Savers\\Aurora.scr")) << "the rest is removed all the same";
+}
+
+TEST(DelFileParameters, SplitIntoFourWhateverThePathAndTitle) {
+    FreeLangStrings();
+    struct Case {
+        std::u16string path, title;
+    };
+    const Case cases[] = {
+        {u"C:\\Program Files\\My Savers\\uninstall Aurora.exe", u"Aurora"},
+        {u"C:\\PROGRA~1\\UNINST~1.EXE", u"Say \"Hi\""},
+        {u"C:\\a b\\c d\\", u"\"\""},
+    };
+    for (const auto& c : cases) {
+        SetParams(SplitCommandLine(u"copy.exe " + DelFileParameters(c.path, c.title, false)));
+        ASSERT_EQ(ParamCount(), 4) << text::Utf16ToUtf8(c.title);
+        EXPECT_EQ(ParamStr(2), c.path);
+        EXPECT_EQ(ParamStr(3), u"Screensaver Setup");
+        EXPECT_EQ(ParamStr(4).find(u"has been successfully removed"), text::ReplaceAll(c.title, u"\"", u"\u201D").size() + 1);
+        SetParams(SplitCommandLine(u"copy.exe " + DelFileParameters(c.path, c.title, true)));
+        ASSERT_EQ(ParamCount(), 2);
+        EXPECT_EQ(ParamStr(2), c.path);
+    }
+}
+
+TEST_F(Uninstall, TranslatedTexts) {
+    TestPackage pkg = Package();
+    pkg.lang = u"Setup\r\nUninstall=Deinstallieren\r\nReadme=Liesmich\r\nPreview=Vorschau\r\n"
+               u"Are you sure you want to remove %s and its components?=%s wirklich entfernen?\r\n"
+               u"%s has been successfully removed from your computer.=%s wurde entfernt.\r\n";
+    Installed(pkg, AllFlags(pkg), u"C:\\My Savers\\deinstallieren Aurora.exe");
+    ASSERT_EQ(FilesIn(kDir), (std::set<std::string>{"Aurora.scr", "Aurora Liesmich.txt", "deinstallieren Aurora.exe"}));
+    standin::SetMessageAnswer(platform::IDYES_);
+    EXPECT_EQ(SetupMain(u"x"), kExitDone);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, u"Aurora wirklich entfernen?");
+    EXPECT_EQ(standin::Messages()[0].caption, u"Aurora Deinstallieren");
+    EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"deinstallieren Aurora.exe"}));
+    EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
+    EXPECT_TRUE(FilesIn(kDesktop).empty());
+    SetParams(SplitCommandLine(u"copy.exe " + standin::ShellCalls().at(0).parameters));
+    EXPECT_EQ(ParamStr(4), u"Aurora wurde entfernt.");
+}
+
+}  // namespace
