@@ -8,11 +8,14 @@ only trusted root, so a good signature passes and any change to the signed bytes
     signer = signing.Signer(work_dir)
     signer.sign("setup.exe", "setup-signed.exe")
     ok, output = signer.verify("setup-signed.exe")
+
+`signature_fields` reads what signing sets in the PE headers, `clear_signature_fields` zeroes it.
 """
 
 import contextlib
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 
@@ -72,3 +75,29 @@ def _run(cmd):
         raise RuntimeError(f"{cmd[0]} {cmd[1]} failed ({done.returncode}):\n{done.stdout}{done.stderr}")
     return done
 
+
+def _field_offsets(data):
+    """File offsets of the PE checksum and of the certificate-table entry (data directory 4)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a PE file")
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + {0x10B: 96, 0x20B: 112}[magic]
+    if struct.unpack_from("<I", data, directories - 4)[0] <= 4:
+        raise ValueError("no certificate-table entry")
+    return optional + 64, directories + 4 * 8
+
+
+def signature_fields(data):
+    """((certificate table file offset, size), PE checksum)."""
+    checksum, security = _field_offsets(data)
+    return struct.unpack_from("<II", data, security), struct.unpack_from("<I", data, checksum)[0]
+
+
+def clear_signature_fields(data):
+    checksum, security = _field_offsets(data)
+    out = bytearray(data)
+    out[checksum:checksum + 4] = bytes(4)
+    out[security:security + 8] = bytes(8)
+    return bytes(out)
