@@ -51,6 +51,18 @@ class SysRoutinesTest(winenv.E2ETestCase):
         self.assertTrue(temp.endswith("\\"), temp)
         self.assertTrue(os.path.isdir(self.env.host_path(temp)), temp)
 
+    def test_temporary_folder_longer_than_max_path(self):
+        """TMP may name a deep folder: the whole path comes back, never an empty one."""
+        with self.env.isolated(self.id()) as env:
+            deep = "C:\\" + "\\".join(["temporary folder %02d" % i for i in range(16)])
+            self.assertGreater(len(deep), 300)
+            os.makedirs(env.host_path(deep))
+            for name in ("TEMP", "TMP"):
+                self.assertEqual(env.wine(["reg", "add", r"HKCU\Environment", "/v", name, "/d", deep, "/f"]).returncode,
+                                 0)
+            proc = env.wine([self.probe_exe, "tempdir"])
+            self.assertEqual((proc.returncode, proc.stdout.strip()), (0, deep + "\\"), proc.stderr)
+
     def test_default_directory_placeholders_become_the_prefix_folders(self):
         windows = self.probe_ok("windir")
         program_files = self.probe_ok("programfiles")

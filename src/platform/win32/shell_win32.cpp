@@ -1,6 +1,7 @@
 #include "../shell.h"
 
 #include "win32.h"
+#include "../files.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -30,16 +31,36 @@ std::u16string SystemDirectory() {
     return n < kSize ? win32::U(buffer, n) : std::u16string();
 }
 
+namespace {
+
+std::u16string Variable(const wchar_t* name) {
+    const DWORD need = GetEnvironmentVariableW(name, nullptr, 0);
+    if (need == 0) return {};
+    std::wstring buffer(need, L'\0');
+    const DWORD n = GetEnvironmentVariableW(name, buffer.data(), need);
+    return n == 0 || n >= need ? std::u16string() : win32::U(buffer.c_str(), n);
+}
+
+}  // namespace
+
 std::u16string TempDirectory() {
     // TMP may name a folder longer than MAX_PATH; ask again with the size the system wants.
     std::wstring buffer(MAX_PATH + 1, L'\0');
     for (int tries = 0; tries < 3; ++tries) {
         const DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-        if (n == 0) return {};
+        if (n == 0) break;
         if (n < buffer.size()) return win32::U(buffer.c_str(), n);
         buffer.assign(n + 1, L'\0');
     }
-    return {};
+    // Some systems refuse such a long folder outright; look it up the way GetTempPath does.
+    std::u16string folder;
+    for (const wchar_t* name : {L"TMP", L"TEMP", L"USERPROFILE"})
+        if (folder.empty()) folder = Variable(name);
+    if (folder.empty()) folder = WindowsDirectory();
+    if (folder.empty()) return {};
+    folder = FullPath(folder);
+    if (folder.back() != u'\\') folder += u'\\';
+    return folder;
 }
 
 HResult SpecialFolderPath(int csidl, FolderOwner owner, std::u16string& path) {
