@@ -1,0 +1,392 @@
+"""Installing and uninstalling again: the uninstaller is started from its registration as
+Windows starts it, asks, removes what the installation made and hands the deletion of its
+own file to a temporary copy, which reports the end. Afterwards the system is as it was."""
+import contextlib
+import difflib
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+
+import scrimage
+import winenv
+from test_install import UNINSTALL_KEY, USER_KEY, InstallCase
+from test_wizard import APP_TITLE, german
+
+EXIT_DONE, EXIT_CANCELLED = 0, 4
+QUESTION = "Are you sure you want to remove {} and its components?"
+REMOVED = "{} has been successfully removed from your computer."
+# Not a program: nothing the shell is asked to open starts it.
+PAYLOAD = b"not a program" * 50
+COPY_NAME = re.compile(r"Parvolinexuninst\d{1,7}\.exe")
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+# Wine keeps system parameters changed at run time here, whoever runs.
+WINE_VOLATILE_KEYS = ("HKEY_CURRENT_USER\\Software\\Wine\\Temporary System Parameters",)
+
+ASK = [["wait-window", "#32770", "*"], ["dump"]]
+# The success box belongs to the temporary copy, a child of the uninstaller, so it is part of
+# the driven process tree, and it comes only after the uninstaller has ended.
+YES = ASK + [["click", "Yes"], ["wait-exit", "10000"], ["wait-window", "#32770", APP_TITLE, "20000"], ["dump"],
+             ["click", "OK"], ["wait-tree-exit", "10000"]]
+NO = ASK + [["click", "No"], ["wait-tree-exit", "10000"]]
+SILENT = [["wait-tree-exit", "20000"]]
+
+
+def split_command(command):
+    """Program and arguments of a command line as Windows finds the program: a quoted name
+    runs to the next quote, an unquoted one to the first blank."""
+    if command.startswith('"'):
+        end = command.find('"', 1)
+        end = len(command) if end < 0 else end
+        program, rest = command[1:end], command[end + 1:]
+    else:
+        program, _, rest = command.replace("\t", " ").partition(" ")
+    return program, rest.strip(" \t")
+
+
+def question(title, text=QUESTION, uninstall="Uninstall"):
+    return {"class": "#32770", "caption": f"{title} {uninstall}", "text": text.format(title), "icon": "question",
+            "buttons": ["Yes", "No"]}
+
+
+def removed_box(title, text=REMOVED):
+    return {"class": "#32770", "caption": APP_TITLE, "text": text.format(title), "icon": "information",
+            "buttons": ["OK"]}
+
+
+def package(title, scr_name, **changes):
+    fields = dict(title=title, scr_name=scr_name, scr=PAYLOAD, readme="Read me", uninstall_entry=True,
+                  menu_shortcuts=True, desktop_shortcut=True)
+    fields.update(changes)
+    return scrimage.Package(**fields)
+
+
+class LifecycleCase(InstallCase):
+    _folders = {}
+
+    def folders(self, env):
+        """(Programs, desktop, temporary folder) of the prefix, each ending in a backslash."""
+        if env.prefix not in self._folders:
+            self._folders[env.prefix] = tuple(self.probe(env, *args).rstrip("\\") + "\\"
+                                              for args in (("folder", "2"), ("folder", "0"), ("tempdir",)))
+        return self._folders[env.prefix]
+
+    def install(self, env, pkg, target):
+        result = env.drive(self.installer(env, pkg, pkg.title + ".exe"), ["-silent", target])
+        self.assertDriven(result)
+        self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+
+    def uninstall(self, env, title, args=(), steps=()):
+        """Runs the registered uninstall command of `title`."""
+        command = env.reg_query(UNINSTALL_KEY + title, "UninstallString")
+        self.assertIsNotNone(command, f"no uninstall entry for {title}")
+        program, rest = split_command(command)
+        result = env.drive(env.host_path(program), list(args), steps, raw_args=rest or None)
+        self.assertDriven(result)
+        return result
+
+    def boxes(self, result):
+        return [winenv.message_box(w) for w in result.dumps()]
+
+    def user_key(self, env, title):
+        """The per-user key as {subkey: {value: data}}, "" for the key itself; None when missing."""
+        proc = env.wine(["reg", "query", USER_KEY + title, "/s"])
+        if proc.returncode != 0:
+            return None
+        # A key without values is not listed by name.
+        tree, key = {"": {}}, ""
+        base = "HKEY_CURRENT_USER\\Software\\Glimmerdeck\\" + title
+        for line in proc.stdout.splitlines():
+            value = re.match(r"^    (.*?)    (REG_[A-Z_]+)(?:    (.*))?$", line)
+            if value:
+                tree[key][value.group(1)] = value.group(3) or ""
+            elif line.strip():
+                key = line.strip()[len(base):].lstrip("\\")
+                tree[key] = {}
+        return tree
+
+    def state(self, env, title, target, words=None):
+        """What an installation of `title` into `target` leaves that the uninstaller removes."""
+        programs, desktop, _ = self.folders(env)
+        preview = (words or {}).get("Preview", "Preview")
+        return {
+            "folder": self.files(env, target),
+            "uninstall entry": env.reg_query(UNINSTALL_KEY + title, "UninstallString"),
+            "user key": self.user_key(env, title),
+            "menu": self.files(env, programs + title),
+            "desktop link": f"{preview} {title}.lnk" in self.files(env, desktop),
+        }
+
+    def installed(self, title, target, scr, words=None):
+        words = words or {}
+        readme, uninstall, preview = (words.get(w, w) for w in ("Readme", "Uninstall", "Preview"))
+        uninstaller = f"{uninstall.lower()} {os.path.splitext(scr)[0]}.exe"
+        return {
+            "folder": sorted([scr, f"{title} {readme}.txt", uninstaller]),
+            "uninstall entry": f'"{target}\\{uninstaller}"',
+            "user key": {"": {"FileName_": f"{target}\\{scr}"}},
+            "menu": sorted([f"{preview} {title}.lnk", f"{readme}.lnk", f"{uninstall} {title}.lnk"]),
+            "desktop link": True,
+        }
+
+    def removed(self, folder=()):
+        return {"folder": sorted(folder), "uninstall entry": None, "user key": {"": {}}, "menu": None,
+                "desktop link": False}
+
+    def temp_copies(self, env):
+        return {n for n in os.listdir(env.host_path(self.folders(env)[2])) if COPY_NAME.fullmatch(n)}
+
+    def pending_deletions(self, env):
+        value = env.reg_query(SESSION_MANAGER, "PendingFileRenameOperations") or ""
+        # REG_MULTI_SZ as `reg query` prints it: source and target by turns, "\0" between them.
+        items = value.split("\\0")
+        return [source for source, target in zip(items[0::2], items[1::2]) if target == ""]
+
+
+_shared = contextlib.ExitStack()
+_shared_prefix = []
+
+
+def tearDownModule():
+    _shared.close()
+
+
+class SharedPrefixCase(LifecycleCase):
+    """One prefix for the module's cases that do not compare the whole system: each installs
+    under a title of its own."""
+
+    @property
+    def prefix(self):
+        if not _shared_prefix:
+            _shared_prefix.append(_shared.enter_context(self.env.isolated("lifecycle")))
+        return _shared_prefix[0]
+
+
+# ----------------------------------------------------------------------------- the whole cycle
+
+def snapshot(env):
+    """The registry below HKLM\\Software and HKCU\\Software ({key: value lines}) and every
+    file and folder of drive C: with its size."""
+    registry = {}
+    with tempfile.TemporaryDirectory(dir=env.run_dir) as tmp:
+        for root in ("HKLM\\Software", "HKCU\\Software"):
+            out = os.path.join(tmp, "export.reg")
+            proc = env.wine(["reg", "export", root, env.win_path(out), "/y"])
+            if proc.returncode != 0:
+                raise RuntimeError(f"reg export {root} failed: {proc.stdout}{proc.stderr}")
+            with open(out, "rb") as f:
+                text = f.read().decode("utf-16")
+            key = None
+            for line in text.splitlines():
+                if line.startswith("[") and line.endswith("]"):
+                    key = line[1:-1]
+                    registry[key] = []
+                elif key and line.strip():
+                    registry[key].append(line)
+    registry = {k: v for k, v in registry.items()
+                if not any(k == w or k.startswith(w + "\\") for w in WINE_VOLATILE_KEYS)}
+    files = {}
+    for folder, dirs, names in os.walk(env.drive_c):
+        for name in dirs + names:
+            path = os.path.join(folder, name)
+            relative = os.path.relpath(path, env.drive_c).replace(os.sep, "\\")
+            files[relative] = "folder" if name in dirs else os.lstat(path).st_size
+    return registry, files
+
+
+def changes(before, after):
+    """{name: (before, after)} of everything added, removed or changed."""
+    return {k: (before.get(k), after.get(k)) for k in sorted(set(before) | set(after)) if before.get(k) != after.get(k)}
+
+
+class LifecycleTest(LifecycleCase):
+    def test_install_then_uninstall_leaves_the_system_as_it_was(self):
+        pkg = package("Aurora", "Aurora.scr", power_request_override=True)
+        target = "C:\\Program Files\\Aurora"
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            self.installer(env, pkg, "Aurora.exe")
+            _, _, temp = self.folders(env)
+            pending = self.pending_deletions(env)
+            registry, files = snapshot(env)
+
+            self.install(env, pkg, target)
+            self.assertEqual(self.state(env, "Aurora", target), self.installed("Aurora", target, "Aurora.scr"))
+            uninstaller = self.read(env, target + "\\uninstall Aurora.exe")
+
+            result = self.uninstall(env, "Aurora", steps=YES)
+            self.assertEqual(self.boxes(result), [question("Aurora"), removed_box("Aurora")], result)
+            self.assertEqual(result.exit_code, EXIT_DONE)
+            self.assertEqual(len(result.windows_seen), 2, result)
+            asker, reporter = (w["pid"] for w in result.windows_seen)
+            self.assertEqual(asker, result.steps("start")[0]["pid"], "the question is the uninstaller's")
+            self.assertNotEqual(reporter, asker, "the success box is the temporary copy's")
+
+            copies = self.temp_copies(env)
+            self.assertEqual(len(copies), 1, copies)
+            copy = temp + copies.pop()
+            self.assertEqual(self.read(env, copy), uninstaller, "the copy is the uninstaller")
+            self.assertEqual(self.pending_deletions(env), pending + ["\\??\\" + copy])
+
+            registry_after, files_after = snapshot(env)
+            # What the recorder standing in for powercfg.exe wrote.
+            log = self.probe(env, "sysdir").rstrip("\\") + "\\powercfg.exe.log"
+            self.assertEqual(changes(files, files_after), {
+                target[3:]: (None, "folder"),
+                copy[3:]: (None, len(uninstaller)),
+                log[3:]: (None, os.path.getsize(env.host_path(log))),
+            })
+            self.assertEqual(changes(registry, registry_after), {
+                "HKEY_CURRENT_USER\\Software\\Glimmerdeck": (None, []),
+                "HKEY_CURRENT_USER\\Software\\Glimmerdeck\\Aurora": (None, []),
+            }, "\n".join(difflib.unified_diff([f"[{k}] {v}" for k, v in sorted(registry.items())],
+                                              [f"[{k}] {v}" for k, v in sorted(registry_after.items())],
+                                              lineterm="", n=0)))
+
+
+# ----------------------------------------------------------------------------- variants
+
+class UninstallVariantsTest(SharedPrefixCase):
+    def test_answers(self):
+        """Yes removes everything, -silent too without a word, No and a preview nothing."""
+        cases = [
+            # name, arguments, steps, exit code, boxes shown, removes
+            ("yes", [], YES, EXIT_DONE, ("question", "removed"), True),
+            ("silent", ["-silent"], SILENT, EXIT_DONE, (), True),
+            ("no", [], NO, EXIT_CANCELLED, ("question",), False),
+            ("preview", ["-previewonly"], ASK + [["click", "Yes"], ["wait-tree-exit", "10000"]], EXIT_DONE,
+             ("question",), False),
+        ]
+        env = self.prefix
+        for name, args, steps, exit_code, boxes, removes in cases:
+            with self.subTest(name):
+                title = "Answer " + name.capitalize()
+                target = "C:\\Savers\\" + name
+                self.install(env, package(title, "Answer.scr"), target)
+                installed = self.installed(title, target, "Answer.scr")
+                self.assertEqual(self.state(env, title, target), installed)
+                copies = self.temp_copies(env)
+
+                result = self.uninstall(env, title, args, steps)
+                self.assertEqual(result.exit_code, exit_code, result)
+                expected = [{"question": question, "removed": removed_box}[box](title) for box in boxes]
+                self.assertEqual(self.boxes(result), expected, result)
+                self.assertEqual(len(result.windows_seen), len(expected), result)
+                self.assertEqual(self.state(env, title, target), self.removed() if removes else installed)
+                self.assertEqual(len(self.temp_copies(env) - copies), 1 if removes else 0)
+
+    def test_folder_names_with_blanks(self):
+        """The hand-off names the uninstaller by a path with blanks in every part."""
+        env = self.prefix
+        title, target = "Night Sky", "C:\\Program Files\\My Screen Savers\\Night Sky"
+        self.install(env, package(title, "NightSky.scr"), target)
+        self.assertEqual(self.state(env, title, target), self.installed(title, target, "NightSky.scr"))
+        result = self.uninstall(env, title, steps=YES)
+        self.assertEqual(self.boxes(result), [question(title), removed_box(title)], result)
+        self.assertEqual(self.state(env, title, target), self.removed())
+
+    def test_what_is_not_ours_stays(self):
+        """A user's files in the installation and Start-menu folders and a subkey of the
+        per-user key stay; the key's values, the default one included, and its PlayList go."""
+        env = self.prefix
+        title, target = "Keeper", "C:\\Savers\\Keeper"
+        self.install(env, package(title, "Keeper.scr"), target)
+        programs, _, _ = self.folders(env)
+        for path in (target + "\\photo.jpg", programs + title + "\\My notes.txt"):
+            with open(env.host_path(path), "wb") as f:
+                f.write(b"mine")
+        key = USER_KEY + title
+        for sub, value in (("", ["/ve", "/d", "default"]), ("", ["/v", "Speed", "/t", "REG_DWORD", "/d", "5"]),
+                           ("\\PlayList", ["/ve", "/d", "list"]), ("\\PlayList", ["/v", "Count", "/d", "1"]),
+                           ("\\PlayList\\Night", ["/v", "File", "/d", "night.jpg"]),
+                           ("\\Options", ["/v", "Colour", "/d", "blue"])):
+            self.assertEqual(env.wine(["reg", "add", key + sub] + value + ["/f"]).returncode, 0)
+        self.assertEqual(set(self.user_key(env, title)), {"", "PlayList", "PlayList\\Night", "Options"})
+
+        self.uninstall(env, title, ["-silent"], SILENT)
+        expected = self.removed(["photo.jpg"])
+        expected.update({"menu": ["My notes.txt"], "user key": {"": {}, "Options": {"Colour": "blue"}}})
+        self.assertEqual(self.state(env, title, target), expected)
+
+    def test_which_screensaver_goes(self):
+        """The uninstaller removes the screensaver beside itself: under the name it was
+        installed with when nothing is remembered, and not a remembered one elsewhere."""
+        env = self.prefix
+        cases = [
+            # title, packaged name, FileName_ before uninstalling (None: deleted)
+            ("Forgotten", "Comet.scr", None),
+            ("Elsewhere", "Meteor.scr", "C:\\Savers\\Other\\Meteor.scr"),
+        ]
+        for title, scr, remembered in cases:
+            with self.subTest(title):
+                target = f"C:\\Savers\\{title}"
+                # A file of that name is there already: the installed one gets a number.
+                os.makedirs(env.host_path(target))
+                with open(env.host_path(f"{target}\\{scr}"), "wb") as f:
+                    f.write(b"theirs")
+                self.install(env, package(title, scr), target)
+                numbered = scr.replace(".", "1.")
+                self.assertEqual(self.state(env, title, target)["folder"],
+                                 sorted(self.installed(title, target, numbered)["folder"] + [scr]))
+                if remembered is None:
+                    deleted = env.wine(["reg", "delete", USER_KEY + title, "/v", "FileName_", "/f"])
+                    self.assertEqual(deleted.returncode, 0)
+                else:
+                    os.makedirs(os.path.dirname(env.host_path(remembered)))
+                    with open(env.host_path(remembered), "wb") as f:
+                        f.write(b"another installation")
+                    added = env.wine(["reg", "add", USER_KEY + title, "/v", "FileName_", "/d", remembered, "/f"])
+                    self.assertEqual(added.returncode, 0)
+                self.uninstall(env, title, ["-silent"], SILENT)
+                self.assertEqual(self.state(env, title, target), self.removed([scr]))
+                self.assertEqual(self.read(env, f"{target}\\{scr}"), b"theirs")
+                if remembered:
+                    self.assertEqual(self.read(env, remembered), b"another installation")
+
+    def test_translated_texts_and_names(self):
+        text, de = german()
+        env = self.prefix
+        title, target = "Nordlicht", "C:\\Savers\\Nordlicht"
+        self.install(env, package(title, "Licht.scr", language=text), target)
+        self.assertEqual(self.state(env, title, target, de), self.installed(title, target, "Licht.scr", de))
+        result = self.uninstall(env, title, steps=YES)
+        self.assertEqual(self.boxes(result), [
+            question(title, de[QUESTION.format("%s")].replace("%s", "{}"), de["Uninstall"]),
+            removed_box(title, de[REMOVED.format("%s")].replace("%s", "{}"))], result)
+        self.assertEqual(self.state(env, title, target, de), self.removed())
+
+
+# ----------------------------------------------------------------------------- pictures
+
+class ScreenshotTest(SharedPrefixCase):
+    """The question and the success box for the docs, in build/e2e/screenshots/."""
+
+    def test_boxes(self):
+        if not shutil.which("convert"):
+            self.skipTest("ImageMagick's convert is not installed")
+        out = os.path.join(winenv.work_dir(), "screenshots")
+        os.makedirs(out, exist_ok=True)
+        env = self.prefix
+        self.install(env, package("Starfield", "Starfield.scr"), "C:\\Program Files\\Starfield")
+        shots = ("uninstall-question", "uninstall-done")
+
+        def shoot(name):
+            return [["sleep", "300"], ["screenshot", env.win_path(os.path.join(out, name + ".bmp"))], ["dump"]]
+
+        steps = ([["wait-window", "#32770", "*"]] + shoot(shots[0]) +
+                 [["click", "Yes"], ["wait-exit", "10000"], ["wait-window", "#32770", APP_TITLE, "20000"]] +
+                 shoot(shots[1]) + [["click", "OK"], ["wait-tree-exit", "10000"]])
+        result = self.uninstall(env, "Starfield", steps=steps)
+        self.assertEqual(self.boxes(result), [question("Starfield"), removed_box("Starfield")], result)
+        for name, shot, window in zip(shots, result.steps("screenshot"), result.dumps()):
+            with self.subTest(name):
+                bmp, png = (os.path.join(out, name + ext) for ext in (".bmp", ".png"))
+                subprocess.run(["convert", bmp, png], check=True, capture_output=True, timeout=60)
+                os.unlink(bmp)
+                r = window["rect"]
+                self.assertEqual((shot["width"], shot["height"]), (r["right"] - r["left"], r["bottom"] - r["top"]))
+                info = subprocess.run(["identify", "-format", "%w %h %k", png], check=True, capture_output=True,
+                                      text=True, timeout=60).stdout.split()
+                self.assertEqual(info[:2], [str(shot["width"]), str(shot["height"])])
+                self.assertGreater(int(info[2]), 16, f"{png} shows hardly anything")
