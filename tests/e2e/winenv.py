@@ -430,6 +430,20 @@ class E2ETestCase(unittest.TestCase):
             self._work_for = self.id()
         return self._work_dir
 
+    def assertScreenshot(self, bmp, shot, window):
+        """Turns the driver's bitmap into a PNG beside it and checks that it shows the whole
+        window and more than a blank area; returns the PNG's path."""
+        png = os.path.splitext(bmp)[0] + ".png"
+        subprocess.run(["convert", bmp, png], check=True, capture_output=True, timeout=60)
+        os.unlink(bmp)
+        r = window["rect"]
+        self.assertEqual((shot["width"], shot["height"]), (r["right"] - r["left"], r["bottom"] - r["top"]))
+        info = subprocess.run(["identify", "-format", "%w %h %k", png], check=True, capture_output=True,
+                              text=True, timeout=60).stdout.split()
+        self.assertEqual(info[:2], [str(shot["width"]), str(shot["height"])])
+        self.assertGreater(int(info[2]), 16, f"{png} shows hardly anything")
+        return png
+
     def assertDriven(self, result, status="exited"):
         """The script ran through and the program ended as expected."""
         self.assertEqual(result.failed_steps(), [], result)

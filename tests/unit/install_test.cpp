@@ -16,17 +16,13 @@
 #include "setupmain/package.h"
 #include "setupmain/registration.h"
 #include "setupmain/setupmain.h"
-#include "temp_drive.h"
+#include "system_folders.h"
 
 namespace fs = std::filesystem;
 using platform::RegRoot;
 
 namespace {
 
-constexpr char16_t kUninstallKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora";
-constexpr char16_t kUserKey[] = u"Software\\Glimmerdeck\\Aurora";
-constexpr char16_t kPrograms[] = u"C:\\Users\\me\\Start Menu\\Programs";
-constexpr char16_t kDesktop[] = u"C:\\Users\\me\\Desktop";
 constexpr char16_t kInstallError[] = u"There was an error installing Aurora. Installation is not complete.";
 constexpr char16_t kAccessDenied[] =
     u"Unable to copy the files. Access is denied. Please select a different directory.";
@@ -42,11 +38,7 @@ protected:
     void SetUp() override {
         SilentMode = PreviewOnlyMode = false;
         ExitCode = kExitDone;
-        for (const auto* folder : {kPrograms, kDesktop, u"C:\\Program Files", u"C:\\Windows\\system32"})
-            fs::create_directories(drive_.Host(folder));
-        standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILES_, u"C:\\Program Files");
-        standin::SetSpecialFolder(platform::CSIDL_PROGRAMS_, kPrograms);
-        standin::SetSpecialFolder(platform::CSIDL_DESKTOP_, kDesktop);
+        MakeSystemFolders(drive_);
     }
     void TearDown() override {
         form_.reset();

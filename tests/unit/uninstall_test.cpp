@@ -14,18 +14,13 @@
 #include "setupmain/cmdline.h"
 #include "setupmain/setupmain.h"
 #include "setupmain/uninstall.h"
-#include "temp_drive.h"
+#include "system_folders.h"
 
 namespace fs = std::filesystem;
 using platform::RegRoot;
 
 namespace {
 
-constexpr char16_t kUninstallKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora";
-constexpr char16_t kUserKey[] = u"Software\\Glimmerdeck\\Aurora";
-constexpr char16_t kPrograms[] = u"C:\\Users\\me\\Start Menu\\Programs";
-constexpr char16_t kDesktop[] = u"C:\\Users\\me\\Desktop";
-constexpr char16_t kTemp[] = u"C:\\Windows\\Temp\\";
 constexpr char16_t kDir[] = u"C:\\My Savers\\";
 constexpr char16_t kUninstaller[] = u"C:\\My Savers\\uninstall Aurora.exe";
 
@@ -34,12 +29,7 @@ protected:
     void SetUp() override {
         SilentMode = PreviewOnlyMode = false;
         ExitCode = kExitDone;
-        for (const auto* folder : {kPrograms, kDesktop, kTemp, u"C:\\Program Files"})
-            fs::create_directories(drive_.Host(folder));
-        standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILES_, u"C:\\Program Files");
-        standin::SetSpecialFolder(platform::CSIDL_PROGRAMS_, kPrograms);
-        standin::SetSpecialFolder(platform::CSIDL_DESKTOP_, kDesktop);
-        standin::SetTempDir(kTemp);
+        MakeSystemFolders(drive_);
     }
     void TearDown() override { FreeLangStrings(); }
 
