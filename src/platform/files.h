@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../setupmain/package.h"
+#include "../common/bytes.h"
 
 namespace platform {
 
@@ -29,6 +29,8 @@ public:
     static File CreateNew(const std::u16string& path);
 
     bool IsOpen() const { return handle_ != kInvalid; }
+    // A file on a disk, not a device such as NUL or COM1.
+    bool IsDiskFile() const;
     void Close();
 
     std::int64_t Size() override;
@@ -46,10 +48,10 @@ bool DirectoryExists(const std::u16string& path);
 bool RemoveFile(const std::u16string& path);
 bool MakeDirectory(const std::u16string& path);
 bool RemoveEmptyDirectory(const std::u16string& path);
-// Copies a file, replacing the target when replace is set.
-bool CopyFileTo(const std::u16string& from, const std::u16string& to, bool replace);
 // Schedules the file's deletion at the next start of the system.
 bool DeleteAtReboot(const std::u16string& path);
+// True when the file's deletion at the next start is already scheduled.
+bool DeletionAtRebootPending(const std::u16string& path);
 
 // The absolute form of a path, "." and ".." resolved; the path itself when that fails.
 std::u16string FullPath(const std::u16string& path);

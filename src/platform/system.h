@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "../setupmain/package.h"
+#include "../common/bytes.h"
+#include "../common/osversion.h"
 
 namespace platform {
 
@@ -13,6 +14,9 @@ namespace platform {
 std::u16string CommandLine();
 
 OsVersionInfo OsVersion();
+
+// True when the file's PE headers are those of the image this process runs.
+bool IsRunningImage(ByteSource& file);
 
 // A value that differs from run to run, to seed names that must not collide.
 std::uint64_t PerformanceCounter();

@@ -78,7 +78,6 @@ void CheckStub(InputFile& stub, const std::string& path) {
         throw EBuildError(what + " (its PE header offset " + std::to_string(lfanew) + " lies outside the file)");
     if (std::memcmp(pe, "PE\0\0", 4) != 0)
         throw EBuildError(what + " (no PE signature at offset " + std::to_string(lfanew) + ")");
-
     bool packed = true;
     try {
         LocateTrailer(stub);
@@ -88,6 +87,16 @@ void CheckStub(InputFile& stub, const std::string& path) {
     if (packed)
         throw EBuildError("--stub: " + path + " already carries a package (it holds an installer or uninstaller "
                           "signature); give the bare setup stub");
+    // The setup finds its package only where its program image ends: a stub with anything
+    // behind its image (a signature, debug symbols) would make installers it refuses.
+    const std::optional<TPeLayout> layout = ReadPeLayout(stub);
+    if (!layout) throw EBuildError(what + " (its PE headers cannot be read)");
+    if (layout->Signed())
+        throw EBuildError("--stub: " + path + " is signed; sign the finished installer, not the stub");
+    if (layout->overlayStart != stub.Size())
+        throw EBuildError("--stub: " + path + " has " + std::to_string(stub.Size() - layout->overlayStart) +
+                          " bytes behind its program image; give the bare setup stub (stripped, unsigned)");
+
 }
 
 std::u16string ReadTextFile(const std::string& path, const std::string& option) {

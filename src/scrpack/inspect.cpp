@@ -25,32 +25,18 @@ ImageInfo InspectImage(const std::string& path) {
     }
     info.fileSize = file->Size();
 
-    std::int64_t end = 0;
-    try {
-        end = LocateTrailer(*file);
-    } catch (const EPackageError&) {
-        info.problems.push_back("no installer or uninstaller signature found");
-        return info;
-    }
+    // The very loader the setup runs, so both see the same package and the same problems.
+    const TPackage package = LoadPackage(*file);
+    for (const char* p : package.readProblems) info.problems.push_back(p);
+    for (const char* p : package.roleProblems) info.problems.push_back(p);
+    if (package.fileEnd == 0) return info;
+    const std::int64_t end = package.fileEnd;
     info.fileEnd = end;
-
-    std::uint8_t trailer[kTrailerSize];
-    TSetupHeader h;
-    try {
-        ReadExact(*file, end - static_cast<std::int64_t>(kTrailerSize), trailer, sizeof trailer);
-        info.role = ClassifyTrailer(trailer);
-        if (end < static_cast<std::int64_t>(kHeaderAndTrailer)) {
-            info.problems.push_back("the header would lie before the start of the file");
-        } else {
-            ReadExact(*file, end - static_cast<std::int64_t>(kHeaderAndTrailer), h.Raw.data(), h.Raw.size());
-            info.header = h;
-        }
-    } catch (const EPackageError& e) {
-        info.problems.push_back(std::string("cannot read the package: ") + e.what());
-    }
+    info.role = package.role;
+    info.header = package.header;
 
     if (info.header) {
-        for (auto& p : HeaderProblems(h, end, info.role)) info.problems.push_back(std::move(p));
+        const TSetupHeader& h = *info.header;
         const std::int64_t texts = TextsStart(h, end);
         if (info.role == TrailerKind::Installer) {
             info.blocks.push_back({"stub", 0, PayloadStart(h, end)});
@@ -68,7 +54,13 @@ ImageInfo InspectImage(const std::string& path) {
                                static_cast<std::int64_t>(kHeaderSize)});
     }
     info.blocks.push_back({"trailer", end - static_cast<std::int64_t>(kTrailerSize), static_cast<std::int64_t>(kTrailerSize)});
-    if (info.fileSize > end) info.blocks.push_back({"afterTrailer", end, info.fileSize - end});
+    std::int64_t behind = end;
+    if (package.pe && package.pe->Signed() && package.pe->certOffset >= end) {
+        if (package.pe->certOffset > end) info.blocks.push_back({"padding", end, package.pe->certOffset - end});
+        info.blocks.push_back({"certificates", package.pe->certOffset, package.pe->certSize});
+        behind = package.pe->certOffset + package.pe->certSize;
+    }
+    if (info.fileSize > behind) info.blocks.push_back({"afterTrailer", behind, info.fileSize - behind});
     return info;
 }
 

@@ -1,35 +1,62 @@
 #include "setup.h"
 
+#include "../common/text.h"
 #include "../platform/files.h"
 #include "../platform/system.h"
 #include "../platform/ui.h"
 #include "../setupmain/cmdline.h"
+#include "../setupmain/package.h"
 #include "../setupmain/setupmain.h"
+#include "../setupmain/sysroutines.h"
 
 namespace {
 // The uninstaller that started us is still ending; a file that never becomes deletable
 // (no rights) must not keep this process alive for ever.
 constexpr unsigned kDeletePauseMs = 100;
 constexpr int kDeleteTries = 600;
+constexpr char16_t kTemporaryCopyPrefix[] = u"parvolinexuninst";
+
+// An uninstaller image, sound, in a file on a disk (not a device that blocks or answers).
+bool IsUninstallerFile(const std::u16string& path, platform::Share share) {
+    platform::File file = platform::File::OpenRead(path, share);
+    if (!file.IsOpen() || !file.IsDiskFile()) return false;
+    const TPackage package = LoadPackage(file);
+    return package.Sound() && package.role == TrailerKind::Uninstaller;
+}
+
+// The temporary copy an uninstall run made of itself: in the temporary folder, under its name.
+bool IsTemporaryCopy(const std::u16string& self) {
+    const std::u16string temp = text::AsciiLower(GetTempDir());
+    const std::u16string path = text::AsciiLower(self);
+    return !temp.empty() && text::DirPart(path) == temp &&
+           text::FileNamePart(path).substr(0, std::char_traits<char16_t>::length(kTemporaryCopyPrefix)) ==
+               kTemporaryCopyPrefix;
+}
+
 }  // namespace
 
-void RunDelFile() {
+int RunDelFile() {
+    const std::u16string self = platform::FullPath(platform::ModulePath());
+    // Only the copy of an uninstaller goes at the next start, and only once.
+    if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self)) platform::DeleteAtReboot(self);
+
+    // Nothing but an uninstaller is deleted here, whatever the command line names.
     const std::u16string target = ParamStr(2);
+    if (!IsUninstallerFile(target, platform::Share::DenyNone)) return kExitInstallFailed;
     platform::RemoveFile(target);
     for (int tries = 0; platform::FileExists(target) && tries < kDeleteTries; ++tries) {
         platform::SleepMs(kDeletePauseMs);
         platform::RemoveFile(target);
     }
-    platform::DeleteAtReboot(platform::ModulePath());
+    if (platform::FileExists(target)) return kExitInstallFailed;
     if (ParamCount() == 4) platform::ShowMessage(ParamStr(4), ParamStr(3), platform::MB_ICONINFORMATION_);
+    return kExitDone;
 }
 
 int SetupMain(std::u16string_view commandLine) {
     SetParams(SplitCommandLine(commandLine));
-    if (IsDelFileSwitch()) {
-        RunDelFile();
-        return kExitDone;
-    }
+    // Only an uninstaller receives the hand-off; any other image runs as it always does.
+    if (IsDelFileSwitch() && IsUninstallerFile(platform::ModulePath(), platform::Share::DenyWrite)) return RunDelFile();
     platform::Application::SetTitle(kApplicationTitle);
     if (IsSilentSwitch()) {
         platform::Application::SetShowMainForm(false);

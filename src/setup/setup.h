@@ -6,6 +6,8 @@
 // Runs the program for the given command line and returns the process exit code.
 int SetupMain(std::u16string_view commandLine);
 
-// Deletes the uninstaller named by parameter 2 once it has ended, then schedules the
-// running copy's own deletion and, given four parameters, shows the completion message.
-void RunDelFile();
+// The receiving end of an uninstallation, run by the uninstaller's temporary copy: deletes
+// the uninstaller named by parameter 2 once it has ended and, given four parameters, shows
+// the completion message. Schedules the copy's own deletion at the next start. Returns the
+// exit code: 3 when the file stays (not an uninstaller, or it cannot be deleted).
+int RunDelFile();

@@ -9,6 +9,7 @@
 #include "../platform/system.h"
 #include "cmdline.h"
 #include "destination.h"
+#include "package.h"
 #include "registration.h"
 #include "setupmain.h"
 #include "sysroutines.h"
@@ -205,9 +206,8 @@ void TSCRSetup::btnOKClick() {
     platform::File uninstaller;
     bool InstallSucceeded = true;
     try {
-        platform::File source = platform::File::OpenRead(platform::ModulePath(), platform::Share::DenyWrite);
-        if (!source.IsOpen()) throw EInstallError("the program file cannot be opened");
-        CopyPayload(source, PreviewOnlyMode ? nullptr : &target);
+        if (!Self.IsOpen()) throw EInstallError("the program file is not open");
+        CopyPayload(Self, PreviewOnlyMode ? nullptr : &target);
         target.Close();
 
         if (PreviewOnlyMode) {
@@ -225,7 +225,7 @@ void TSCRSetup::btnOKClick() {
             written.files.push_back(UninstallerName);
             TargetFileName = platform::FullPath(ScrPath);
             UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
-            WriteUninstallerImage(source, uninstaller, FileEnd, UninstallerHeader(ScrName));
+            WriteUninstallerImage(Self, uninstaller, FileEnd, UninstallerHeader(ScrName));
         }
     } catch (...) {
         InstallSucceeded = false;

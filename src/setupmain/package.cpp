@@ -68,6 +68,110 @@ std::int64_t LocateTrailer(ByteSource& source) {
     throw EPackageError("no package signature");
 }
 
+namespace {
+
+std::uint16_t Le16At(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t Le32At(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Signing aligns the certificate table to eight bytes.
+constexpr std::int64_t kMaxCertPadding = 7;
+
+}  // namespace
+
+std::optional<TPeLayout> ReadPeLayout(ByteSource& source) {
+    std::uint8_t dos[0x40];
+    if (source.ReadAt(0, dos, sizeof dos) != sizeof dos || dos[0] != 'M' || dos[1] != 'Z') return std::nullopt;
+    const std::int64_t pe = Le32At(dos + 0x3C);
+    // Signature, file header and the optional header up to the end of its data directories.
+    std::uint8_t head[24 + 240];
+    const std::size_t got = source.ReadAt(pe, head, sizeof head);
+    if (got < 24 + 2 || Le32At(head) != 0x00004550u) return std::nullopt;
+    const unsigned sections = Le16At(head + 6);
+    const unsigned optionalSize = Le16At(head + 20);
+    const std::uint8_t* optional = head + 24;
+    const unsigned magic = Le16At(optional);
+    std::size_t directories;
+    if (magic == 0x10B) directories = 96;
+    else if (magic == 0x20B) directories = 112;
+    else return std::nullopt;
+    if (optionalSize < directories || 24 + directories > got) return std::nullopt;
+
+    TPeLayout layout;
+    const std::uint32_t rvaCount = Le32At(optional + directories - 4);
+    const std::size_t security = directories + 4 * 8;  // the certificate table's entry
+    if (rvaCount > 4 && optionalSize >= security + 8 && 24 + security + 8 <= got) {
+        layout.certOffset = Le32At(optional + security);
+        layout.certSize = Le32At(optional + security + 4);
+    }
+    layout.overlayStart = Le32At(optional + 60);  // SizeOfHeaders
+    const std::int64_t table = pe + 24 + optionalSize;
+    for (unsigned i = 0; i < sections; ++i) {
+        std::uint8_t section[40];
+        if (source.ReadAt(table + 40 * static_cast<std::int64_t>(i), section, sizeof section) != sizeof section)
+            return std::nullopt;
+        const std::int64_t rawSize = Le32At(section + 16);
+        const std::int64_t rawStart = Le32At(section + 20);
+        if (rawSize > 0 && rawStart + rawSize > layout.overlayStart) layout.overlayStart = rawStart + rawSize;
+    }
+    return layout;
+}
+
+TPackage LoadPackage(ByteSource& source) {
+    TPackage pkg;
+    auto fail = [&](const char* problem) {
+        pkg.readProblems.push_back(problem);
+        return pkg;
+    };
+    const std::int64_t size = source.Size();
+    pkg.pe = ReadPeLayout(source);
+    try {
+        if (pkg.pe && pkg.pe->Signed()) {
+            const std::int64_t cert = pkg.pe->certOffset;
+            if (cert > size || pkg.pe->certSize > size - cert) return fail("the certificate table lies outside the file");
+            std::uint8_t window[kTrailerSize + kMaxCertPadding];
+            const std::int64_t from = std::max<std::int64_t>(0, cert - static_cast<std::int64_t>(sizeof window));
+            const auto length = static_cast<std::size_t>(cert - from);
+            ReadExact(source, from, window, length);
+            for (std::size_t end = length; end >= kTrailerSize && length - end <= kMaxCertPadding; --end) {
+                if (ClassifyTrailer(window + end - kTrailerSize) != TrailerKind::None) {
+                    pkg.fileEnd = from + static_cast<std::int64_t>(end);
+                    break;
+                }
+            }
+            if (pkg.fileEnd == 0) return fail("no package signature where the signed bytes end");
+        } else {
+            pkg.fileEnd = LocateTrailer(source);
+        }
+    } catch (const EPackageError&) {
+        return fail("no installer or uninstaller signature found");
+    }
+
+    const std::int64_t end = pkg.fileEnd;
+    std::uint8_t trailer[kTrailerSize];
+    if (source.ReadAt(end - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize) != kTrailerSize)
+        return fail("the trailer cannot be read");
+    pkg.role = ClassifyTrailer(trailer);
+    if (end < static_cast<std::int64_t>(kHeaderAndTrailer)) return fail("the header lies before the start of the file");
+    TSetupHeader header;
+    if (source.ReadAt(end - static_cast<std::int64_t>(kHeaderAndTrailer), header.Raw.data(), kHeaderSize) != kHeaderSize)
+        return fail("the header cannot be read");
+    pkg.header = header;
+    pkg.readProblems = CommonHeaderProblems(header, end);
+    pkg.roleProblems = RoleProblems(header, end, pkg.role);
+    if (pkg.pe) {
+        // The package starts where the program ends: nothing it names lies inside the stub,
+        // and nothing lies between the two.
+        const std::int64_t start = pkg.role == TrailerKind::Installer ? PayloadStart(header, end) : TextsStart(header, end);
+        if (pkg.role == TrailerKind::Installer && start != pkg.pe->overlayStart)
+            pkg.roleProblems.push_back("the screensaver does not start where the program ends");
+        if (pkg.role == TrailerKind::Uninstaller && start != pkg.pe->overlayStart)
+            pkg.roleProblems.push_back("the texts do not start where the program ends");
+    }
+    return pkg;
+}
+
 std::int64_t TextsStart(const TSetupHeader& header, std::int64_t fileEnd) {
     return fileEnd - static_cast<std::int64_t>(kHeaderAndTrailer) - header.TextsSize();
 }

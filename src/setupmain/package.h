@@ -3,53 +3,14 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "../common/bytes.h"
+#include "../common/osversion.h"
 #include "setup_header.h"
-
-// Random-access input: the running executable, or bytes in memory for tests and fuzzing.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    virtual std::int64_t Size() = 0;
-    // Reads up to count bytes at offset; returns how many were read.
-    virtual std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count) = 0;
-};
-
-class ByteSink {
-public:
-    virtual ~ByteSink() = default;
-    // Returns how many bytes were written.
-    virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
-};
-
-// Bytes in memory, for building and checking images without files.
-class MemorySource final : public ByteSource {
-public:
-    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
-    std::int64_t Size() override { return static_cast<std::int64_t>(bytes_.size()); }
-    std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count) override {
-        if (offset < 0 || static_cast<std::uint64_t>(offset) >= bytes_.size()) return 0;
-        const auto start = static_cast<std::size_t>(offset);
-        const std::size_t n = count < bytes_.size() - start ? count : bytes_.size() - start;
-        bytes_.copy(static_cast<char*>(buffer), n, start);
-        return n;
-    }
-
-private:
-    std::string_view bytes_;
-};
-
-class StringSink final : public ByteSink {
-public:
-    std::size_t Write(const void* buffer, std::size_t count) override {
-        bytes.append(static_cast<const char*>(buffer), count);
-        return count;
-    }
-    std::string bytes;
-};
 
 // Any failure while reading the package: no trailer, a block outside the file, bad sizes.
 // Carries a fixed text only: std::string would pull the runtime's string code into the stub.
@@ -66,6 +27,36 @@ private:
 // Throws EPackageError when the file holds no signature.
 std::int64_t LocateTrailer(ByteSource& source);
 
+// What the PE headers at the start of an image say about the bytes behind the program.
+struct TPeLayout {
+    std::int64_t overlayStart = 0;  // end of the last section's raw data
+    std::int64_t certOffset = 0;    // the certificate table of a signed image
+    std::int64_t certSize = 0;
+    bool Signed() const { return certOffset != 0 || certSize != 0; }
+};
+// nullopt when the source does not start with PE headers.
+std::optional<TPeLayout> ReadPeLayout(ByteSource& source);
+
+// A package as read from an image, with what is wrong with it.
+struct TPackage {
+    std::int64_t fileEnd = 0;  // just past the trailer
+    TrailerKind role = TrailerKind::None;
+    std::optional<TSetupHeader> header;  // as stored
+    std::optional<TPeLayout> pe;
+    // Found before the package's language can be known: no package, an unusable header.
+    std::vector<const char*> readProblems;
+    // The role's own problems, found once the language text could be read.
+    std::vector<const char*> roleProblems;
+
+    bool Sound() const { return header && readProblems.empty() && roleProblems.empty(); }
+};
+
+// Reads the package behind an image. In a signed image the package is the one whose trailer
+// ends where the certificate table begins (after at most 7 bytes of padding): the signed
+// bytes decide, and nothing inside the table is read as a package. Never throws for bad
+// input; the problems say what is wrong.
+TPackage LoadPackage(ByteSource& source);
+
 // Reads exactly count bytes at offset or throws EPackageError.
 void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count);
 
@@ -81,12 +72,6 @@ std::vector<const char*> RoleProblems(const TSetupHeader& header, std::int64_t f
 std::int64_t TextsStart(const TSetupHeader& header, std::int64_t fileEnd);
 std::int64_t PayloadStart(const TSetupHeader& header, std::int64_t fileEnd);
 std::int64_t PayloadLength(const TSetupHeader& header);
-
-struct OsVersionInfo {
-    bool ok = false;
-    std::uint32_t platformId = 0, major = 0, minor = 0;
-    std::u16string servicePack;
-};
 
 int WindowsVersionClass(const OsVersionInfo& info);
 

@@ -59,16 +59,18 @@ void TSCRSetup::FormCreate() {
 }
 
 void TSCRSetup::ReadPackage() {
-    platform::File file = platform::File::OpenRead(platform::ModulePath(), platform::Share::DenyNone);
-    if (!file.IsOpen()) throw EPackageError("the program file cannot be opened");
+    // Opened once and held for every later read: while it is held nobody can write it, and
+    // it is checked to be the very image that runs, not a file renamed into its place.
+    Self = platform::File::OpenRead(platform::ModulePath(), platform::Share::DenyWrite);
+    if (!Self.IsOpen()) throw EPackageError("the program file cannot be opened");
+    if (!platform::IsRunningImage(Self)) throw EPackageError("the program file is not the running program");
+    platform::File& file = Self;
 
-    FileEnd = LocateTrailer(file);
-    ReadExact(file, FileEnd - static_cast<std::int64_t>(kHeaderAndTrailer), SetupHeader.Raw.data(), kHeaderSize);
-    ThrowIfAny(CommonHeaderProblems(SetupHeader, FileEnd));
-
-    std::uint8_t trailer[kTrailerSize];
-    ReadExact(file, FileEnd - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize);
-    const TrailerKind role = ClassifyTrailer(trailer);
+    const TPackage package = LoadPackage(file);
+    ThrowIfAny(package.readProblems);
+    FileEnd = package.fileEnd;
+    SetupHeader = *package.header;
+    const TrailerKind role = package.role;
     // An uninstaller carries the name its installer already shortened; shortening it again
     // is not always harmless ("My.Screen.Saver.scr" -> "My_Screen_Saver.scr" -> "My_Scree.scr").
     if (role != TrailerKind::Uninstaller)
@@ -81,7 +83,7 @@ void TSCRSetup::ReadPackage() {
     LangRenameControls();
 
     Role = role;
-    ThrowIfAny(RoleProblems(SetupHeader, FileEnd, Role));
+    ThrowIfAny(package.roleProblems);
     if (Role != TrailerKind::Installer) return;
 
     if (SetupHeader.ReadmeSize() > 0)

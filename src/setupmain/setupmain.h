@@ -78,6 +78,8 @@ public:
     platform::Control Bevel1;
     platform::Control Link;
 
+    // The running program's own file, held from the start to the end of the run.
+    platform::File Self;
     std::int64_t FileEnd = 0;
     TrailerKind Role = TrailerKind::None;
     // Set once an installation has run, whatever its outcome.

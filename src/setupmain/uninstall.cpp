@@ -8,6 +8,7 @@
 #include "../platform/registry.h"
 #include "../platform/system.h"
 #include "cmdline.h"
+#include "package.h"
 #include "registration.h"
 #include "setupmain.h"
 #include "sysroutines.h"
@@ -104,7 +105,15 @@ void TSCRSetup::HandOffToTemporaryCopy() {
     NameNumbers numbers(platform::PerformanceCounter());
     for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
         const std::u16string copy = temp + TemporaryCopyName(numbers.Next());
-        if (!platform::CopyFileTo(platform::ModulePath(), copy, true)) continue;
+        // From the file held since the start: the very program that runs.
+        platform::File file = platform::File::CreateExclusive(copy);
+        if (!file.IsOpen()) continue;
+        if (!CopyRange(Self, 0, Self.Size(), file)) {
+            file.Close();
+            platform::RemoveFile(copy);
+            continue;
+        }
+        file.Close();
         platform::ShellOpen(true, u"open", copy, DelFileParameters(platform::ShortPath(self), SetupHeader.Title(), SilentMode),
                             platform::SW_HIDE_);
         return;

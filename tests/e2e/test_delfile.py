@@ -1,31 +1,56 @@
-"""-delfile: the receiving end of the uninstaller's hand-off. Deletes the file named by the
-second parameter and shows an information box only when there are exactly four parameters."""
+"""-delfile: the receiving end of the uninstaller's hand-off. Only the temporary copy of an
+uninstaller takes it, and it deletes nothing but an uninstaller: the file named by the second
+parameter, once that program has ended. An information box follows only with exactly four
+parameters and only when the file is gone; a file that stays ends with exit code 3."""
 import json
 import os
-import shutil
 import subprocess
 import time
 
+import scrimage
 import winenv
+
+EXIT_DONE, EXIT_STAYED, EXIT_CANCELLED = 0, 3, 4
+QUESTION = "Aurora Uninstall"
 
 
 class DelFileTest(winenv.E2ETestCase):
-    def victim(self, name="uninstall me.exe"):
-        path = os.path.join(self.work(), name)
+    def setUp(self):
+        stub = self.env.stub()
+        self.uninstaller_bytes = scrimage.Package().uninstaller(stub)
+        self.installer_bytes = scrimage.Package().installer(stub)
+        probe = os.path.join(self.env.bin_dir, "sysprobe.exe")
+        temp = self.env.wine([probe, "tempdir"]).stdout.strip()
+        self.temp = self.env.host_path(temp)
+        # The receiver: the temporary copy an uninstall run makes of itself.
+        self.copy = self.write(os.path.join(self.temp, "Parvolinexuninst4711.exe"), self.uninstaller_bytes)
+
+    def write(self, path, data):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
-            f.write(b"MZ" + bytes(1000))
+            f.write(data)
         return path
+
+    def victim(self, name="uninstall me.exe", data=None):
+        return self.write(os.path.join(self.work(), name), self.uninstaller_bytes if data is None else data)
+
+    def pending_renames(self):
+        value = self.env.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                                   "PendingFileRenameOperations") or ""
+        # REG_MULTI_SZ as `reg query` prints it: source and target by turns, "\0" between them.
+        items = value.split("\\0")
+        return list(zip(items[0::2], items[1::2]))
 
     def test_four_parameters_delete_then_inform(self):
         path = self.victim()
         caption, text = "Screensaver Setup", "Aurora wurde erfolgreich entfernt. – 完了"
-        result = self.env.drive(self.env.setup_exe, ["-delfile", self.env.win_path(path), caption, text],
+        result = self.env.drive(self.copy, ["-delfile", self.env.win_path(path), caption, text],
                                 [["wait-window", "*", "*"], ["dump"], ["click", "OK"]])
         self.assertDriven(result)
         self.assertEqual(winenv.message_box(result.dumps()[0]),
                          {"class": "#32770", "caption": caption, "text": text, "icon": "information",
                           "buttons": ["OK"]}, result)
-        self.assertEqual(result.exit_code, 0)
+        self.assertEqual(result.exit_code, EXIT_DONE)
         self.assertFalse(os.path.exists(path))
 
     def test_other_parameter_counts_delete_without_a_box(self):
@@ -37,57 +62,99 @@ class DelFileTest(winenv.E2ETestCase):
         for name, extra in cases.items():
             with self.subTest(name):
                 path = self.victim()
-                result = self.env.drive(self.env.setup_exe, ["-delfile", self.env.win_path(path)] + extra)
+                result = self.env.drive(self.copy, ["-delfile", self.env.win_path(path)] + extra)
                 self.assertDriven(result)
                 self.assertEqual(result.windows_seen, [], result)
-                self.assertEqual(result.exit_code, 0)
+                self.assertEqual(result.exit_code, EXIT_DONE)
                 self.assertFalse(os.path.exists(path))
 
-    def test_schedules_its_own_file_for_deletion_at_restart(self):
-        # The temporary copy cannot delete itself while it runs.
-        work = self.work()
-        copy = os.path.join(work, "temp copy.exe")
-        shutil.copyfile(self.env.stub_exe, copy)
-        result = self.env.drive(copy, ["-delfile", self.env.win_path(self.victim("other.exe"))])
+    def test_schedules_its_own_deletion_once(self):
+        # The temporary copy cannot delete itself while it runs; two runs, one entry.
+        for name in ("first.exe", "second.exe"):
+            self.assertDriven(self.env.drive(self.copy, ["-delfile", self.env.win_path(self.victim(name))]))
+        entries = [e for e in self.pending_renames() if e[0].lower().endswith("parvolinexuninst4711.exe")]
+        self.assertEqual(entries, [("\\??\\" + self.env.win_path(self.copy), "")])
+        # An uninstaller elsewhere is no temporary copy: it never schedules itself.
+        other = self.victim("uninstall other.exe")
+        self.assertDriven(self.env.drive(other, ["-delfile", self.env.win_path(self.victim())]))
+        self.assertNotIn(self.env.win_path(other).lower(), [e[0].lower() for e in self.pending_renames()])
+
+    def test_nothing_but_an_uninstaller_is_deleted(self):
+        cases = {
+            "installer": self.victim("setup.exe", self.installer_bytes),
+            "document": self.victim("letter.txt", b"Dear reader"),
+            "missing file": os.path.join(self.work(), "gone.exe"),
+            "device NUL": "NUL",
+            "device COM1": "COM1",
+        }
+        for name, path in cases.items():
+            with self.subTest(name):
+                target = path if path in ("NUL", "COM1") else self.env.win_path(path)
+                result = self.env.drive(self.copy, ["-delfile", target, "Caption", "Removed."], timeout_ms=10000)
+                self.assertDriven(result)
+                self.assertEqual((result.exit_code, result.windows_seen), (EXIT_STAYED, []), result)
+                self.assertLess(result.end["elapsed_ms"], 5000, "ends at once")
+                if os.path.isabs(path) and name != "missing file":
+                    self.assertTrue(os.path.exists(path))
+
+    def test_an_installer_ignores_it(self):
+        installer = self.victim("setup.exe", self.installer_bytes)
+        path = self.victim()
+        before = self.pending_renames()
+        result = self.env.drive(installer, ["-delfile", self.env.win_path(path), "Caption", "Removed."],
+                                [["wait-window", "TSCRSetup", "*"], ["close"], ["wait-exit", "5000"]])
         self.assertDriven(result)
-        self.assertIn(("\\??\\" + self.env.win_path(copy), ""), self.pending_renames())
+        self.assertEqual(result.exit_code, EXIT_CANCELLED, "the wizard, as without the switch")
+        self.assertTrue(os.path.exists(path))
+        self.assertEqual(self.pending_renames(), before)
 
-    def pending_renames(self):
-        value = self.env.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
-                                   "PendingFileRenameOperations") or ""
-        # REG_MULTI_SZ as `reg query` prints it: source and target by turns, "\0" between them.
-        items = value.split("\\0")
-        return list(zip(items[0::2], items[1::2]))
-
-    def test_missing_file_ends_at_once(self):
-        missing = os.path.join(self.work(), "gone.exe")
-        result = self.env.drive(self.env.setup_exe, ["-delfile", self.env.win_path(missing)], timeout_ms=10000)
-        self.assertDriven(result)
-        self.assertEqual(result.exit_code, 0)
-        self.assertLess(result.end["elapsed_ms"], 5000)
-
-    def test_waits_until_the_running_program_has_ended(self):
-        # A running program's file cannot be deleted: the uninstaller that starts the
-        # temporary copy is still ending. Here a copy of the driver plays that program.
-        holder = os.path.join(self.work(), "Uninstall Aurora.exe")
-        shutil.copy(self.env.wintest_exe, holder)
-        caption = "still running"
-        proc = subprocess.Popen(["wine", holder, "msgbox", "0", caption, "close me"], env=self.env.env(),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            self.wait_for_window(caption)
-            result = self.env.drive(self.env.setup_exe, ["-delfile", self.env.win_path(holder)], [
+    def test_waits_until_the_uninstaller_has_ended(self):
+        # A running program's file cannot be deleted: the uninstaller that starts the copy is
+        # still ending. Here it waits at its question.
+        holder = self.victim("uninstall Aurora.exe")
+        with self.running(holder):
+            result = self.env.drive(self.copy, ["-delfile", self.env.win_path(holder), "Caption", "Removed."], [
                 ["sleep", "1500"], ["status"],
-                ["wait-window", "--any", "#32770", caption], ["close"], ["wait-exit", "10000"]])
-            self.assertDriven(result)
-            self.assertEqual(result.steps("status")[0]["running"], True, result)
-            self.assertEqual(result.exit_code, 0)
-            self.assertFalse(os.path.exists(holder))
-        finally:
+                ["wait-window", "--any", "#32770", QUESTION], ["click", "No"],
+                ["wait-window", "#32770", "Caption"], ["click", "OK"], ["wait-exit", "10000"]])
+        self.assertDriven(result)
+        self.assertEqual(result.steps("status")[0]["running"], True, result)
+        self.assertEqual(result.exit_code, EXIT_DONE)
+        self.assertFalse(os.path.exists(holder))
+
+    def test_a_file_that_stays_gives_no_box(self):
+        holder = self.victim("uninstall Aurora.exe")
+        with self.running(holder):
+            # It gives up after about a minute; then the uninstaller is let go.
+            result = self.env.drive(self.copy, ["-delfile", self.env.win_path(holder), "Caption", "Removed."], [
+                ["wait-exit", "90000"], ["wait-window", "--any", "#32770", QUESTION], ["click", "No"]],
+                timeout_ms=100000)
+        self.assertDriven(result)
+        self.assertEqual((result.exit_code, result.windows_seen), (EXIT_STAYED, []), result)
+        self.assertTrue(os.path.exists(holder))
+
+    # ------------------------------------------------------------------ helpers
+
+    class _Running:
+        def __init__(self, test, path):
+            self.test, self.path = test, path
+
+        def __enter__(self):
+            env = self.test.env
+            self.proc = subprocess.Popen(["wine", self.path], env=env.env(), stdin=subprocess.DEVNULL,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.test.wait_for_window(QUESTION)
+            return self
+
+        def __exit__(self, *exc):
             try:
-                proc.wait(timeout=15)
+                self.proc.wait(timeout=15)
             except subprocess.TimeoutExpired:
-                proc.kill()
+                self.proc.kill()
+
+    def running(self, path):
+        """The uninstaller at path runs, waiting at its question, until the block ends."""
+        return self._Running(self, path)
 
     def wait_for_window(self, caption, seconds=15):
         deadline = time.monotonic() + seconds

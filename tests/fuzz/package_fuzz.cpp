@@ -17,24 +17,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)LangStr(u"A\r\nB");
     FreeLangStrings();
 
-    // The image reading sequence as the setup runs it.
+    // The loader the setup and the packer run, then what the setup does with a sound package.
     MemorySource source(bytes);
+    const TPackage package = LoadPackage(source);
+    if (!package.Sound()) return 0;
     try {
-        const std::int64_t end = LocateTrailer(source);
-        TSetupHeader header;
-        ReadExact(source, end - static_cast<std::int64_t>(kHeaderAndTrailer), header.Raw.data(), kHeaderSize);
-        if (!CommonHeaderProblems(header, end).empty()) return 0;
+        TSetupHeader header = *package.header;
+        const std::int64_t end = package.fileEnd;
         ApplyShortNameRule(header, 7);
         (void)header.DefaultBaseDir();
         (void)header.DefaultSubDir();
-        std::uint8_t trailer[kTrailerSize];
-        ReadExact(source, end - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize);
-        const auto role = ClassifyTrailer(trailer);
-        if (!RoleProblems(header, end, role).empty()) return 0;
         const std::int64_t texts = TextsStart(header, end);
         std::string raw(static_cast<std::size_t>(header.TextsSize()), '\0');
         ReadExact(source, texts, raw.data(), raw.size());
-        if (role == TrailerKind::Installer) {
+        if (package.role == TrailerKind::Installer) {
             StringSink sink;
             WriteUninstallerImage(source, sink, end, header);
         }

@@ -70,6 +70,45 @@ inline std::string AssembleImage(const TestPackage& s, const TSetupHeader& h) {
 
 inline std::string BuildImage(const TestPackage& s) { return AssembleImage(s, MakeHeader(s)); }
 
+// The headers of a PE32 program whose one section's raw data ends at size: what lies
+// behind that is the overlay, where a package begins.
+inline std::string PeStub(std::size_t size) {
+    std::string pe(size, '\0');
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) pe[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+    };
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    put32(0x3C, 0x80);
+    pe.replace(0x80, 4, std::string("PE\0\0", 4));
+    pe[0x80 + 6] = 1;      // one section
+    pe[0x80 + 20] = '\xE0';  // optional header of 224 bytes
+    const std::size_t opt = 0x80 + 24;
+    pe[opt] = '\x0B';
+    pe[opt + 1] = '\x01';
+    put32(opt + 60, 0x200);  // SizeOfHeaders
+    put32(opt + 92, 16);     // data directories
+    const std::size_t section = opt + 224;
+    put32(section + 16, static_cast<std::uint32_t>(size - 0x200));  // SizeOfRawData
+    put32(section + 20, 0x200);                                       // PointerToRawData
+    return pe;
+}
+
+// What signing does: pads to eight bytes, appends the certificate table and points the
+// stub's certificate entry at it.
+inline std::string Signed(std::string image, const std::string& table, std::size_t padding = std::string::npos) {
+    if (padding == std::string::npos) padding = (8 - image.size() % 8) % 8;
+    image.append(padding, '\0');
+    const auto offset = static_cast<std::uint32_t>(image.size());
+    image += table;
+    const std::size_t entry = 0x80 + 24 + 96 + 4 * 8;
+    for (int i = 0; i < 4; ++i) {
+        image[entry + static_cast<std::size_t>(i)] = static_cast<char>(offset >> (8 * i));
+        image[entry + 4 + static_cast<std::size_t>(i)] = static_cast<char>(table.size() >> (8 * i));
+    }
+    return image;
+}
+
 // Writes the image as the running program's own file, as the setup then reads it.
 inline std::u16string InstallAsProgram(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

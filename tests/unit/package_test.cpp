@@ -308,4 +308,80 @@ TEST(UninstallerImage, ShortWritesAndReadsFail) {
     EXPECT_THROW(WriteUninstallerImage(shortSrc, out, static_cast<std::int64_t>(img.size()), h), EPackageError);
 }
 
+TEST(Loader, PackageStartsWhereTheProgramEnds) {
+    struct Case {
+        const char* what;
+        TrailerKind role;
+        int shift;  // bytes the header's sizes move the package's start by
+        bool sound;
+    };
+    const Case cases[] = {
+        {"installer", TrailerKind::Installer, 0, true},
+        {"uninstaller", TrailerKind::Uninstaller, 0, true},
+        {"screensaver inside the stub", TrailerKind::Installer, -8, false},
+        {"bytes between stub and screensaver", TrailerKind::Installer, 8, false},
+        {"readme inside the stub", TrailerKind::Uninstaller, -8, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestPackage pkg;
+        pkg.stub = PeStub(0x400);
+        pkg.readme = u"Read me";
+        pkg.trailer = c.role;
+        TSetupHeader h = MakeHeader(pkg);
+        if (c.role == TrailerKind::Installer) {
+            h.SetInt(hdr::PackageSize, h.PackageSize() - c.shift);
+        } else {
+            // The readme grows into the stub, or shrinks to leave a gap; the texts still add up.
+            const std::int32_t readme = h.ReadmeSize() - c.shift;
+            h.SetInt(hdr::ReadmeSize, readme);
+            h.SetInt(hdr::TextsSize, h.TextsSize() - c.shift);
+        }
+        const std::string image = AssembleImage(pkg, h);
+        MemorySource src(image);
+        const TPackage loaded = LoadPackage(src);
+        ASSERT_TRUE(loaded.pe);
+        EXPECT_EQ(loaded.pe->overlayStart, 0x400);
+        EXPECT_EQ(loaded.role, c.role);
+        EXPECT_EQ(loaded.Sound(), c.sound) << (loaded.roleProblems.empty() ? "" : loaded.roleProblems[0]);
+    }
+}
+
+TEST(Loader, SignedBytesDecideThePackage) {
+    TestPackage signedPkg;
+    signedPkg.stub = PeStub(0x400);
+    signedPkg.title = u"Signed";
+    const std::string image = BuildImage(signedPkg);
+    TestPackage other;
+    other.title = u"Appended";
+    other.stub.clear();
+    // A whole second package hidden inside the certificate table, which the signature does
+    // not cover.
+    const std::string table = std::string("\x10\x00\x00\x00\x00\x02\x02\x00", 8) + BuildImage(other);
+    for (std::size_t padding = 0; padding <= 8; ++padding) {
+        SCOPED_TRACE(padding);
+        const std::string withCert = Signed(image, table, padding);
+        MemorySource src(withCert);
+        const TPackage loaded = LoadPackage(src);
+        if (padding > 7) {
+            EXPECT_FALSE(loaded.Sound()) << "no trailer where the signed bytes end";
+            EXPECT_FALSE(loaded.header);
+            continue;
+        }
+        ASSERT_TRUE(loaded.Sound());
+        EXPECT_EQ(loaded.fileEnd, static_cast<std::int64_t>(image.size()));
+        EXPECT_EQ(loaded.header->Title(), u"Signed");
+    }
+    // Unsigned, the same bytes would have given the appended package.
+    const std::string unsignedImage = image + std::string(8, '\0') + table;
+    MemorySource plain(unsignedImage);
+    EXPECT_EQ(LoadPackage(plain).header->Title(), u"Appended");
+
+    // A certificate entry pointing past the end of the file.
+    std::string broken = Signed(image, table);
+    broken.resize(broken.size() - 4);
+    MemorySource cut(broken);
+    EXPECT_FALSE(LoadPackage(cut).Sound());
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "common/text.h"
 #include "fileio.h"
+#include "image_builder.h"
 #include "scrpack.h"
 #include "setupmain/package.h"
 
@@ -40,8 +41,14 @@ std::string Utf16Le(std::u16string_view s) {
     return out;
 }
 
-// Just enough of a Windows program: "MZ", e_lfanew at 0x3C, "PE\0\0" there.
+// Just enough of a Windows program: PE headers, then section bytes up to size. Another
+// lfanew makes a file that only starts like one.
 std::string FakeStub(std::size_t size = 512, std::uint32_t lfanew = 0x80) {
+    if (lfanew == 0x80) {
+        std::string s = PeStub(size);
+        for (std::size_t i = 0x200; i < size; ++i) s[i] = static_cast<char>('a' + i % 23);
+        return s;
+    }
     std::string s(size, '\0');
     for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>('a' + i % 23);
     s[0] = 'M';

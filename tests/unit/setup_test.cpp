@@ -206,15 +206,32 @@ TEST_F(SetupRun, ValidUninstallerEndsWithoutWindow) {
 
 class DelFile : public SetupRun {
 protected:
-    std::u16string MakeVictim() {
-        const auto p = dir_ / "uninstall Aurora.exe";
-        std::ofstream(p) << "uninstaller";
-        return text::Utf8ToUtf16(p.string());
+    void SetUp() override {
+        SetupRun::SetUp();
+        standin::Reset();
+        standin::MapDrive(u'C', (dir_ / "c").string());
+        fs::create_directories(dir_ / "c" / "Windows" / "Temp");
+        fs::create_directories(dir_ / "c" / "Savers");
+        // The temporary copy of an uninstaller runs.
+        std::ofstream(dir_ / "c" / "Windows" / "Temp" / "Parvolinexuninst1.exe", std::ios::binary) << Uninstaller();
+        standin::SetModulePath(kCopy);
     }
+    static std::string Uninstaller() {
+        TestPackage pkg;
+        pkg.trailer = TrailerKind::Uninstaller;
+        return BuildImage(pkg);
+    }
+    std::u16string MakeVictim(const std::string& bytes = Uninstaller()) {
+        std::ofstream(dir_ / "c" / "Savers" / "uninstall Aurora.exe", std::ios::binary) << bytes;
+        return kVictim;
+    }
+    bool VictimExists() const { return fs::exists(dir_ / "c" / "Savers" / "uninstall Aurora.exe"); }
+
+    static constexpr char16_t kCopy[] = u"C:\\Windows\\Temp\\Parvolinexuninst1.exe";
+    static constexpr char16_t kVictim[] = u"C:\\Savers\\uninstall Aurora.exe";
 };
 
-TEST_F(DelFile, DeletesAndShowsTheBoxOnlyWithFourParameters) {
-    standin::SetModulePath(u"C:\\Temp\\Parvolinexuninst1.exe");
+TEST_F(DelFile, DeletesTheUninstallerAndShowsTheBoxOnlyWithFourParameters) {
     struct Case {
         std::u16string extra;
         bool box;
@@ -222,9 +239,9 @@ TEST_F(DelFile, DeletesAndShowsTheBoxOnlyWithFourParameters) {
     for (const Case& c : {Case{u"", false}, Case{u" \"Cap\"", false}, Case{u" \"Cap\" \"Done.\"", true},
                           Case{u" \"Cap\" \"Done.\" more", false}}) {
         standin::Messages().clear();
-        const auto victim = MakeVictim();
-        EXPECT_EQ(Run(u"-delfile \"" + victim + u"\"" + c.extra), kExitDone);
-        EXPECT_FALSE(fs::exists(dir_ / "uninstall Aurora.exe"));
+        MakeVictim();
+        EXPECT_EQ(Run(u"-delfile \"" + std::u16string(kVictim) + u"\"" + c.extra), kExitDone);
+        EXPECT_FALSE(VictimExists());
         ASSERT_EQ(standin::Messages().size(), c.box ? 1u : 0u) << text::Utf16ToUtf8(c.extra);
         if (c.box) {
             EXPECT_EQ(standin::Messages()[0].caption, u"Cap");
@@ -232,42 +249,81 @@ TEST_F(DelFile, DeletesAndShowsTheBoxOnlyWithFourParameters) {
             EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONINFORMATION_);
         }
     }
-    ASSERT_FALSE(standin::RebootDeletions().empty());
-    EXPECT_EQ(standin::RebootDeletions().back(), u"C:\\Temp\\Parvolinexuninst1.exe");
+    EXPECT_EQ(standin::RebootDeletions(), std::vector<std::u16string>{kCopy}) << "once, not once per run";
     EXPECT_FALSE(platform::Application::Terminated()) << "no wizard state is touched";
 }
 
 TEST_F(DelFile, RetriesUntilTheUninstallerHasEnded) {
-    const auto victim = MakeVictim();
-    standin::LockFile(victim);
+    MakeVictim();
+    standin::HoldAsRunningProgram(kVictim);
     int pauses = 0;
     // The ending uninstaller holds its file for three pauses.
     standin::SetSleepHook([&](unsigned) {
-        if (++pauses == 3) standin::UnlockFile(victim);
+        if (++pauses == 3) standin::UnlockFile(kVictim);
     });
-    EXPECT_EQ(Run(u"-delfile \"" + victim + u"\""), kExitDone);
+    EXPECT_EQ(Run(u"-delfile \"" + std::u16string(kVictim) + u"\" a b"), kExitDone);
     EXPECT_EQ(pauses, 3);
-    EXPECT_FALSE(fs::exists(dir_ / "uninstall Aurora.exe"));
+    EXPECT_FALSE(VictimExists());
+    EXPECT_EQ(standin::Messages().size(), 1u);
 }
 
-TEST_F(DelFile, GivesUpOnAFileThatNeverGoes) {
-    const auto victim = MakeVictim();
-    standin::LockFile(victim);
+TEST_F(DelFile, AFileThatStaysGivesNoBoxAndCodeThree) {
+    MakeVictim();
+    standin::HoldAsRunningProgram(kVictim);
     unsigned waited = 0;
     standin::SetSleepHook([&](unsigned ms) { waited += ms; });
-    EXPECT_EQ(Run(u"-delfile \"" + victim + u"\" a b"), kExitDone);
+    EXPECT_EQ(Run(u"-delfile \"" + std::u16string(kVictim) + u"\" a b"), kExitInstallFailed);
     EXPECT_GE(waited, 30000u);
     EXPECT_LE(waited, 120000u);
-    EXPECT_TRUE(fs::exists(dir_ / "uninstall Aurora.exe"));
-    EXPECT_EQ(standin::Messages().size(), 1u) << "the box still follows";
-    EXPECT_EQ(standin::RebootDeletions().size(), 1u);
+    EXPECT_TRUE(VictimExists());
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(standin::RebootDeletions(), std::vector<std::u16string>{kCopy});
+}
+
+TEST_F(DelFile, DeletesNothingButAnUninstaller) {
+    TestPackage installer;
+    const std::pair<const char*, std::string> victims[] = {
+        {"installer", BuildImage(installer)},
+        {"text", "my letter"},
+        {"empty", ""},
+    };
+    for (const auto& [what, bytes] : victims) {
+        SCOPED_TRACE(what);
+        standin::Messages().clear();
+        MakeVictim(bytes);
+        EXPECT_EQ(Run(u"-delfile \"" + std::u16string(kVictim) + u"\" a b"), kExitInstallFailed);
+        EXPECT_TRUE(VictimExists());
+        EXPECT_TRUE(standin::Messages().empty());
+    }
+    EXPECT_EQ(Run(u"-delfile C:\\Savers"), kExitInstallFailed) << "a folder";
+    EXPECT_EQ(Run(u"-delfile C:\\Savers\\missing.exe a b"), kExitInstallFailed);
+    EXPECT_TRUE(standin::Messages().empty());
+}
+
+TEST_F(DelFile, OnlyAnUninstallerReceivesIt) {
+    // An installer given -delfile runs as an installer: nothing deleted, nothing scheduled.
+    TestPackage installer;
+    std::ofstream(dir_ / "c" / "Windows" / "Temp" / "Parvolinexuninst1.exe", std::ios::binary)
+        << BuildImage(installer);
+    MakeVictim();
+    Run(u"-delfile \"" + std::u16string(kVictim) + u"\"");
+    EXPECT_TRUE(VictimExists());
+    EXPECT_TRUE(standin::RebootDeletions().empty());
+    EXPECT_TRUE(platform::Application::ShowMainForm()) << "the wizard";
+
+    // An uninstaller outside the temporary folder deletes, but never schedules itself.
+    std::ofstream(dir_ / "c" / "Savers" / "other.exe", std::ios::binary) << Uninstaller();
+    standin::SetModulePath(u"C:\\Savers\\other.exe");
+    EXPECT_EQ(Run(u"-delfile \"" + std::u16string(kVictim) + u"\""), kExitDone);
+    EXPECT_FALSE(VictimExists());
+    EXPECT_TRUE(standin::RebootDeletions().empty());
 }
 
 TEST_F(DelFile, WrongSpellingRunsNormally) {
-    WriteExe(std::string(3000, 'x'));
     const auto victim = MakeVictim();
-    EXPECT_EQ(Run(u"-DelFile \"" + victim + u"\""), kExitDamaged);
-    EXPECT_TRUE(fs::exists(dir_ / "uninstall Aurora.exe"));
+    EXPECT_EQ(Run(u"-DelFile \"" + victim + u"\""), kExitCancelled) << "the uninstall question, answered No";
+    EXPECT_TRUE(VictimExists());
+    WriteExe(std::string(3000, 'x'));
     EXPECT_EQ(Run(u"-delfile"), kExitDamaged);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "../../common/text.h"
@@ -36,17 +37,26 @@ long long& FreeSpace() {
     static long long bytes = -1;
     return bytes;
 }
+std::set<std::string>& Running() {
+    static std::set<std::string> running;
+    return running;
+}
 bool IsLocked(const std::string& hostPath) { return Locked().count(hostPath) != 0; }
 bool IsUndeletable(const std::string& hostPath) {
     const auto it = Locked().find(hostPath);
-    return it != Locked().end() && !it->second;
+    return (it != Locked().end() && !it->second) || Running().count(hostPath) != 0;
 }
 }  // namespace
 
 void LockFile(const std::u16string& path, bool allowsDelete) { Locked()[HostPath(path)] = allowsDelete; }
-void UnlockFile(const std::u16string& path) { Locked().erase(HostPath(path)); }
+void UnlockFile(const std::u16string& path) {
+    Locked().erase(HostPath(path));
+    Running().erase(HostPath(path));
+}
+void HoldAsRunningProgram(const std::u16string& path) { Running().insert(HostPath(path)); }
 void ResetFileLocks() {
     Locked().clear();
+    Running().clear();
     FreeSpace() = -1;
     ShortPaths().clear();
 }
@@ -117,6 +127,11 @@ File File::OpenReadWrite(const std::u16string& path, Share) { return File(OpenHo
 File File::CreateExclusive(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_TRUNC)); }
 File File::CreateNew(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_EXCL)); }
 
+bool File::IsDiskFile() const {
+    struct stat st;
+    return IsOpen() && ::fstat(static_cast<int>(handle_), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::int64_t File::Size() {
     struct stat st;
     if (!IsOpen() || ::fstat(static_cast<int>(handle_), &st) != 0) return -1;
@@ -164,13 +179,10 @@ bool RemoveFile(const std::u16string& path) {
 bool MakeDirectory(const std::u16string& path) { return ::mkdir(standin::HostPath(path).c_str(), 0755) == 0; }
 bool RemoveEmptyDirectory(const std::u16string& path) { return ::rmdir(standin::HostPath(path).c_str()) == 0; }
 
-bool CopyFileTo(const std::u16string& from, const std::u16string& to, bool replace) {
-    const std::string source = standin::HostPath(from);
-    const std::string target = standin::HostPath(to);
-    if (standin::IsLocked(source) || standin::IsLocked(target)) return false;
-    std::error_code error;
-    const auto options = replace ? std::filesystem::copy_options::overwrite_existing : std::filesystem::copy_options::none;
-    return std::filesystem::copy_file(source, target, options, error);
+bool DeletionAtRebootPending(const std::u16string& path) {
+    for (const auto& p : standin::RebootDeletions())
+        if (text::AsciiLower(p) == text::AsciiLower(path)) return true;
+    return false;
 }
 
 std::u16string ShortPath(const std::u16string& path) {

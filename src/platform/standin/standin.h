@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../../setupmain/package.h"
+#include "../../common/osversion.h"
 #include "../registry.h"
 
 namespace standin {
@@ -39,6 +39,8 @@ void SetSleepHook(std::function<void(unsigned)> hook);
 // A file held open by another process that shares neither reading nor writing: opening
 // it fails, and so does deleting it unless the holder allows deletion.
 void LockFile(const std::u16string& path, bool allowsDelete = false);
+// A program file that runs: it can be read, but not deleted until UnlockFile.
+void HoldAsRunningProgram(const std::u16string& path);
 void UnlockFile(const std::u16string& path);
 
 // What the system reports as the Windows, System and temporary directories (Windows
@@ -90,6 +92,8 @@ void DenyRegistryWrites(platform::RegRoot root);
 void ResetRegistry();
 
 void SetPerformanceCounter(std::uint64_t value);
+// Whether the program file read is the image that runs (default: it is).
+void SetRunningImage(bool matches);
 
 // The screen cursor is the hourglass.
 bool BusyCursor();

@@ -18,6 +18,7 @@ struct State {
     int browseCount = 0;
     bool busy = false;
     std::uint64_t counter = 12345;
+    bool runningImage = true;
     std::vector<std::string> trace;
     std::function<void()> pump;
 };
@@ -44,6 +45,7 @@ const std::u16string& LastBrowseText() { return S().browseText; }
 int BrowseCount() { return S().browseCount; }
 bool BusyCursor() { return S().busy; }
 void SetPerformanceCounter(std::uint64_t value) { S().counter = value; }
+void SetRunningImage(bool matches) { S().runningImage = matches; }
 std::vector<std::string>& UiTrace() { return S().trace; }
 void SetMessagePump(std::function<void()> pump) { S().pump = std::move(pump); }
 void ResetProcess() {
@@ -67,6 +69,7 @@ namespace platform {
 std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
 std::uint64_t PerformanceCounter() { return S().counter; }
+bool IsRunningImage(ByteSource&) { return S().runningImage; }
 
 // The stand-in's 8-bit code page is ISO 8859-1: every unit up to U+00FF, nothing else.
 bool ToAnsiExact(std::u16string_view text, std::string& out) {

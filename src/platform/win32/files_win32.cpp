@@ -2,6 +2,8 @@
 
 #include "win32.h"
 
+#include <vector>
+
 namespace platform {
 
 using win32::W;
@@ -60,6 +62,8 @@ File File::CreateNew(const std::u16string& path) {
     return File(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW));
 }
 
+bool File::IsDiskFile() const { return IsOpen() && GetFileType(H(handle_)) == FILE_TYPE_DISK; }
+
 std::int64_t File::Size() {
     LARGE_INTEGER size;
     if (!IsOpen() || !GetFileSizeEx(H(handle_), &size)) return -1;
@@ -109,10 +113,6 @@ bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(path)
 
 bool RemoveEmptyDirectory(const std::u16string& path) { return RemoveDirectoryW(W(path)) != 0; }
 
-bool CopyFileTo(const std::u16string& from, const std::u16string& to, bool replace) {
-    return CopyFileW(W(from), W(to), replace ? FALSE : TRUE) != 0;
-}
-
 std::u16string ShortPath(const std::u16string& path) {
     const DWORD need = GetShortPathNameW(W(path), nullptr, 0);
     if (need == 0) return path;
@@ -124,6 +124,41 @@ std::u16string ShortPath(const std::u16string& path) {
 
 bool DeleteAtReboot(const std::u16string& path) {
     return MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+bool DeletionAtRebootPending(const std::u16string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, bytes = 0;
+    std::wstring list;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ) {
+        list.assign(bytes / sizeof(wchar_t), L'\0');
+        bytes = static_cast<DWORD>(list.size() * sizeof(wchar_t));
+        if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(list.data()),
+                             &bytes) != ERROR_SUCCESS)
+            list.clear();
+    }
+    RegCloseKey(key);
+    // Pairs of "\\??\\<source>" and the new name, an empty one for a deletion.
+    std::vector<std::wstring> names;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= list.size(); ++i) {
+        if (i < list.size() && list[i] != L'\0') continue;
+        names.push_back(list.substr(start, i - start));
+        start = i + 1;
+    }
+    const std::wstring wanted = L"\\??\\" + std::wstring(W(path));
+    for (std::size_t i = 0; i + 1 < names.size(); i += 2) {
+        const std::wstring& name = names[i];
+        if (names[i + 1].empty() &&
+            CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), wanted.c_str(),
+                                 static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
 }
 
 std::u16string FullPath(const std::u16string& path) {

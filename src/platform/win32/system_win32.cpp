@@ -2,6 +2,8 @@
 
 #include "win32.h"
 
+#include <cstring>
+
 namespace platform {
 
 std::u16string CommandLine() { return win32::U(GetCommandLineW()); }
@@ -27,6 +29,21 @@ std::uint64_t PerformanceCounter() {
     LARGE_INTEGER value;
     if (!QueryPerformanceCounter(&value)) return GetTickCount();
     return static_cast<std::uint64_t>(value.QuadPart);
+}
+
+bool IsRunningImage(ByteSource& file) {
+    const auto* image = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+    if (!image) return false;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+    const DWORD size = nt->OptionalHeader.SizeOfHeaders;
+    std::string bytes(size, '\0');
+    if (file.ReadAt(0, bytes.data(), size) != size) return false;
+    // The loader writes the address it chose into the mapped header's ImageBase.
+    const auto base = static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(&nt->OptionalHeader.ImageBase) - image);
+    if (base + sizeof nt->OptionalHeader.ImageBase > size) return false;
+    std::memcpy(bytes.data() + base, image + base, sizeof nt->OptionalHeader.ImageBase);
+    return std::memcmp(bytes.data(), image, size) == 0;
 }
 
 bool ToAnsiExact(std::u16string_view text, std::string& out) {
