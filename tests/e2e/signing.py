@@ -9,7 +9,8 @@ only trusted root, so a good signature passes and any change to the signed bytes
     signer.sign("setup.exe", "setup-signed.exe")
     ok, output = signer.verify("setup-signed.exe")
 
-`signature_fields` reads what signing sets in the PE headers, `clear_signature_fields` zeroes it.
+`signature_fields` reads what signing sets in the PE headers, `clear_signature_fields` zeroes it,
+`set_certificate_table` points the entry elsewhere and recomputes the checksum.
 """
 
 import contextlib
@@ -100,4 +101,26 @@ def clear_signature_fields(data):
     out = bytearray(data)
     out[checksum:checksum + 4] = bytes(4)
     out[security:security + 8] = bytes(8)
+    return bytes(out)
+
+
+def pe_checksum(data):
+    """The PE image checksum: 16-bit one's-complement sum of the file (checksum field as zero)
+    plus the file length."""
+    checksum, _ = _field_offsets(data)
+    words = bytes(data[:checksum]) + bytes(4) + bytes(data[checksum + 4:])
+    if len(words) % 2:
+        words += b"\0"
+    total = sum(struct.unpack(f"<{len(words) // 2}H", words))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(data)) & 0xFFFFFFFF
+
+
+def set_certificate_table(data, offset, size):
+    """`data` with the certificate-table entry set to (offset, size) and a checksum that fits."""
+    checksum, security = _field_offsets(data)
+    out = bytearray(data)
+    struct.pack_into("<II", out, security, offset, size)
+    struct.pack_into("<I", out, checksum, pe_checksum(out))
     return bytes(out)

@@ -1,6 +1,9 @@
-"""Signed installers: the certificate table behind the package leaves the run alone, and the
-uninstaller an installation writes is a clean unsigned program."""
+"""Signed installers: the certificate table behind the package leaves the run alone, nothing
+hidden inside it is taken for the package, and the uninstaller an installation writes is a
+clean unsigned program."""
+import dataclasses
 import os
+import struct
 import unittest
 
 import scrimage
@@ -16,6 +19,13 @@ PACKAGE = scrimage.Package(title="Aurora", scr_name="Aurora.scr", scr=b"not a pr
                            language=scrimage.language_text(**{CORRUPTED: "Die Datei ist beschädigt."}),
                            uninstall_entry=True)
 UNINSTALLER_NAME = "uninstall Aurora.exe"
+USER_KEY = "HKCU\\Software\\Glimmerdeck\\"
+SIGNED = scrimage.Package(title="Signed", scr_name="Signed.scr", scr=b"payload A, not a program " * 60,
+                          sub_dir="Signed")
+# Everything it could leave behind carries its name: files, shortcuts, registry keys.
+APPENDED = scrimage.Package(title="Appended", scr_name="Appended.scr", scr=b"payload B, not a program " * 83,
+                            sub_dir="Appended", link="https://appended.example/", uninstall_entry=True,
+                            menu_shortcuts=True, desktop_shortcut=True)
 
 
 def first_difference(a, b):
@@ -26,6 +36,38 @@ def first_difference(a, b):
     return None if len(a) == len(b) else min(len(a), len(b))
 
 
+def hide_in_certificate(signed, blob):
+    """`signed` with `blob` at the end of its (single) certificate entry: the entry length, the
+    directory size and the checksum grow with it. The table is not hashed, so the signature
+    still verifies; the blob's trailer ends the file, where a backward scan finds it first."""
+    (table, size), _ = signing.signature_fields(signed)
+    if table + size != len(signed):
+        raise ValueError("the certificate table does not end the file")
+    grown = bytearray(signed + bytes(-len(blob) % 8) + blob)
+    struct.pack_into("<I", grown, table, len(grown) - table)
+    return signing.set_certificate_table(grown, table, len(grown) - table)
+
+
+def move_certificate_table(signed, gap):
+    """`signed` with `gap` inserted before its certificate table."""
+    (table, size), _ = signing.signature_fields(signed)
+    return signing.set_certificate_table(signed[:table] + gap + signed[table:], table + len(gap), size)
+
+
+def sign_installer(env, pkg, name):
+    """(signer, signed file, its bytes, bytes of padding between trailer and table)."""
+    folder = os.path.join(env.run_dir, "signed")
+    os.makedirs(folder, exist_ok=True)
+    unsigned, signed = os.path.join(folder, name + "-unsigned.exe"), os.path.join(folder, name + ".exe")
+    scrimage.write_installer(pkg, env.stub_exe, unsigned)
+    signer = signing.Signer(folder)
+    signer.sign(unsigned, signed)
+    with open(signed, "rb") as f:
+        data = f.read()
+    (table, _), _ = signing.signature_fields(data)
+    return signer, signed, data, table - os.path.getsize(unsigned)
+
+
 class SignedInstallerTest(winenv.E2ETestCase):
     @classmethod
     def setUpClass(cls):
@@ -33,15 +75,8 @@ class SignedInstallerTest(winenv.E2ETestCase):
         if missing:
             raise unittest.SkipTest(f"{', '.join(missing)} not installed")
         super().setUpClass()
-        folder = os.path.join(cls.env.run_dir, "signed")
-        os.makedirs(folder, exist_ok=True)
-        unsigned, signed = os.path.join(folder, "unsigned.exe"), os.path.join(folder, "signed.exe")
-        scrimage.write_installer(PACKAGE, cls.env.stub_exe, unsigned)
-        cls.signer = signing.Signer(folder)
-        cls.signer.sign(unsigned, signed)
-        cls.signed_ok, cls.signed_report = cls.signer.verify(signed)
-        with open(signed, "rb") as f:
-            cls.signed = f.read()
+        cls.signer, path, cls.signed, _ = sign_installer(cls.env, PACKAGE, "signed")
+        cls.signed_ok, cls.signed_report = cls.signer.verify(path)
 
     def write(self, path, data):
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -120,3 +155,100 @@ class SignedInstallerTest(winenv.E2ETestCase):
         self.assertEqual((window["caption"], window["visible"]), ("Aurora Setup", True), result)
         self.assertEqual([w["class"] for w in result.windows_seen], ["TSCRSetup"], result)
         self.assertEqual(result.exit_code, EXIT_CANCELLED)
+
+
+class CertificateTableTest(winenv.E2ETestCase):
+    """The package is the one whose trailer meets the certificate table: a second one hidden
+    inside the table, where it leaves the signature intact, is never read."""
+
+    @classmethod
+    def setUpClass(cls):
+        missing = signing.missing_tools()
+        if missing:
+            raise unittest.SkipTest(f"{', '.join(missing)} not installed")
+        super().setUpClass()
+        cls.signer, _, cls.signed, cls.padding = sign_installer(cls.env, SIGNED, "signed-a")
+        cls.image_end = os.path.getsize(cls.env.stub_exe)
+
+    def tampered(self, reach_image_end):
+        """With the appended package's own blocks, or with a PackageSize reaching back to where
+        the program ends, the one place a package may start."""
+        pkg = APPENDED
+        if reach_image_end:
+            blob = pkg.installer(b"")
+            end = len(self.signed) + (-len(blob) % 8) + len(blob)
+            pkg = dataclasses.replace(pkg, header_patch={
+                scrimage.PACKAGE_SIZE: struct.pack("<i", end - self.image_end)})
+        return hide_in_certificate(self.signed, pkg.installer(b""))
+
+    def write(self, folder, name, data):
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def caption(self, path):
+        result = self.env.drive(path, [], [["wait-window", "TSCRSetup", "*"], ["dump"], ["close"]])
+        self.assertDriven(result)
+        self.assertEqual(result.exit_code, EXIT_CANCELLED, result)
+        window = result.dumps()[0]
+        self.assertNotIn(APPENDED.link, [c["text"] for c in window["children"] if c["visible"]], result)
+        return window["caption"]
+
+    def test_wizard_shows_the_signed_package(self):
+        for reach_image_end in (False, True):
+            with self.subTest(reach_image_end=reach_image_end):
+                path = self.write(self.work(), f"setup-{reach_image_end}.exe", self.tampered(reach_image_end))
+                ok, report = self.signer.verify(path)
+                self.assertTrue(ok, report)
+                self.assertEqual(self.caption(path), "Signed Setup")
+        # The same bytes read as an unsigned file: a backward scan takes the appended package.
+        path = self.write(self.work(), "unsigned.exe", signing.clear_signature_fields(self.tampered(True)))
+        result = self.env.drive(path, [], [["wait-window", "TSCRSetup", "*"], ["dump"], ["close"]])
+        self.assertDriven(result)
+        self.assertEqual(result.dumps()[0]["caption"], "Appended Setup", result)
+
+    def test_silent_install_takes_only_the_signed_package(self):
+        with self.env.isolated(self.id()) as env:
+            self.assertIsNone(env.reg_query(USER_KEY + SIGNED.title))
+            installer = self.write(os.path.join(env.drive_c, "signed"), "setup.exe", self.tampered(False))
+            target = "C:\\Screensavers\\Signed"
+            result = env.drive(installer, ["-silent", target])
+            self.assertDriven(result)
+            self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+
+            folder = env.host_path(target)
+            self.assertEqual(sorted(os.listdir(folder)), ["Signed.scr", "uninstall Signed.exe"])
+            with open(os.path.join(folder, "Signed.scr"), "rb") as f:
+                self.assertEqual(f.read(), SIGNED.scr)
+            # Nothing of the certificate table travels into the uninstaller.
+            with open(os.path.join(folder, "uninstall Signed.exe"), "rb") as f:
+                uninstaller = f.read()
+            expected = SIGNED.uninstaller(signing.clear_signature_fields(self.signed[:self.image_end]))
+            self.assertIsNone(first_difference(uninstaller, expected),
+                              f"{len(uninstaller)} bytes written, {len(expected)} expected")
+            self.assertEqual(env.reg_query(USER_KEY + SIGNED.title, "FileName_"), target + "\\Signed.scr")
+            self.assertIsNone(env.reg_query(USER_KEY + APPENDED.title))
+            self.assertIsNone(env.reg_query(UNINSTALL_KEY + APPENDED.title))
+            named, payload = [], []
+            for root, dirs, files in os.walk(env.drive_c):
+                for name in dirs + files:
+                    if "appended" in name.lower():
+                        named.append(os.path.join(root, name))
+                for name in files:
+                    path = os.path.join(root, name)
+                    if os.path.isfile(path) and os.path.getsize(path) == len(APPENDED.scr):
+                        with open(path, "rb") as f:
+                            if f.read() == APPENDED.scr:
+                                payload.append(path)
+            self.assertEqual((named, payload), ([], []))
+
+    def test_trailer_must_end_where_the_table_begins(self):
+        # Up to seven bytes of alignment padding between them.
+        path = self.write(self.work(), "padded.exe", move_certificate_table(self.signed, bytes(7 - self.padding)))
+        self.assertEqual(self.caption(path), "Signed Setup")
+        path = self.write(self.work(), "moved.exe", move_certificate_table(self.signed, b"junkjunk"))
+        result = self.env.drive(path, ["-silent"])
+        self.assertDriven(result)
+        self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DAMAGED, []), result)
