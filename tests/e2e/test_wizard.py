@@ -316,7 +316,7 @@ class LinkTest(WizardCase):
         path = self.installer(scrimage.Package(title="Aurora", link=address))
         result = self.env.drive(path, [], [
             ["wait-window", "TSCRSetup", "*"], ["dump"], ["mouse-click", plain(address)],
-            ["wait-file", self.env.win_path(log), "20000"], ["close"], ["wait-tree-exit", "10000"]])
+            ["wait-file", self.env.win_path(log), "20000"], ["close"], ["wait-tree-exit", "20000"]])
         self.assertDriven(result)
         with open(log, encoding="utf-8") as f:
             self.assertEqual(f.read().splitlines(), [address])
