@@ -60,8 +60,10 @@ if(NOT MSVC)
   target_link_options(Starfield PRIVATE -municode -s)
 endif()
 
-# Console probe of the system routines for the end-to-end tests.
-add_executable(sysprobe tests/e2e/driver/sysprobe.cpp src/setupmain/sysroutines.cpp src/setupmain/destination.cpp)
+# Console probe of the system routines for the end-to-end tests; the setup's resources serve
+# its picture controls.
+add_executable(sysprobe tests/e2e/driver/sysprobe.cpp src/setupmain/sysroutines.cpp src/setupmain/destination.cpp
+               res/setup.rc)
 target_link_libraries(sysprobe PRIVATE platform_win32 scrcore uuid)
 if(NOT MSVC)
   target_link_options(sysprobe PRIVATE -municode -static -static-libgcc -static-libstdc++)

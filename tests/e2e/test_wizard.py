@@ -487,6 +487,18 @@ class DirectoryTest(WizardCase):
         self.assertEqual([w["class"] for w in result.windows_seen], ["TSCRSetup"], result)
 
 
+# ----------------------------------------------------------------------------- pictures
+
+class PictureTest(winenv.E2ETestCase):
+    def test_pictures_free_the_images_they_show(self):
+        # The probe builds the header picture and the Directory page icon with the setup's code.
+        probe = os.path.join(self.env.bin_dir, "sysprobe.exe")
+        if not os.path.isfile(probe):
+            self.skipTest(f"sysprobe.exe not built in {self.env.bin_dir}")
+        proc = self.env.wine([probe, "pictures"])
+        self.assertEqual((proc.returncode, proc.stdout.strip()), (0, "bitmap freed, icon freed"), proc.stderr)
+
+
 # ----------------------------------------------------------------------------- system DPI
 
 class ScalingTest(WizardCase):

@@ -3,6 +3,9 @@
 
 #include <commctrl.h>
 
+#include <memory>
+#include <type_traits>
+
 namespace platform {
 
 namespace {
@@ -38,14 +41,38 @@ const Fonts& TheFonts() {
     return fonts;
 }
 
-// A picture control keeps a handle to the image it was given, but never frees it.
-constexpr wchar_t kImageProp[] = L"SCRSetup.Image";
+// A picture control keeps a handle to the image it was given, but never frees it. Each
+// kind has a property of its own, so that it is freed by its kind: the style cannot tell,
+// as SS_BITMAP holds the bits of SS_ICON.
+constexpr wchar_t kBitmapProp[] = L"SCRSetup.Bitmap";
+constexpr wchar_t kIconProp[] = L"SCRSetup.Icon";
+
+struct BitmapFree {
+    void operator()(HBITMAP bitmap) const { DeleteObject(bitmap); }
+};
+struct IconFree {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using BitmapPtr = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapFree>;
+using IconPtr = std::unique_ptr<std::remove_pointer_t<HICON>, IconFree>;
+
+// Shows the image and leaves it to the window's properties until FreeImage.
+template <typename Ptr>
+void AttachImage(HWND hwnd, Ptr image, UINT type, const wchar_t* prop) {
+    if (!image) return;
+    SendMessageW(hwnd, STM_SETIMAGE, type, reinterpret_cast<LPARAM>(image.get()));
+    if (SetPropW(hwnd, prop, image.get())) image.release();
+    else SendMessageW(hwnd, STM_SETIMAGE, type, 0);
+}
 
 void FreeImage(HWND hwnd) {
-    HANDLE image = RemovePropW(hwnd, kImageProp);
-    if (!image) return;
-    if (GetWindowLongW(hwnd, GWL_STYLE) & SS_ICON) DestroyIcon(static_cast<HICON>(image));
-    else DeleteObject(image);
+    BitmapPtr bitmap(static_cast<HBITMAP>(RemovePropW(hwnd, kBitmapProp)));
+    IconPtr icon(static_cast<HICON>(RemovePropW(hwnd, kIconProp)));
+    if (!bitmap) return;
+    // A static control of version 6 shows a copy of a bitmap with alpha, hands that copy back
+    // here and never frees it itself.
+    BitmapPtr shown(reinterpret_cast<HBITMAP>(SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, 0)));
+    if (shown.get() == bitmap.get()) static_cast<void>(shown.release());
 }
 
 HFONT FontFor(const Control& c) {
@@ -163,14 +190,16 @@ void* Create(Control& c) {
             SendMessageW(hwnd, PBM_SETRANGE32, 0, c.Max());
             break;
         case ControlKind::Picture: {
-            const bool icon = (c.Style() & kIcon) != 0;
             // Pictures grow with the system DPI like everything else.
-            HANDLE image = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(c.Resource()),
-                                      icon ? IMAGE_ICON : IMAGE_BITMAP, w, h,
-                                      icon ? LR_DEFAULTCOLOR : LR_CREATEDIBSECTION);
-            if (image) {
-                SetPropW(hwnd, kImageProp, image);
-                SendMessageW(hwnd, STM_SETIMAGE, icon ? IMAGE_ICON : IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
+            HINSTANCE module = GetModuleHandleW(nullptr);
+            if (c.Style() & kIcon) {
+                IconPtr icon(static_cast<HICON>(
+                    LoadImageW(module, MAKEINTRESOURCEW(c.Resource()), IMAGE_ICON, w, h, LR_DEFAULTCOLOR)));
+                AttachImage(hwnd, std::move(icon), IMAGE_ICON, kIconProp);
+            } else {
+                BitmapPtr bitmap(static_cast<HBITMAP>(
+                    LoadImageW(module, MAKEINTRESOURCEW(c.Resource()), IMAGE_BITMAP, w, h, LR_CREATEDIBSECTION)));
+                AttachImage(hwnd, std::move(bitmap), IMAGE_BITMAP, kBitmapProp);
             }
             break;
         }

@@ -11,12 +11,16 @@
 //   sysprobe readlink FILE.lnk           prints "TARGET|ICONFILE,INDEX"
 //   sysprobe trydelete FILE              prints true/false
 //   sysprobe hold FILE SECONDS           holds FILE open without sharing, prints "held"
+//   sysprobe pictures                    makes the setup's header picture and Directory page icon
+//                                        on a hidden form, destroys them, then prints whether the
+//                                        images they showed are freed: "bitmap freed, icon freed"
 #include <cstdio>
 #include <cwchar>
 #include <string>
 
 #include "common/text.h"
 #include "platform/files.h"
+#include "platform/ui.h"
 #include "platform/win32/win32.h"
 #include "setupmain/destination.h"
 #include "setupmain/sysroutines.h"
@@ -100,6 +104,31 @@ int Hold(const std::u16string& file, int seconds) {
     return 0;
 }
 
+int Pictures() {
+    constexpr int kImage = 2;  // the resource of both, as in the setup's form
+    platform::Form form;
+    HBITMAP bitmap = nullptr;
+    HICON icon = nullptr;
+    {
+        platform::Control header(form, platform::ControlKind::Picture, {0, 0, 48, 48}, {}, platform::kStyleNone, kImage);
+        platform::Control folder(form, platform::ControlKind::Picture, {0, 0, 32, 32}, {}, platform::kIcon, kImage);
+        bitmap = reinterpret_cast<HBITMAP>(
+            SendMessageW(static_cast<HWND>(header.Handle()), STM_GETIMAGE, IMAGE_BITMAP, 0));
+        icon = reinterpret_cast<HICON>(SendMessageW(static_cast<HWND>(folder.Handle()), STM_GETIMAGE, IMAGE_ICON, 0));
+        if (!bitmap || GetObjectType(bitmap) != OBJ_BITMAP || !icon) return Print(u"no images shown", false);
+    }
+    // The bitmap first: GetIconInfo makes bitmaps, which could take a freed bitmap's handle.
+    const bool bitmapKept = GetObjectType(bitmap) != 0;
+    ICONINFO info{};
+    const bool iconKept = GetIconInfo(icon, &info) != FALSE;
+    if (iconKept) {
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+    }
+    return Print(std::u16string(bitmapKept ? u"bitmap kept" : u"bitmap freed") + (iconKept ? u", icon kept" : u", icon freed"),
+                 !bitmapKept && !iconKept);
+}
+
 int Run(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const std::wstring command = argv[1];
@@ -138,6 +167,7 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"readlink" && argc == 3) return ReadLink(arg(2));
     if (command == L"trydelete" && argc == 3) return PrintBool(TryDeleteFile(arg(2)));
     if (command == L"hold" && argc == 4) return Hold(arg(2), static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
+    if (command == L"pictures" && argc == 2) return Pictures();
     return 2;
 }
 
