@@ -111,9 +111,13 @@ void Control::Fire(const std::function<void()>& handler) {
 }
 
 void Control::Click() {
-    if (!Showing() || !enabled_) return;
+    if (!Acts()) return;
     if (kind_ == ControlKind::RadioButton) SetChecked(true);
     Fire(OnClick);
+}
+
+void Control::NativeClick() {
+    if (Acts()) Fire(OnClick);
 }
 
 Control* Container::FirstTabStop() const {

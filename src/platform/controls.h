@@ -95,6 +95,9 @@ public:
     // A click as the user makes it: only on a showing, enabled control; a radio button is
     // selected first.
     void Click();
+    // A click the native control reports, which has selected a radio button already: the
+    // handler runs only on a showing, enabled control, as with Click().
+    void NativeClick();
     // Runs a handler; a silent abort ends it quietly, nothing escapes.
     static void Fire(const std::function<void()>& handler);
 
@@ -108,6 +111,7 @@ protected:
 
 private:
     friend struct NativeAccess;
+    bool Acts() const { return Showing() && enabled_; }
     Container& parent_;
     ControlKind kind_;
     Bounds bounds_;

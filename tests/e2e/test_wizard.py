@@ -291,6 +291,26 @@ class KeyboardTest(WizardCase):
         self.assertEqual(result.exit_code, EXIT_CANCELLED, result)
 
 
+# ----------------------------------------------------------------------------- clicks reported by a control
+
+class CommandTest(WizardCase):
+    def test_a_disabled_or_hidden_button_never_acts(self):
+        """A click a button reports (BN_CLICKED), sent to the wizard whatever the button's state."""
+        licensed = scrimage.Package(title="Aurora", license=LICENCE, license_mode=1)
+        accept = [["click", plain(ACCEPT)], ["wait-state", "Next >", "enabled"]]
+        cases = {
+            "disabled Next on the licence page": (licensed, [], "Next >", "License"),
+            "Next once the licence is accepted": (licensed, accept, "Next >", "Directory"),
+            "hidden Back on the first page": (scrimage.Package(title="Aurora"), [], "< Back", "Directory"),
+        }
+        for name, (pkg, before, button, page) in cases.items():
+            with self.subTest(name):
+                result = self.env.drive(self.installer(pkg), [], [["wait-window", "TSCRSetup", "*"]] + before + [
+                    ["send-command", button], ["dump"], ["close"], ["wait-exit", "5000"]])
+                self.assertDriven(result)
+                self.assertEqual(wizard_view(result.dumps()[0])["page"], page, result)
+
+
 # ----------------------------------------------------------------------------- link
 
 class LinkTest(WizardCase):

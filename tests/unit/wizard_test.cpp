@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "common/lang.h"
 #include "image_builder.h"
@@ -250,6 +251,44 @@ TEST_F(Wizard, LinkShownAndOpenedThroughTheShell) {
 
     auto& g = Start(TestPackage{});
     EXPECT_FALSE(g.Link.Visible());
+}
+
+TEST_F(Wizard, ReportedClicksActOnlyOnShowingEnabledControls) {
+    struct Case {
+        const char* name;
+        TestPackage pkg;
+        std::function<void(TSCRSetup&)> before;
+        platform::Control TSCRSetup::*control;
+        int page;
+        bool closed;
+    };
+    const auto none = [](TSCRSetup&) {};
+    const Case cases[] = {
+        {"disabled Next on the licence page", Licensed(), none, &TSCRSetup::btnNext, kPageLicense, false},
+        {"Next once accepted", Licensed(), [](TSCRSetup& f) { f.rbAccept.Click(); }, &TSCRSetup::btnNext,
+         kPageDirectory, false},
+        {"hidden Back on the first page", TestPackage{}, none, &TSCRSetup::btnBack, kPageDirectory, false},
+        {"disabled Cancel on the readme page", Licensed(),
+         [](TSCRSetup& f) { f.Notebook.SetPageIndex(kPageReadme); }, &TSCRSetup::btnCancel, kPageReadme, false},
+        {"Cancel", Licensed(), none, &TSCRSetup::btnCancel, kPageLicense, true},
+    };
+    for (const auto& c : cases) {
+        auto& f = Start(c.pkg);
+        c.before(f);
+        (f.*c.control).NativeClick();
+        EXPECT_EQ(f.Notebook.PageIndex(), c.page) << c.name;
+        EXPECT_EQ(f.Window.Closed(), c.closed) << c.name;
+    }
+
+    // A native radio button has checked itself before it reports the click.
+    auto& g = Start(Licensed());
+    g.rbAccept.SetChecked(true);
+    g.rbAccept.NativeClick();
+    EXPECT_TRUE(g.btnNext.Enabled());
+    g.rbNotAccept.SetEnabled(false);
+    g.rbNotAccept.SetChecked(true);
+    g.rbNotAccept.NativeClick();
+    EXPECT_TRUE(g.btnNext.Enabled()) << "a disabled radio button's handler does not run";
 }
 
 TEST_F(Wizard, FocusFollowsThePageOnlyFromInsideTheNotebook) {

@@ -44,7 +44,8 @@ bool HandleChildMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
             const bool button = (c->Kind() == ControlKind::Button || c->Kind() == ControlKind::RadioButton) &&
                                 code == BN_CLICKED;
             const bool link = c->Kind() == ControlKind::Label && (c->Style() & kLinkStyle) && code == STN_CLICKED;
-            if (button || link) Control::Fire(c->OnClick);
+            // Anyone may send a click for a disabled or hidden control: it checks that itself.
+            if (button || link) c->NativeClick();
             result = 0;
             return true;
         }

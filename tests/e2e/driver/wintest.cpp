@@ -15,6 +15,9 @@
 //   windows                       the visible top-level windows of the started process tree
 //   click [--force] <text|#id>    BM_CLICK on a child control (text without '&')
 //   mouse-click <text|#id>        a real left click (SendInput) in the middle of a child control
+//   send-command <text|#id>       WM_COMMAND(BN_CLICKED, which is also STN_CLICKED) sent to the
+//                                 control's parent as the control reports a click, whatever its
+//                                 state; the step ends once the window has handled it
 //   wait-state [--soft] <text|#id> <state>[,<state>...] [ms]   until the control is in every
 //                                 state named: visible hidden enabled disabled checked unchecked
 //                                 focused; --soft: a timeout only notes "met":false and goes on,
@@ -623,6 +626,7 @@ public:
         if (cmd == L"windows") return ListWindows();
         if (cmd == L"click") return Click(t);
         if (cmd == L"mouse-click") return MouseClick(t);
+        if (cmd == L"send-command") return SendCommand(t);
         if (cmd == L"wait-state") return WaitState(t);
         if (cmd == L"wait-file") return WaitFile(t);
         if (cmd == L"set-text") return SetText(t);
@@ -878,6 +882,22 @@ private:
             if (now.x != at.x || now.y != at.y) return Fail("mouse-click", "the cursor does not get there");
             SendInput(2, in + 1, sizeof(INPUT));
             return Ok("mouse-click");
+        });
+    }
+
+    // Sent, not posted: the step ends once the command has been handled, so the next dump
+    // shows its effect (a command that opens a modal box would keep the window from answering).
+    bool SendCommand(const std::vector<std::wstring>& t) {
+        if (t.size() != 2) return Fail("send-command", "usage: send-command <text|#id>");
+        return WithWindow("send-command", [&] {
+            HWND c = FindControl(t[1]);
+            if (!c) return Fail("send-command", "no control " + ToUtf8(t[1]));
+            const WPARAM command = MAKEWPARAM(GetDlgCtrlID(c), BN_CLICKED);
+            DWORD_PTR r = 0;
+            if (!SendMessageTimeoutW(GetParent(c), WM_COMMAND, command, reinterpret_cast<LPARAM>(c), SMTO_ABORTIFHUNG,
+                                     kMessageTimeoutMs, &r))
+                return Fail("send-command", "the window does not answer");
+            return Ok("send-command");
         });
     }
 
