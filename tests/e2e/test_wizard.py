@@ -279,6 +279,44 @@ class KeyboardTest(WizardCase):
         # Escape anywhere but in the licence box is Cancel.
         self.assertEqual(result.exit_code, EXIT_CANCELLED, result)
 
+    def test_enter_presses_the_focused_push_button(self):
+        pkg = scrimage.Package(title="Aurora", license=LICENCE, license_mode=1)
+
+        def tab_to(text):
+            return [["key", "TAB"], ["wait-state", text, "focused"]]
+
+        # Accepting moves the focus to Next in code, not through a key of the dialog manager.
+        accept = [["key", "ALT+A"], ["wait-state", "Next >", "focused,enabled"]]
+        cases = {
+            "Next focused by accepting": (accept, "Directory"),
+            "Next reached with Tab": (accept + tab_to("Cancel") + tab_to(LICENCE) + tab_to(plain(ACCEPT))
+                                      + tab_to("Next >"), "Directory"),
+            "Cancel focused at the start": ([["wait-state", "Cancel", "focused"]], None),
+            "Cancel reached with Tab": (accept + tab_to("Cancel"), None),
+        }
+        for name, (steps, page) in cases.items():
+            with self.subTest(name):
+                after = [["wait-state", "--soft", page, "visible", "3000"], ["dump"], ["key", "ESCAPE"]] if page else []
+                result = self.env.drive(self.installer(pkg), [], [["wait-window", "TSCRSetup", "*"]] + steps
+                                        + [["key", "RETURN"]] + after + [["wait-exit", "5000"]])
+                self.assertDriven(result)
+                if page:
+                    view = wizard_view(result.dumps()[0])
+                    self.assertEqual((view["page"], view["focus"]), (page, "next"), result)
+                self.assertEqual(result.exit_code, EXIT_CANCELLED, result)
+
+    def test_enter_presses_a_button_a_click_focused(self):
+        # A click (BM_CLICK, as the mouse's) focuses Browse without the dialog manager, and Browse
+        # keeps the focus while its folder chooser is open.
+        chooser = [["wait-window", "#32770", "*"], ["click", "Cancel"], ["wait-gone"],
+                   ["wait-window", "TSCRSetup", "*"]]
+        result = self.env.drive(self.installer(scrimage.Package(title="Aurora")), [], [
+            ["wait-window", "TSCRSetup", "*"], ["wait-state", "Install", "focused"], ["click", "Browse..."]]
+            + chooser + [["wait-state", "Browse...", "focused"], ["key", "RETURN"]] + chooser
+            + [["close"], ["wait-exit", "5000"]])
+        self.assertDriven(result)
+        self.assertEqual([w["class"] for w in result.windows_seen], ["TSCRSetup", "#32770", "#32770"], result)
+
     def test_directory_page_tab_order(self):
         work = self.env.win_path(self.work())
         pkg = scrimage.Package(title="Aurora", license=LICENCE, license_mode=1, base_dir=work, sub_dir="Aurora")

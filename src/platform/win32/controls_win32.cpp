@@ -81,11 +81,36 @@ HFONT FontFor(const Control& c) {
     return TheFonts().normal;
 }
 
-// Multi-line boxes keep Tab for moving on, like every other control of the form.
+// The dialog manager moves the focus and makes a push button that gets it the default one,
+// the one that Enter presses.
+void FocusThroughDialog(HWND hwnd) {
+    HWND dialog = win32::MainWindow();
+    if (dialog && IsChild(dialog, hwnd)) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hwnd), TRUE);
+    else ::SetFocus(hwnd);
+}
+
+constexpr UINT kBecomeDefault = WM_APP + 1;
+
+// The mouse gives a push button the focus without the dialog manager: it hears of it once the
+// click is over, unless the focus has moved on by then.
+LRESULT CALLBACK PushButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) noexcept {
+    const auto isDefault = [hwnd] { return (SendMessageW(hwnd, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0; };
+    if (msg == kBecomeDefault) {
+        if (GetFocus() == hwnd && !isDefault()) FocusThroughDialog(hwnd);
+        return 0;
+    }
+    if (msg == WM_SETFOCUS && !isDefault()) PostMessageW(hwnd, kBecomeDefault, 0, 0);
+    if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, PushButtonProc, 1);
+    return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+// Multi-line boxes keep Tab for moving on, like every other control of the form. They are
+// read rather than typed over, so the dialog manager leaves their text unselected when it
+// gives them the focus.
 LRESULT CALLBACK MemoProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) noexcept {
     LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
     if (msg == WM_GETDLGCODE) {
-        r &= ~static_cast<LRESULT>(DLGC_WANTTAB);
+        r &= ~static_cast<LRESULT>(DLGC_WANTTAB | DLGC_HASSETSEL);
         const MSG* m = reinterpret_cast<const MSG*>(lp);
         if (m && m->message == WM_KEYDOWN && m->wParam == VK_TAB) r &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS);
     }
@@ -183,6 +208,9 @@ void* Create(Control& c) {
     if (!hwnd) return nullptr;
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c)), FALSE);
     switch (c.Kind()) {
+        case ControlKind::Button:
+            SetWindowSubclass(hwnd, PushButtonProc, 1, 0);
+            break;
         case ControlKind::Memo:
             SetWindowSubclass(hwnd, MemoProc, 1, 0);
             break;
@@ -245,7 +273,7 @@ void SetEnabled(void* handle, bool enabled) {
 }
 
 void SetFocus(void* handle) {
-    if (handle) ::SetFocus(Hwnd(handle));
+    if (handle) FocusThroughDialog(Hwnd(handle));
 }
 
 void* FocusHandle() { return GetFocus(); }

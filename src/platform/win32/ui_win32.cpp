@@ -12,7 +12,6 @@ struct AppState {
     bool terminated = false;
     HWND main = nullptr;
     Form* form = nullptr;
-    HWND lastFocus = nullptr;
     bool busy = false;
 };
 
@@ -99,6 +98,8 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexce
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// The form is a dialog window of its own class: the dialog manager keeps the focus across
+// activations and makes the focused push button the one that Enter presses.
 LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     try {
         Form* form = App().main == hwnd ? App().form : nullptr;
@@ -109,17 +110,9 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
                 if (form) form->Close();
                 return 0;
             case WM_COMMAND:
-                // IDOK and IDCANCEL from the dialog manager: there is no default button, and
-                // Escape is handled in the message loop.
+                // IDOK for Enter where no push button has the focus: no button is the default
+                // one. IDCANCEL never comes: Escape is handled in the message loop.
                 return 0;
-            case WM_ACTIVATE:
-                if (LOWORD(wp) == WA_INACTIVE) {
-                    App().lastFocus = GetFocus();
-                } else if (App().lastFocus && IsWindow(App().lastFocus) && IsChild(hwnd, App().lastFocus)) {
-                    SetFocus(App().lastFocus);
-                    return 0;
-                }
-                break;
             case WM_DESTROY:
                 if (App().main == hwnd) {
                     App().main = nullptr;
@@ -132,7 +125,7 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     } catch (...) {
         // Nothing may cross back into the system.
     }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    return DefDlgProcW(hwnd, msg, wp, lp);
 }
 
 void RegisterClasses() {
@@ -142,6 +135,7 @@ void RegisterClasses() {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = FormProc;
+    wc.cbWndExtra = DLGWINDOWEXTRA;
     wc.hInstance = instance;
     wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
@@ -149,6 +143,7 @@ void RegisterClasses() {
     wc.lpszClassName = kFormClass;
     RegisterClassExW(&wc);
     wc.lpfnWndProc = ContainerProc;
+    wc.cbWndExtra = 0;
     wc.hIcon = nullptr;
     wc.lpszClassName = win32::kContainerClass;
     RegisterClassExW(&wc);
@@ -216,6 +211,8 @@ Form::Form() {
     if (hwnd) {
         App().main = hwnd;
         App().form = this;
+        // Enter presses a push button only when it has the focus (IDOK is no control's id).
+        SendMessageW(hwnd, DM_SETDEFID, IDOK, 0);
     }
     handle_ = hwnd;
 }
