@@ -160,4 +160,14 @@ std::u16string NormalizeLineBreaks(std::u16string_view s) {
     return out;
 }
 
+bool IsWebAddress(std::u16string_view address) {
+    const std::size_t colon = address.find(u':');
+    if (colon == std::u16string_view::npos || colon + 1 == address.size()) return false;
+    const std::u16string scheme = AsciiLower(address.substr(0, colon));
+    if (scheme != u"http" && scheme != u"https" && scheme != u"mailto") return false;
+    for (char16_t c : address)
+        if (c <= u' ' || c == u'\x7F' || c == u'"') return false;
+    return true;
+}
+
 }  // namespace text

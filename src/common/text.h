@@ -33,4 +33,9 @@ std::u16string DecimalText(std::int64_t value);
 // Every line break (CR LF, lone CR, lone LF) as CR LF, as a multi-line box keeps its lines.
 std::u16string NormalizeLineBreaks(std::u16string_view s);
 
+// An address the wizard's link may hand to the shell: http:, https: or mailto: (the scheme in
+// any letter case) followed by something, and no blank, control character or quote, which no
+// address holds and which could break the handler's command line.
+bool IsWebAddress(std::u16string_view address);
+
 }  // namespace text

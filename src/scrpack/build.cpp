@@ -160,6 +160,10 @@ TSetupHeader HeaderFromOptions(const BuildOptions& o) {
 
     const std::u16string link = CheckedUtf16(o.link, "--link");
     CheckUnits(link, 0, kMaxLink, "--link");
+    if (!link.empty() && !text::IsWebAddress(link))
+        throw EUsageError("--link " + Quoted(o.link) +
+                          " is not a web address: it must start with http:, https: or mailto: and hold no blanks, "
+                          "control characters or quotes (the setup would not show it)");
     h.SetChars(hdr::LinkAddress, hdr::LinkAddressUnits, link);
 
     const std::string baseDir = o.baseDir.value_or("<Program Files>");

@@ -107,7 +107,7 @@ int RunScrpack(const std::vector<std::string>& args, std::ostream& out, std::ost
     auto* licenseModeOpt = build->add_option("--license-mode", licenseMode, "Licence page mode: 1-3 show it (default 1 with --license, else 0)")
                                ->check(CLI::Range(0, 255));
     auto* langOpt = build->add_option("--lang", lang, "Language text (UTF-8 or UTF-16 with BOM)");
-    build->add_option("--link", o.link, "Web address shown by the wizard (up to 101 characters)");
+    build->add_option("--link", o.link, "Web address shown by the wizard: http:, https: or mailto: (up to 101 characters)");
     auto* baseDirOpt = build->add_option("--base-dir", baseDir, "Default base folder (default \"<Program Files>\")");
     auto* subDirOpt = build->add_option("--sub-dir", subDir, "Default sub-folder (default: the title)");
     auto* scrNameOpt = build->add_option("--scr-name", scrName, "Installed file name (default: the --scr file's name)");

@@ -1,5 +1,6 @@
 // The wizard: its controls, captions, pages and navigation.
 #include "../common/lang.h"
+#include "../common/text.h"
 #include "../platform/system.h"
 #include "cmdline.h"
 #include "setupmain.h"
@@ -132,9 +133,10 @@ void TSCRSetup::StartInstallerPages() {
                                                             : kPageDirectory);
     NotebookPageChanged();
     Window.SetCaption(SetupHeader.Title() + u" " + LangStr(u"Setup"));
+    // Anything but a web address could make the shell start a program or open a file.
     const std::u16string link = SetupHeader.LinkAddress();
-    if (link.empty()) Link.SetVisible(false);
-    else Link.SetCaption(link);
+    if (text::IsWebAddress(link)) Link.SetCaption(link);
+    else Link.SetVisible(false);
 }
 
 void TSCRSetup::btnNextClick() {
@@ -161,7 +163,10 @@ void TSCRSetup::rbAcceptClick() {
     if (accepted) btnNext.SetFocus();
 }
 
-void TSCRSetup::LinkClick() { platform::ShellOpen(true, u"", Link.Caption(), u"", platform::SW_SHOWNORMAL_); }
+void TSCRSetup::LinkClick() {
+    const std::u16string address = Link.Caption();
+    if (text::IsWebAddress(address)) platform::ShellOpen(true, u"", address, u"", platform::SW_SHOWNORMAL_);
+}
 
 void TSCRSetup::btnBrowseClick() {
     std::u16string folder = edDirectory.Caption();

@@ -2,6 +2,7 @@
 keyboard, the link, the folder chooser, the default and the refused destination
 directories, and screenshots of the pages."""
 import os
+import re
 import shutil
 
 import scrimage
@@ -352,7 +353,16 @@ class CommandTest(WizardCase):
 # ----------------------------------------------------------------------------- link
 
 class LinkTest(WizardCase):
-    SCHEME = "e2erecord"
+    # Wine 8 reads URL handlers from HKCR only (HKCU\Software\Classes is not merged in).
+    HANDLER = r"HKCR\mailto\shell\open\command"
+
+    def handler(self):
+        out = self.env.wine(["reg", "query", self.HANDLER, "/ve"]).stdout
+        found = re.search(r"^\s+\(Default\)\s+REG_SZ\s+(.*)$", out, re.MULTILINE)
+        return found.group(1).rstrip("\r") if found else None
+
+    def set_handler(self, command):
+        self.assertEqual(self.env.wine(["reg", "add", self.HANDLER, "/ve", "/d", command, "/f"]).returncode, 0)
 
     def test_link_opens_through_the_shell(self):
         recorder = os.path.join(self.env.bin_dir, "recorder.exe")
@@ -361,16 +371,13 @@ class LinkTest(WizardCase):
         work = self.work()
         shutil.copyfile(recorder, os.path.join(work, "recorder.exe"))
         log = os.path.join(work, "opened.txt")
-        # Wine 8 reads URL handlers from HKCR only (HKCU\Software\Classes is not merged in).
-        key = f"HKCR\\{self.SCHEME}"
-        command = f'"{self.env.win_path(os.path.join(work, "recorder.exe"))}" "{self.env.win_path(log)}" "%1"'
-        self.addCleanup(self.env.wine, ["reg", "delete", key, "/f"])
-        for args in (["/ve", "/d", f"URL:{self.SCHEME}"], ["/v", "URL Protocol", "/d", ""]):
-            self.assertEqual(self.env.wine(["reg", "add", key] + args + ["/f"]).returncode, 0)
-        self.assertEqual(self.env.wine(["reg", "add", key + "\\shell\\open\\command", "/ve", "/d", command,
-                                        "/f"]).returncode, 0)
+        # The prefix's own mail handler stands aside for the recorder while the test runs.
+        previous = self.handler()
+        self.assertIsNotNone(previous, f"{self.HANDLER} in the prefix")
+        self.addCleanup(self.set_handler, previous)
+        self.set_handler(f'"{self.env.win_path(os.path.join(work, "recorder.exe"))}" "{self.env.win_path(log)}" "%1"')
 
-        address = f"{self.SCHEME}:aurora/setup?from=wizard&x=1"
+        address = "MailTo:aurora@example.org?subject=setup&x=1"
         path = self.installer(scrimage.Package(title="Aurora", link=address))
         result = self.env.drive(path, [], [
             ["wait-window", "TSCRSetup", "*"], ["dump"], ["mouse-click", plain(address)],
@@ -384,6 +391,24 @@ class LinkTest(WizardCase):
         self.assertTrue(link[0]["style"] & SS_NOPREFIX, "the link shows \"&x\" as an underlined x")
         self.assertEqual([w["class"] for w in result.windows_seen], ["TSCRSetup"], result)
         self.assertEqual(result.exit_code, EXIT_CANCELLED)
+
+    def test_only_a_web_address_is_shown(self):
+        # The packer refuses the other kinds: these installers come from the tests' own builder.
+        cases = {
+            "file:///C:/windows/notepad.exe": None,
+            "calc.exe": None,
+            "C:\\windows\\notepad.exe": None,
+            "HTTPS://EXAMPLE.ORG/Aurora": "HTTPS://EXAMPLE.ORG/Aurora",
+        }
+        for address, shown in cases.items():
+            with self.subTest(address):
+                path = os.path.join(self.work(), "setup.exe")
+                with open(path, "wb") as f:
+                    f.write(scrimage.Package(title="Aurora", link=address).installer(self.env.stub()))
+                result = self.env.drive(path, [], [["wait-window", "TSCRSetup", "*"], ["dump"], ["close"],
+                                                   ["wait-exit", "5000"]])
+                self.assertDriven(result)
+                self.assertEqual(wizard_view(result.dumps()[0])["link"], shown, result)
 
 
 # ----------------------------------------------------------------------------- destination directory

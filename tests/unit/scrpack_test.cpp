@@ -222,7 +222,7 @@ TEST_F(Scrpack, DefaultsComeFromTheTitleAndTheScreensaverFile) {
 TEST_F(Scrpack, AcceptsEveryValueAtItsLimit) {
     const std::string title(31, 'T');
     const std::string name(251, 'n');
-    const std::string link(101, 'l');
+    const std::string link = "https://" + std::string(93, 'l');
     const std::string base(250, 'b');
     // 125 two-byte characters: 250 UTF-8 bytes.
     std::string sub;
@@ -234,6 +234,13 @@ TEST_F(Scrpack, AcceptsEveryValueAtItsLimit) {
     EXPECT_EQ(h["LinkAddress"], link);
     EXPECT_EQ(h["DefaultBaseDir"], base);
     EXPECT_EQ(h["DefaultSubDir"], sub);
+}
+
+TEST_F(Scrpack, KeepsWebLinksOfEverySchemeAsGiven) {
+    for (const std::string link : {"http://example.org", "HTTPS://Example.org/Aurora", "MailTo:saver@example.org?subject=Aurora&x=1"}) {
+        ASSERT_EQ(RunTool(BuildArgs({"--title", "Aurora", "--link", link})).code, 0) << link;
+        EXPECT_EQ(Info(Path("out.exe"))["header"]["LinkAddress"], link);
+    }
 }
 
 struct DecodeCase {
@@ -357,6 +364,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ScrNameDevice", {"--title", "T", "--scr-name", "nul.scr"}, 2, "reserved Windows device name"},
         RefusalCase{"ScrFileNameWithColon", {"--title", "T", "--scr", "@a:b.scr"}, 2, "--scr-name (taken from the --scr file name) \"a:b.scr\" contains ':'"},
         RefusalCase{"LinkOver101", {"--title", "T", "--link", std::string(102, 'l')}, 2, "--link is too long: 102 UTF-16 units, the limit is 101"},
+        RefusalCase{"LinkToAFile", {"--title", "T", "--link", "file:///C:/windows/notepad.exe"}, 2, "--link \"file:///C:/windows/notepad.exe\" is not a web address"},
+        RefusalCase{"LinkToAProgram", {"--title", "T", "--link", "calc.exe"}, 2, "--link \"calc.exe\" is not a web address"},
+        RefusalCase{"LinkWithAnotherScheme", {"--title", "T", "--link", "javascript:alert(1)"}, 2, "is not a web address"},
+        RefusalCase{"LinkBreakingOutOfQuotes", {"--title", "T", "--link", "https://x\" --flag"}, 2, "is not a web address"},
         RefusalCase{"BaseDirOver250Bytes", {"--title", "T", "--base-dir", std::string(251, 'b')}, 2, "--base-dir is too long: 251 UTF-8 bytes, the limit is 250"},
         RefusalCase{"SubDirCountsBytesNotUnits", {"--title", "T", "--sub-dir", std::string(248, 's') + "\xE2\x82\xAC"}, 2, "--sub-dir is too long: 251 UTF-8 bytes"},
         // Inputs.

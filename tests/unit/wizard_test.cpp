@@ -235,22 +235,38 @@ TEST_F(Wizard, TranslatedCaptionsKeepTheirDecorations) {
 }
 
 TEST_F(Wizard, LinkShownAndOpenedThroughTheShell) {
-    TestPackage pkg;
-    pkg.link = u"https://example.com/aurora";
-    auto& f = Start(pkg);
-    EXPECT_TRUE(f.Link.Visible());
-    EXPECT_EQ(f.Link.Caption(), u"https://example.com/aurora");
-    f.Link.Click();
-    ASSERT_EQ(standin::ShellCalls().size(), 1u);
-    const auto& call = standin::ShellCalls()[0];
-    EXPECT_TRUE(call.ownedByMainForm);
-    EXPECT_EQ(call.verb, u"");
-    EXPECT_EQ(call.file, u"https://example.com/aurora");
-    EXPECT_EQ(call.parameters, u"");
-    EXPECT_EQ(call.showCommand, platform::SW_SHOWNORMAL_);
+    for (const std::u16string link : {u"https://example.com/aurora", u"MAILTO:saver@example.com?subject=Aurora"}) {
+        standin::ShellCalls().clear();
+        TestPackage pkg;
+        pkg.link = link;
+        auto& f = Start(pkg);
+        EXPECT_TRUE(f.Link.Visible());
+        EXPECT_EQ(f.Link.Caption(), link);
+        f.Link.Click();
+        ASSERT_EQ(standin::ShellCalls().size(), 1u);
+        const auto& call = standin::ShellCalls()[0];
+        EXPECT_TRUE(call.ownedByMainForm);
+        EXPECT_EQ(call.verb, u"");
+        EXPECT_EQ(call.file, link);
+        EXPECT_EQ(call.parameters, u"");
+        EXPECT_EQ(call.showCommand, platform::SW_SHOWNORMAL_);
+    }
 
     auto& g = Start(TestPackage{});
     EXPECT_FALSE(g.Link.Visible());
+}
+
+TEST_F(Wizard, LinkOtherThanAWebAddressIsNeitherShownNorOpened) {
+    for (const std::u16string link : {u"file:///C:/windows/notepad.exe", u"calc.exe", u"C:\\Windows\\notepad.exe",
+                                      u"javascript:alert(1)", u"https://example.com/\" --flag"}) {
+        TestPackage pkg;
+        pkg.link = link;
+        auto& f = Start(pkg);
+        EXPECT_FALSE(f.Link.Visible()) << text::Utf16ToUtf8(link);
+        f.Link.NativeClick();
+        f.LinkClick();
+        EXPECT_TRUE(standin::ShellCalls().empty()) << text::Utf16ToUtf8(link);
+    }
 }
 
 TEST_F(Wizard, ReportedClicksActOnlyOnShowingEnabledControls) {
