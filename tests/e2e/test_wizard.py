@@ -1,6 +1,7 @@
 """The wizard window of installers made by the packer: pages, captions and buttons, the
-keyboard, the link, the folder chooser, the default and the refused destination
-directories, and screenshots of the pages."""
+keyboard, clicks reported for disabled and hidden buttons, the link, the folder chooser, the
+default and the refused destination directories, the pictures' images, and screenshots of
+the pages."""
 import os
 import re
 import shutil
