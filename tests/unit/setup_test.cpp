@@ -109,6 +109,19 @@ TEST_F(SetupRun, MissingProgramFileIsCorruption) {
     EXPECT_EQ(standin::Messages().size(), 1u);
 }
 
+TEST_F(SetupRun, AFileThatIsNotTheRunningImageIsNotRead) {
+    // Renamed and replaced between the start of the process and the read.
+    WriteExe(BuildImage(TestPackage{}));
+    standin::SetRunningImage(false);
+    EXPECT_EQ(Run(u""), kExitDamaged);
+    EXPECT_EQ(standin::Messages().size(), 1u);
+
+    standin::ResetProcess();
+    ExitCode = kExitDone;
+    EXPECT_EQ(Run(u""), kExitDone) << "the same file, when it is the one that runs";
+    EXPECT_TRUE(standin::Messages().empty());
+}
+
 TEST_F(SetupRun, DamagedUninstallerShowsTranslatedMessage) {
     TestPackage pkg;
     pkg.trailer = TrailerKind::Uninstaller;
