@@ -28,6 +28,15 @@ else()
                       -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat)
 endif()
 
+# Every link of the stub prints its size by section and resource type, and the change since the last.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  add_custom_command(TARGET setup POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/size_report.py $<TARGET_FILE:setup>
+            --previous ${CMAKE_CURRENT_BINARY_DIR}/setup-size.json
+    VERBATIM)
+endif()
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/wintest.cpp)
   add_executable(wintest tests/e2e/driver/wintest.cpp)
   target_compile_definitions(wintest PRIVATE UNICODE _UNICODE)
