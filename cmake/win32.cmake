@@ -20,8 +20,9 @@ if(MSVC)
   set_property(TARGET setup PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 else()
   # Small and self-contained: static runtime, unused sections dropped, symbols stripped.
+  # The stub runs on one thread only, so its local statics need no guard against a second.
   foreach(t setup platform_win32 scrcore)
-    target_compile_options(${t} PRIVATE -Os -ffunction-sections -fdata-sections)
+    target_compile_options(${t} PRIVATE -Os -ffunction-sections -fdata-sections -fno-threadsafe-statics)
   endforeach()
   target_compile_options(setup PRIVATE -fno-rtti)
   target_link_options(setup PRIVATE -municode -mwindows -static -static-libgcc -static-libstdc++

@@ -81,17 +81,20 @@ def delta(now, before):
 
 def report(path, info, previous):
     prev_sections = {s["name"]: s["raw"] for s in previous["sections"]} if previous else {}
+    prev_used = {s["name"]: s["virtual"] for s in previous["sections"]} if previous else {}
     prev_resources = {k: v["bytes"] for k, v in previous["resources"].items()} if previous else {}
     lines = [f"{os.path.basename(path)}: {info['total']} bytes ({info['total'] / 1024:.1f} KiB)"
              f"{delta(info['total'], previous and previous['total'])}"]
+    # The file holds each section rounded up to 512 bytes; "used" is what the section really holds.
+    lines.append(f"  {'section':10} {'in file':>8} {'used':>16}")
     lines.append(f"  {'headers':10} {info['headers']:>8}")
     for s in info["sections"]:
         if s["raw"] or prev_sections.get(s["name"]):
-            lines.append(f"  {s['name']:10} {s['raw']:>8}{delta(s['raw'], prev_sections.get(s['name']))}")
+            used = f"{s['virtual']}{delta(s['virtual'], prev_used.get(s['name']))}"
+            lines.append(f"  {s['name']:10} {s['raw']:>8} {used:>16}{delta(s['raw'], prev_sections.get(s['name']))}")
     for name in sorted(prev_sections.keys() - {s["name"] for s in info["sections"]}):
-        if not prev_sections[name]:
-            continue
-        lines.append(f"  {name:10} {0:>8}{delta(0, prev_sections[name])}")
+        if prev_sections[name]:
+            lines.append(f"  {name:10} {0:>8} {0:>16}{delta(0, prev_sections[name])}")
     if info["overlay"]:
         lines.append(f"  {'(overlay)':10} {info['overlay']:>8}")
     if info["resources"]:
