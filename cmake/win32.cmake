@@ -1,7 +1,7 @@
 # The stub and the packer for Windows, and the driver of the end-to-end tests.
 enable_language(RC)
 
-add_library(platform_win32 STATIC
+set(PLATFORM_WIN32_SOURCES
   src/platform/win32/files_win32.cpp
   src/platform/win32/system_win32.cpp
   src/platform/win32/ui_win32.cpp
@@ -9,22 +9,42 @@ add_library(platform_win32 STATIC
   src/platform/controls.cpp
   src/platform/win32/shell_win32.cpp
   src/platform/win32/registry_win32.cpp)
-target_link_libraries(platform_win32 PUBLIC scrcore comctl32 shell32 ole32 user32 gdi32 advapi32)
-target_compile_definitions(platform_win32 PUBLIC UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
+set(PLATFORM_WIN32_LIBS comctl32 shell32 ole32 user32 gdi32 advapi32)
+set(PLATFORM_WIN32_DEFINITIONS UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
 
-add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES} res/setup.rc)
-target_link_libraries(setup PRIVATE platform_win32 scrcore comctl32 shell32 ole32 user32 gdi32 advapi32)
+add_library(platform_win32 STATIC ${PLATFORM_WIN32_SOURCES})
+target_link_libraries(platform_win32 PUBLIC scrcore ${PLATFORM_WIN32_LIBS})
+target_compile_definitions(platform_win32 PUBLIC ${PLATFORM_WIN32_DEFINITIONS})
+
+# The stub compiles the portable logic and the Win32 layer itself rather than linking the two
+# libraries: its size options below (link-time optimisation above all) need every object of its
+# link built alike, and the libraries serve the packer and the test programs as they are.
+get_target_property(scrcore_dir scrcore SOURCE_DIR)
+get_target_property(scrcore_sources scrcore SOURCES)
+set(SCRCORE_SOURCES)
+foreach(source ${scrcore_sources})
+  if(NOT IS_ABSOLUTE ${source})
+    set(source ${scrcore_dir}/${source})
+  endif()
+  list(APPEND SCRCORE_SOURCES ${source})
+endforeach()
+
+add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES} ${PLATFORM_WIN32_SOURCES}
+               ${SCRCORE_SOURCES} res/setup.rc)
+target_include_directories(setup PRIVATE src)
+target_compile_definitions(setup PRIVATE ${PLATFORM_WIN32_DEFINITIONS})
+target_link_libraries(setup PRIVATE ${PLATFORM_WIN32_LIBS})
 
 if(MSVC)
   target_link_options(setup PRIVATE /MANIFEST:NO /ENTRY:wWinMainCRTStartup)
   set_property(TARGET setup PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 else()
+  foreach(t platform_win32 scrcore)
+    target_compile_options(${t} PRIVATE -Os -ffunction-sections -fdata-sections)
+  endforeach()
   # Small and self-contained: static runtime, unused sections dropped, symbols stripped.
   # The stub runs on one thread only, so its local statics need no guard against a second.
-  foreach(t setup platform_win32 scrcore)
-    target_compile_options(${t} PRIVATE -Os -ffunction-sections -fdata-sections -fno-threadsafe-statics)
-  endforeach()
-  target_compile_options(setup PRIVATE -fno-rtti)
+  target_compile_options(setup PRIVATE -Os -ffunction-sections -fdata-sections -fno-threadsafe-statics -fno-rtti)
   target_link_options(setup PRIVATE -municode -mwindows -static -static-libgcc -static-libstdc++
                       -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat)
 endif()
