@@ -34,6 +34,10 @@ add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES}
 target_include_directories(setup PRIVATE src)
 target_compile_definitions(setup PRIVATE ${PLATFORM_WIN32_DEFINITIONS})
 target_link_libraries(setup PRIVATE ${PLATFORM_WIN32_LIBS})
+# The resource compiler's dependencies are not scanned: a changed picture must rebuild them too.
+file(GLOB setup_resource_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*.ico ${CMAKE_SOURCE_DIR}/res/*.bmp
+     ${CMAKE_SOURCE_DIR}/res/*.manifest)
+set_source_files_properties(res/setup.rc PROPERTIES OBJECT_DEPENDS "${setup_resource_files}")
 
 if(MSVC)
   target_link_options(setup PRIVATE /MANIFEST:NO /ENTRY:wWinMainCRTStartup)

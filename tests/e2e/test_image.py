@@ -43,12 +43,40 @@ def read_pe(data):
         off += 20
     resource_rva = struct.unpack_from("<I", data, dirs + 16)[0]
     types = []
+    resources = {}
     if resource_rva:
         root = at(resource_rva)
-        named, ids = struct.unpack_from("<HH", data, root + 12)
-        for i in range(named + ids):
-            types.append(struct.unpack_from("<I", data, root + 16 + 8 * i)[0])
-    return {"machine": machine, "magic": magic, "subsystem": subsystem, "imports": imports, "resource_types": types}
+
+        def entries(table):
+            named, ids = struct.unpack_from("<HH", data, table + 12)
+            return [struct.unpack_from("<II", data, table + 16 + 8 * i) for i in range(named + ids)]
+
+        for kind, by_name in entries(root):
+            types.append(kind)
+            for name, by_lang in entries(root + (by_name & 0x7FFFFFFF)):
+                # The first language of each: the stub has one.
+                _, leaf = entries(root + (by_lang & 0x7FFFFFFF))[0]
+                rva, size = struct.unpack_from("<II", data, root + leaf)
+                resources[(kind, name)] = data[at(rva):at(rva) + size]
+    return {"machine": machine, "magic": magic, "subsystem": subsystem, "imports": imports, "resource_types": types,
+            "resources": resources}
+
+
+RT_BITMAP, RT_ICON, RT_GROUP_ICON = 2, 3, 14
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+
+def icon_images(pe, group):
+    """{(width, height): image bytes} of an icon group: PNG files or DIBs as the icon file had them."""
+    data = pe["resources"][(RT_GROUP_ICON, group)]
+    count = struct.unpack_from("<H", data, 4)[0]
+    images = {}
+    for i in range(count):
+        width, height, _, _, _, bpp, size, ident = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * i)
+        image = pe["resources"][(RT_ICON, ident)]
+        assert len(image) == size, (group, ident)
+        images[(width or 256, height or 256)] = (bpp, image)
+    return images
 
 
 class StubImageTest(unittest.TestCase):
@@ -77,6 +105,29 @@ class StubImageTest(unittest.TestCase):
             self.assertIn(needle, manifest)
         # Only Vista and 7 are declared, so later Windows versions report 6.2 to the program.
         self.assertEqual(manifest.count(b"<supportedOS "), 2)
+
+    def test_icons_hold_whole_images_of_their_sizes(self):
+        # The program's icon at the sizes Windows shows it; the Directory page's at its size at 96 DPI.
+        for group, sizes in ((1, {(16, 16), (32, 32), (48, 48)}), (2, {(32, 32)})):
+            images = icon_images(self.pe, group)
+            self.assertLessEqual(sizes, set(images), group)
+            for (width, height), (bpp, image) in images.items():
+                with self.subTest(group=group, size=width):
+                    if image.startswith(PNG_SIGNATURE):
+                        self.assertEqual(image[12:16], b"IHDR")
+                        self.assertEqual(struct.unpack_from(">II", image, 16), (width, height))
+                        self.assertTrue(image.endswith(b"IEND\xaeB`\x82"))
+                    else:
+                        size, w, h, _, bits = struct.unpack_from("<IiiHH", image)
+                        self.assertEqual((size, w, h, bits), (40, width, 2 * height, bpp))
+
+    def test_header_picture_is_an_uncompressed_bitmap_of_its_size(self):
+        # LoadImage makes a DIB section of it, which takes no run-length, JPEG or PNG compression.
+        size, width, height, _, bits, compression = struct.unpack_from("<IiiHHI", self.pe["resources"][(RT_BITMAP, 2)])
+        self.assertIn(size, (40, 108, 124))
+        self.assertEqual((width, abs(height)), (48, 48))
+        self.assertIn(compression, (0, 3))  # BI_RGB, BI_BITFIELDS
+        self.assertIn(bits, (8, 24, 32))
 
     def test_holds_no_signature_of_its_own(self):
         for text in ("Parvol.sig", "ScUnin.sig", "SCRSet.sig"):
