@@ -48,13 +48,13 @@ else()
   endforeach()
   # Small and self-contained: static runtime, unused sections dropped, symbols stripped.
   # The stub runs on one thread only, so its local statics need no guard against a second.
-  # Optimised as one program at link time; GCC 12 for PE crashes there on the shared bodies it
-  # gives constructors at -Os ("internal compiler error: in binds_to_current_def_p"), hence
-  # -fno-declone-ctor-dtor.
-  target_compile_options(setup PRIVATE -Os -ffunction-sections -fdata-sections -fno-threadsafe-statics -fno-rtti
+  # Optimised for size as one program at link time; GCC 12 for PE crashes there on the shared
+  # bodies it gives constructors when optimising for size ("internal compiler error: in
+  # binds_to_current_def_p"), hence -fno-declone-ctor-dtor.
+  target_compile_options(setup PRIVATE -Oz -ffunction-sections -fdata-sections -fno-threadsafe-statics -fno-rtti
                          -fno-declone-ctor-dtor)
   set_property(TARGET setup PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
-  target_link_options(setup PRIVATE -Os -municode -mwindows -static -static-libgcc -static-libstdc++
+  target_link_options(setup PRIVATE -Oz -municode -mwindows -static -static-libgcc -static-libstdc++
                       -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat)
 endif()
 
