@@ -23,6 +23,8 @@ void RestrictDllSearch() {
 }  // namespace
 
 #if defined(__GNUC__) && !defined(__clang__)
+#include <cxxabi.h>
+
 #include <cstdlib>
 #include <new>
 #include <typeinfo>
@@ -60,6 +62,23 @@ void __throw_range_error(const char*) { throw RuntimeFault(); }
 void __throw_overflow_error(const char*) { throw RuntimeFault(); }
 void __throw_underflow_error(const char*) { throw RuntimeFault(); }
 }  // namespace std
+
+// The runtime keeps the exceptions in flight per thread, in emulated thread-local storage with
+// its own allocator and locks. The stub throws and catches on its one thread only.
+namespace __cxxabiv1 {
+// As the Itanium C++ ABI lays it out: the exceptions being handled, and how many are uncaught.
+struct __cxa_eh_globals {
+    void* caughtExceptions;
+    unsigned int uncaughtExceptions;
+};
+
+namespace {
+__cxa_eh_globals g_ehGlobals;
+}  // namespace
+
+extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept { return &g_ehGlobals; }
+extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept { return &g_ehGlobals; }
+}  // namespace __cxxabiv1
 #endif
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
