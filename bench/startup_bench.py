@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""Start-up of our installer against an NSIS installer under Wine: the time to the first visible
+window, and to the end of a silent run on a damaged package.
+
+Both installers carry the same screensaver and licence (NSIS: bench/startup.nsi, built with
+makensis), run in one Wine prefix on one Xvfb display, and are timed from inside Wine by
+startup_timer.exe (bench/startup_timer.c): from its CreateProcess to the first visible top-level
+window of the process, or to the process's exit, so that Wine's start of the timer is not counted.
+An empty window program (bench/empty_window.c) is the floor. The cases run in turn, the order
+reversed every round.
+
+    python3 bench/startup_bench.py [--runs 20] [--stub build/win32/bin/setup.exe] [--json]
+
+Needs build/win32/bin/{setup,startup_timer,empty_window}.exe and Starfield.scr,
+build/native/bin/scrpack and makensis (Debian package nsis). Works in build/bench/ and removes its
+files, its Wine prefix and its Xvfb at the end.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
+import winenv  # noqa: E402
+
+TIMEOUT_MS = 20000
+LICENCE = "Terms of use\r\n\r\nYou may use this screen saver on your own computers.\r\nNothing else.\r\n"
+HEADER_SIZE, TRAILER_SIZE = 1336, 20
+EXIT_DAMAGED = 1
+
+# (name, timer mode, program in C:\bench, its arguments)
+CASES = [
+    ("ours: window", "window", "setup.exe", []),
+    ("NSIS: window", "window", "nsis.exe", []),
+    ("empty program: window", "window", "empty_window.exe", []),
+    ("ours: -silent, damaged", "exit", "damaged.exe", ["-silent"]),
+    ("NSIS: /S, damaged", "exit", "nsis-damaged.exe", ["/S"]),
+    ("empty program: exit", "exit", "empty_window.exe", ["-exit"]),
+]
+
+
+def damage_ours(data):
+    """PackageSize far beyond the file: found by the reader once it has read the header and texts."""
+    header = len(data) - TRAILER_SIZE - HEADER_SIZE
+    return data[:header] + (0x7FFFFFF0).to_bytes(4, "little") + data[header + 4:]
+
+
+def damage_nsis(data, stub_size):
+    """One byte of the compressed data flipped: NSIS's checksum over its data no longer holds."""
+    at = stub_size + (len(data) - stub_size) // 2
+    return data[:at] + bytes([data[at] ^ 0xFF]) + data[at + 1:]
+
+
+class Bench:
+    def __init__(self, run_dir):
+        self.run_dir = run_dir
+        self.prefix = os.path.join(run_dir, "prefix")
+        self.home = os.path.join(run_dir, "home")
+        self.env = winenv.wine_base_env(self.prefix, self.home)
+        self.xvfb_pid = None
+        self.server_started = False
+
+    @property
+    def bench_dir(self):
+        return os.path.join(self.prefix, "drive_c", "bench")
+
+    def host(self, name):
+        return os.path.join(self.bench_dir, name)
+
+    def start(self):
+        os.makedirs(self.home)
+        winenv.clone_prefix(self.prefix)
+        os.makedirs(self.bench_dir)
+        self.xvfb_pid, self.env["DISPLAY"] = winenv.start_xvfb(os.path.join(self.run_dir, "xvfb.log"))
+        # One wineserver for the whole run; it would otherwise end and restart between programs.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        self.server_started = True
+
+    def stop(self):
+        if self.server_started:
+            subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
+            subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
+        if self.xvfb_pid:
+            winenv.stop_pid(self.xvfb_pid, "Xvfb")
+        shutil.rmtree(self.run_dir, ignore_errors=True)
+
+    def time(self, mode, program, args):
+        """(milliseconds, exit code or None) of one timed start, or raises with the timer's words."""
+        cmd = ["wine", self.host("startup_timer.exe"), mode, str(TIMEOUT_MS), "C:\\bench\\" + program] + args
+        proc = winenv.run_captured(cmd, self.env, TIMEOUT_MS / 1000 + 60)
+        fields = proc.stdout.split()
+        if proc.returncode != 0 or len(fields) != 2:
+            raise RuntimeError(f"{' '.join(cmd[2:])}: timer exit code {proc.returncode}\n{proc.stdout}"
+                               f"{proc.stderr[-2000:]}")
+        code = int(fields[1])
+        return float(fields[0]), (None if code == -1 else code)
+
+    def prepare(self, stub):
+        bin_dir = winenv.bin_dir()
+        for name in ("startup_timer.exe", "empty_window.exe"):
+            shutil.copyfile(os.path.join(bin_dir, name), self.host(name))
+        payload = os.path.join(bin_dir, "Starfield.scr")
+        licence = self.host("licence.txt")
+        with open(licence, "w", encoding="utf-8", newline="") as f:
+            f.write(LICENCE)
+
+        ours = self.host("setup.exe")
+        built = subprocess.run([os.path.join(SOURCE_DIR, "build", "native", "bin", "scrpack"), "build",
+                                "--stub", stub, "--scr", payload,
+                                "--scr-name", "Bench.scr", "--title", "Bench", "--license", licence, "-o", ours],
+                               capture_output=True, text=True, timeout=120)
+        if built.returncode != 0:
+            raise RuntimeError(f"scrpack failed: {built.stdout}{built.stderr}")
+        nsis = self.host("nsis.exe")
+        built = subprocess.run(["makensis", "-V2", f"-DPAYLOAD={payload}", f"-DLICENCE={licence}",
+                                f"-DOUTFILE={nsis}", os.path.join(SOURCE_DIR, "bench", "startup.nsi")],
+                               capture_output=True, text=True, timeout=120)
+        if built.returncode != 0:
+            raise RuntimeError(f"makensis failed: {built.stdout}{built.stderr}")
+
+        with open(ours, "rb") as f:
+            data = f.read()
+        with open(self.host("damaged.exe"), "wb") as f:
+            f.write(damage_ours(data))
+        with open(nsis, "rb") as f:
+            data = f.read()
+        with open(self.host("nsis-damaged.exe"), "wb") as f:
+            f.write(damage_nsis(data, nsis_stub_size(data)))
+        return {"ours": os.path.getsize(ours), "nsis": os.path.getsize(nsis)}
+
+
+def nsis_stub_size(data):
+    """Where NSIS's appended data begins: the end of the stub's last section."""
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    count = int.from_bytes(data[pe + 6:pe + 8], "little")
+    optsize = int.from_bytes(data[pe + 20:pe + 22], "little")
+    end = 0
+    for i in range(count):
+        off = pe + 24 + optsize + 40 * i
+        raw_size = int.from_bytes(data[off + 16:off + 20], "little")
+        raw_addr = int.from_bytes(data[off + 20:off + 24], "little")
+        end = max(end, raw_addr + raw_size)
+    return end
+
+
+def summary(values):
+    return {"min": min(values), "median": statistics.median(values), "all": values} if values else None
+
+
+def run(args):
+    bench = Bench(os.path.join(SOURCE_DIR, "build", "bench", f"startup-{os.getpid()}"))
+    times = {name: [] for name, *_ in CASES}
+    codes = {name: set() for name, *_ in CASES}
+    try:
+        bench.start()
+        sizes = bench.prepare(args.stub)
+        # The first start of a fresh prefix brings up its services and fills the caches: not timed.
+        for name, mode, program, extra in CASES:
+            bench.time(mode, program, extra)
+        for i in range(args.runs):
+            for name, mode, program, extra in (CASES if i % 2 == 0 else CASES[::-1]):
+                ms, code = bench.time(mode, program, extra)
+                times[name].append(ms)
+                codes[name].add(code)
+    finally:
+        bench.stop()
+    wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60).stdout.strip()
+    return {"wine": wine_version, "runs": args.runs, "installer_bytes": sizes,
+            "ms": {name: summary(v) for name, v in times.items()},
+            "exit_codes": {name: sorted(c for c in v if c is not None) for name, v in codes.items()}}
+
+
+def print_table(result):
+    print(f"{result['wine']}, {result['runs']} runs each, milliseconds from CreateProcess")
+    print(f"{'':28} {'min':>8} {'median':>8}  exit codes")
+    for name, s in result["ms"].items():
+        codes = ", ".join(str(c) for c in result["exit_codes"][name]) or "-"
+        print(f"{name:28} {s['min']:>8.1f} {s['median']:>8.1f}  {codes}")
+    ms = result["ms"]
+    for what, ours, nsis in (("window", "ours: window", "NSIS: window"),
+                             ("silent, damaged", "ours: -silent, damaged", "NSIS: /S, damaged")):
+        print(f"ours / NSIS, {what}: {ms[ours]['median'] / ms[nsis]['median']:.2f} (median), "
+              f"{ms[ours]['min'] / ms[nsis]['min']:.2f} (min)")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--runs", type=int, default=20, help="rounds over every case (default 20)")
+    parser.add_argument("--stub", default=os.path.join(winenv.bin_dir(), "setup.exe"),
+                        help="the setup stub to pack (default: the build's)")
+    parser.add_argument("--json", action="store_true", help="print one JSON object instead of the table")
+    args = parser.parse_args()
+    if args.runs < 1:
+        parser.error("--runs must be at least 1")
+    needed = [args.stub] + [os.path.join(winenv.bin_dir(), name)
+                            for name in ("startup_timer.exe", "empty_window.exe", "Starfield.scr")]
+    needed.append(os.path.join(SOURCE_DIR, "build", "native", "bin", "scrpack"))
+    missing = [p for p in needed if not os.path.isfile(p)]
+    if missing:
+        print(f"not built: {', '.join(missing)} (bash scripts/build.sh)", file=sys.stderr)
+        return 2
+    if not shutil.which("makensis"):
+        print("makensis not found (apt-get install nsis)", file=sys.stderr)
+        return 2
+
+    # A terminated run still ends its wineserver and Xvfb and removes its files.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    result = run(args)
+    if args.json:
+        print(json.dumps(result, indent=2))
+    else:
+        print_table(result)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
