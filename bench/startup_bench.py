@@ -172,9 +172,15 @@ def run(args):
     finally:
         bench.stop()
     wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60).stdout.strip()
+    exit_codes = {name: sorted(c for c in v if c is not None) for name, v in codes.items()}
+    # Timings of a run that did not find the damage would time something else.
+    failures = []
+    if exit_codes["ours: -silent, damaged"] != [EXIT_DAMAGED]:
+        failures.append(f"ours on the damaged package ended with {exit_codes['ours: -silent, damaged']}")
+    if 0 in exit_codes["NSIS: /S, damaged"]:
+        failures.append("NSIS on the damaged package ended with 0")
     return {"wine": wine_version, "runs": args.runs, "installer_bytes": sizes,
-            "ms": {name: summary(v) for name, v in times.items()},
-            "exit_codes": {name: sorted(c for c in v if c is not None) for name, v in codes.items()}}
+            "ms": {name: summary(v) for name, v in times.items()}, "exit_codes": exit_codes, "failures": failures}
 
 
 def print_table(result):
@@ -183,6 +189,8 @@ def print_table(result):
     for name, s in result["ms"].items():
         codes = ", ".join(str(c) for c in result["exit_codes"][name]) or "-"
         print(f"{name:28} {s['min']:>8.1f} {s['median']:>8.1f}  {codes}")
+    for failure in result["failures"]:
+        print(f"FAILED: {failure}")
     ms = result["ms"]
     for what, ours, nsis in (("window", "ours: window", "NSIS: window"),
                              ("silent, damaged", "ours: -silent, damaged", "NSIS: /S, damaged")):
@@ -217,7 +225,7 @@ def main():
         print(json.dumps(result, indent=2))
     else:
         print_table(result)
-    return 0
+    return 1 if result["failures"] else 0
 
 
 if __name__ == "__main__":
