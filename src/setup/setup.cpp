@@ -16,12 +16,17 @@ constexpr unsigned kDeletePauseMs = 100;
 constexpr int kDeleteTries = 600;
 constexpr char16_t kTemporaryCopyPrefix[] = u"parvolinexuninst";
 
-// An uninstaller image, sound, in a file on a disk (not a device that blocks or answers).
-bool IsUninstallerFile(const std::u16string& path, platform::Share share) {
+// The role of a sound image in a file on a disk (not a device that blocks or answers);
+// None for anything else.
+TrailerKind SoundImageRole(const std::u16string& path, platform::Share share) {
     platform::File file = platform::File::OpenRead(path, share);
-    if (!file.IsOpen() || !file.IsDiskFile()) return false;
+    if (!file.IsOpen() || !file.IsDiskFile()) return TrailerKind::None;
     const TPackage package = LoadPackage(file);
-    return package.Sound() && package.role == TrailerKind::Uninstaller;
+    return package.Sound() ? package.role : TrailerKind::None;
+}
+
+bool IsUninstallerFile(const std::u16string& path, platform::Share share) {
+    return SoundImageRole(path, share) == TrailerKind::Uninstaller;
 }
 
 // The temporary copy an uninstall run made of itself: in the temporary folder, under its name.
@@ -57,6 +62,10 @@ int SetupMain(std::u16string_view commandLine) {
     SetParams(SplitCommandLine(commandLine));
     // Only an uninstaller receives the hand-off; any other image runs as it always does.
     if (IsDelFileSwitch() && IsUninstallerFile(platform::ModulePath(), platform::Share::DenyWrite)) return RunDelFile();
+    // A silent run of a damaged package has nothing to show and nothing to do: it ends before
+    // the application and its window are made.
+    if (IsSilentSwitch() && SoundImageRole(platform::ModulePath(), platform::Share::DenyWrite) == TrailerKind::None)
+        return ExitCode = kExitDamaged;
     platform::Application::SetTitle(kApplicationTitle);
     if (IsSilentSwitch()) {
         platform::Application::SetShowMainForm(false);
