@@ -15,7 +15,6 @@ import argparse
 import contextlib
 import json
 import os
-import shutil
 import signal
 import statistics
 import subprocess
@@ -27,6 +26,7 @@ import time
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 import winenv  # noqa: E402
+from benchprefix import BenchPrefix  # noqa: E402
 
 MIB = 1 << 20
 TITLE = "Bench"
@@ -35,39 +35,15 @@ TIMEOUT = 600
 POLL_SECONDS = 0.02
 
 
-class Bench:
+class Bench(BenchPrefix):
     def __init__(self, run_dir):
-        self.run_dir = run_dir
-        self.prefix = os.path.join(run_dir, "prefix")
-        self.home = os.path.join(run_dir, "home")
-        self.env = winenv.wine_base_env(self.prefix, self.home)
         # A silent installation opens no window.
-        self.env.pop("DISPLAY", None)
-        self.server_started = False
-
-    @property
-    def bench_dir(self):
-        return os.path.join(self.prefix, "drive_c", "bench")
-
-    def host(self, name):
-        return os.path.join(self.bench_dir, name)
+        super().__init__(run_dir, display=False)
 
     def start(self):
-        os.makedirs(self.home)
-        winenv.clone_prefix(self.prefix)
-        os.makedirs(self.bench_dir)
-        # One wineserver for the whole run; it would otherwise end and restart between commands.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        self.server_started = True
+        super().start()
         # The first start of a fresh prefix brings up its services: not part of any figure.
         self.wine(["cmd", "/c", "exit"])
-
-    def stop(self):
-        if self.server_started:
-            subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
-            subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
-        shutil.rmtree(self.run_dir, ignore_errors=True)
 
     def wine(self, args, sample=None):
         """Runs `wine args`; returns (exit code, seconds, stderr). `sample` watches the process meanwhile."""

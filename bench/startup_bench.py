@@ -28,6 +28,7 @@ import sys
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 import winenv  # noqa: E402
+from benchprefix import BenchPrefix  # noqa: E402
 
 TIMEOUT_MS = 20000
 LICENCE = "Terms of use\r\n\r\nYou may use this screen saver on your own computers.\r\nNothing else.\r\n"
@@ -57,39 +58,9 @@ def damage_nsis(data, stub_size):
     return data[:at] + bytes([data[at] ^ 0xFF]) + data[at + 1:]
 
 
-class Bench:
+class Bench(BenchPrefix):
     def __init__(self, run_dir):
-        self.run_dir = run_dir
-        self.prefix = os.path.join(run_dir, "prefix")
-        self.home = os.path.join(run_dir, "home")
-        self.env = winenv.wine_base_env(self.prefix, self.home)
-        self.xvfb_pid = None
-        self.server_started = False
-
-    @property
-    def bench_dir(self):
-        return os.path.join(self.prefix, "drive_c", "bench")
-
-    def host(self, name):
-        return os.path.join(self.bench_dir, name)
-
-    def start(self):
-        os.makedirs(self.home)
-        winenv.clone_prefix(self.prefix)
-        os.makedirs(self.bench_dir)
-        self.xvfb_pid, self.env["DISPLAY"] = winenv.start_xvfb(os.path.join(self.run_dir, "xvfb.log"))
-        # One wineserver for the whole run; it would otherwise end and restart between programs.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        self.server_started = True
-
-    def stop(self):
-        if self.server_started:
-            subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
-            subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
-        if self.xvfb_pid:
-            winenv.stop_pid(self.xvfb_pid, "Xvfb")
-        shutil.rmtree(self.run_dir, ignore_errors=True)
+        super().__init__(run_dir, display=True)
 
     def time(self, mode, program, args):
         """(milliseconds, exit code or None) of one timed start, or raises with the timer's words."""
