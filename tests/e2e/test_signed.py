@@ -68,12 +68,18 @@ def sign_installer(env, pkg, name):
     return signer, signed, data, table - os.path.getsize(unsigned)
 
 
-class SignedInstallerTest(winenv.E2ETestCase):
+class SigningCase(winenv.E2ETestCase):
     @classmethod
     def setUpClass(cls):
         missing = signing.missing_tools()
         if missing:
             raise unittest.SkipTest(f"{', '.join(missing)} not installed")
+        super().setUpClass()
+
+
+class SignedInstallerTest(SigningCase):
+    @classmethod
+    def setUpClass(cls):
         super().setUpClass()
         cls.signer, path, cls.signed, _ = sign_installer(cls.env, PACKAGE, "signed")
         cls.signed_ok, cls.signed_report = cls.signer.verify(path)
@@ -157,15 +163,12 @@ class SignedInstallerTest(winenv.E2ETestCase):
         self.assertEqual(result.exit_code, EXIT_CANCELLED)
 
 
-class CertificateTableTest(winenv.E2ETestCase):
+class CertificateTableTest(SigningCase):
     """The package is the one whose trailer meets the certificate table: a second one hidden
     inside the table, where it leaves the signature intact, is never read."""
 
     @classmethod
     def setUpClass(cls):
-        missing = signing.missing_tools()
-        if missing:
-            raise unittest.SkipTest(f"{', '.join(missing)} not installed")
         super().setUpClass()
         cls.signer, _, cls.signed, cls.padding = sign_installer(cls.env, SIGNED, "signed-a")
         cls.image_end = os.path.getsize(cls.env.stub_exe)
