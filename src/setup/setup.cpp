@@ -8,13 +8,13 @@
 #include "../setupmain/package.h"
 #include "../setupmain/setupmain.h"
 #include "../setupmain/sysroutines.h"
+#include "../setupmain/uninstall.h"
 
 namespace {
 // The uninstaller that started us is still ending; a file that never becomes deletable
 // (no rights) must not keep this process alive for ever.
 constexpr unsigned kDeletePauseMs = 100;
 constexpr int kDeleteTries = 600;
-constexpr char16_t kTemporaryCopyPrefix[] = u"parvolinexuninst";
 
 // The role of a sound image in a file on a disk (not a device that blocks or answers);
 // None for anything else.
@@ -33,9 +33,8 @@ bool IsUninstallerFile(const std::u16string& path, platform::Share share) {
 bool IsTemporaryCopy(const std::u16string& self) {
     const std::u16string temp = text::AsciiLower(GetTempDir());
     const std::u16string path = text::AsciiLower(self);
-    return !temp.empty() && text::DirPart(path) == temp &&
-           text::FileNamePart(path).substr(0, std::char_traits<char16_t>::length(kTemporaryCopyPrefix)) ==
-               kTemporaryCopyPrefix;
+    const std::u16string prefix = text::AsciiLower(kTemporaryCopyPrefix);
+    return !temp.empty() && text::DirPart(path) == temp && text::FileNamePart(path).substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace

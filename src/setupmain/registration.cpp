@@ -17,6 +17,10 @@ std::u16string UninstallerFileName(std::u16string_view ScrName) {
     return name + u".exe";
 }
 
+std::u16string PreviewLinkName(const std::u16string& Title) { return LangStr(u"Preview") + u" " + Title; }
+std::u16string ReadmeLinkName() { return LangStr(u"Readme"); }
+std::u16string UninstallLinkName(const std::u16string& Title) { return LangStr(u"Uninstall") + u" " + Title; }
+
 std::u16string ReadmeCopyName(const std::u16string& Title) { return Title + u" " + LangStr(u"Readme") + u".txt"; }
 
 std::string EncodeReadme(std::u16string_view text) {
@@ -50,20 +54,15 @@ void TryShortcut(const std::u16string& Target, const std::u16string& LinkName) n
 void CreateMenuShortcuts(const std::u16string& Title, const std::u16string& UninstallerPath,
                          const std::u16string& ScrPath, bool HasReadme) noexcept {
     try {
-        std::u16string programs;
-        if (platform::Failed(
-                platform::SpecialFolderPath(platform::CSIDL_PROGRAMS_, platform::FolderOwner::None, programs)))
-            return;
-        programs = text::TrimControl(programs);
+        const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
         if (programs.empty()) return;
-        if (programs.back() != u'\\') programs += u'\\';
         CreateDirTree(programs + Title + u"\\");
 
         const std::u16string folder = Title + u"\\";
-        TryShortcut(ScrPath, folder + LangStr(u"Preview") + u" " + Title);
+        TryShortcut(ScrPath, folder + PreviewLinkName(Title));
         if (HasReadme)
-            TryShortcut(std::u16string(text::DirPart(ScrPath)) + ReadmeCopyName(Title), folder + LangStr(u"Readme"));
-        TryShortcut(UninstallerPath, folder + LangStr(u"Uninstall") + u" " + Title);
+            TryShortcut(std::u16string(text::DirPart(ScrPath)) + ReadmeCopyName(Title), folder + ReadmeLinkName());
+        TryShortcut(UninstallerPath, folder + UninstallLinkName(Title));
     } catch (...) {
         // Out of memory at worst; the links are simply missing.
     }
@@ -71,7 +70,7 @@ void CreateMenuShortcuts(const std::u16string& Title, const std::u16string& Unin
 
 void CreateDesktopShortcut(const std::u16string& Title, const std::u16string& ScrPath) noexcept {
     try {
-        CreateShortcut(ScrPath, LangStr(u"Preview") + u" " + Title, platform::CSIDL_DESKTOP_);
+        CreateShortcut(ScrPath, PreviewLinkName(Title), platform::CSIDL_DESKTOP_);
     } catch (...) {
         // As with the menu links: nothing to report.
     }

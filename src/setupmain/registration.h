@@ -23,6 +23,12 @@ void CreateDesktopShortcut(const std::u16string& Title, const std::u16string& Sc
 // Keeps the display on while the screensaver runs, through the system's powercfg.exe.
 void RequestPowerOverride(const std::u16string& ScrName) noexcept;
 
+// The links' names, without ".lnk": the Start-menu folder holds all three, the desktop the
+// preview link. The uninstaller removes them under the same names.
+std::u16string PreviewLinkName(const std::u16string& Title);
+std::u16string ReadmeLinkName();
+std::u16string UninstallLinkName(const std::u16string& Title);
+
 // The readme copy beside the screensaver: <Dir><Title> <Readme>.txt.
 std::u16string ReadmeCopyName(const std::u16string& Title);
 

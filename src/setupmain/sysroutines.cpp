@@ -15,6 +15,14 @@ std::u16string GetProgramFilesDir() {
     return path;
 }
 
+std::u16string GetShellFolderDir(int FolderId) {
+    std::u16string path;
+    if (platform::Failed(platform::SpecialFolderPath(FolderId, platform::FolderOwner::None, path))) return {};
+    path = text::TrimControl(path);
+    if (!path.empty() && path.back() != u'\\') path += u'\\';
+    return path;
+}
+
 void CreateDirTree(const std::u16string& Dir) noexcept {
     try {
         if (Dir.empty()) return;

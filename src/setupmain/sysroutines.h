@@ -13,6 +13,10 @@ std::u16string GetSystemDir();        // no trailing backslash; empty when the s
 std::u16string GetTempDir();          // ends in a backslash
 std::u16string GetProgramFilesDir();  // no trailing backslash; empty when the shell fails
 
+// The file-system path of a special folder (CSIDL), trimmed of blanks and control
+// characters and ending in a backslash; empty when the shell cannot locate it.
+std::u16string GetShellFolderDir(int FolderId);
+
 // Creates Dir and every missing folder above it, outermost first. Reports nothing:
 // callers that need the folder test for it afterwards.
 void CreateDirTree(const std::u16string& Dir) noexcept;

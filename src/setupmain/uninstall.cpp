@@ -35,18 +35,11 @@ private:
     std::uint32_t state_;
 };
 
-// The path of a shell folder, ending in a backslash; empty when there is none.
-std::u16string ShellFolder(int csidl) {
-    std::u16string path;
-    if (platform::Failed(platform::SpecialFolderPath(csidl, platform::FolderOwner::None, path))) return {};
-    path = text::TrimControl(path);
-    if (!path.empty() && path.back() != u'\\') path += u'\\';
-    return path;
-}
-
 }  // namespace
 
-std::u16string TemporaryCopyName(std::uint32_t N) { return u"Parvolinexuninst" + text::DecimalText(N) + u".exe"; }
+std::u16string TemporaryCopyName(std::uint32_t N) {
+    return kTemporaryCopyPrefix + text::DecimalText(N) + u".exe";
+}
 
 std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent) {
     std::u16string parameters = u"-delfile \"" + UninstallerPath + u"\"";
@@ -68,12 +61,12 @@ void RemoveUninstallEntry(const std::u16string& Title) noexcept {
 void RemoveMenuShortcuts(const std::u16string& Title) noexcept {
     try {
         // A Programs folder the shell cannot locate holds none of our links.
-        const std::u16string programs = ShellFolder(platform::CSIDL_PROGRAMS_);
+        const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
         if (programs.empty()) return;
         const std::u16string folder = programs + Title + u"\\";
-        platform::RemoveFile(folder + LangStr(u"Preview") + u" " + Title + u".lnk");
-        platform::RemoveFile(folder + LangStr(u"Readme") + u".lnk");
-        platform::RemoveFile(folder + LangStr(u"Uninstall") + u" " + Title + u".lnk");
+        platform::RemoveFile(folder + PreviewLinkName(Title) + u".lnk");
+        platform::RemoveFile(folder + ReadmeLinkName() + u".lnk");
+        platform::RemoveFile(folder + UninstallLinkName(Title) + u".lnk");
         // Only when empty: anything else in it is the user's.
         platform::RemoveEmptyDirectory(programs + Title);
     } catch (...) {
@@ -83,8 +76,8 @@ void RemoveMenuShortcuts(const std::u16string& Title) noexcept {
 
 void RemoveDesktopShortcut(const std::u16string& Title) noexcept {
     try {
-        const std::u16string desktop = ShellFolder(platform::CSIDL_DESKTOP_);
-        if (!desktop.empty()) platform::RemoveFile(desktop + LangStr(u"Preview") + u" " + Title + u".lnk");
+        const std::u16string desktop = GetShellFolderDir(platform::CSIDL_DESKTOP_);
+        if (!desktop.empty()) platform::RemoveFile(desktop + PreviewLinkName(Title) + u".lnk");
     } catch (...) {
         // As above.
     }

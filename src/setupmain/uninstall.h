@@ -10,6 +10,9 @@ void RemoveUninstallEntry(const std::u16string& Title) noexcept;
 void RemoveMenuShortcuts(const std::u16string& Title) noexcept;
 void RemoveDesktopShortcut(const std::u16string& Title) noexcept;
 
+// The name of every temporary copy begins so.
+inline constexpr char16_t kTemporaryCopyPrefix[] = u"Parvolinexuninst";
+
 // Name of the temporary copy for number N: "Parvolinexuninst<N>.exe".
 std::u16string TemporaryCopyName(std::uint32_t N);
 
