@@ -78,6 +78,7 @@ void CheckStub(InputFile& stub, const std::string& path) {
         throw EBuildError(what + " (its PE header offset " + std::to_string(lfanew) + " lies outside the file)");
     if (std::memcmp(pe, "PE\0\0", 4) != 0)
         throw EBuildError(what + " (no PE signature at offset " + std::to_string(lfanew) + ")");
+
     bool packed = true;
     try {
         LocateTrailer(stub);
@@ -96,7 +97,6 @@ void CheckStub(InputFile& stub, const std::string& path) {
     if (layout->overlayStart != stub.Size())
         throw EBuildError("--stub: " + path + " has " + std::to_string(stub.Size() - layout->overlayStart) +
                           " bytes behind its program image; give the bare setup stub (stripped, unsigned)");
-
 }
 
 std::u16string ReadTextFile(const std::string& path, const std::string& option) {

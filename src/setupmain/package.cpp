@@ -104,6 +104,8 @@ std::optional<TPeLayout> ReadPeLayout(ByteSource& source) {
     if (rvaCount > 4 && optionalSize >= security + 8 && 24 + security + 8 <= got) {
         layout.certOffset = Le32At(optional + security);
         layout.certSize = Le32At(optional + security + 4);
+        layout.checksumAt = pe + 24 + 64;
+        layout.securityAt = pe + 24 + static_cast<std::int64_t>(security);
     }
     layout.overlayStart = Le32At(optional + 60);  // SizeOfHeaders
     const std::int64_t table = pe + 24 + optionalSize;
@@ -218,12 +220,6 @@ std::vector<const char*> RoleProblems(const TSetupHeader& h, std::int64_t fileEn
     return problems;
 }
 
-std::vector<const char*> HeaderProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
-    auto problems = CommonHeaderProblems(h, fileEnd);
-    for (const char* p : RoleProblems(h, fileEnd, role)) problems.push_back(p);
-    return problems;
-}
-
 int WindowsVersionClass(const OsVersionInfo& v) {
     if (!v.ok) return -1;
     if (v.platformId == 1) {
@@ -277,31 +273,12 @@ bool CopyRange(ByteSource& source, std::int64_t offset, std::int64_t count, Byte
     return true;
 }
 
-namespace {
-
-std::uint32_t Le32(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-}  // namespace
-
 void UnsignStubHeaders(std::uint8_t* bytes, std::size_t count) {
-    if (count < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return;
-    const std::uint32_t pe = Le32(bytes + 0x3C);
-    const std::size_t optional = static_cast<std::size_t>(pe) + 24;  // "PE\0\0" and the file header
-    if (pe > count || optional + 2 > count || Le32(bytes + pe) != 0x00004550u) return;
-    const unsigned magic = bytes[optional] | (bytes[optional + 1] << 8);
-    std::size_t directories;
-    if (magic == 0x10B) directories = optional + 96;
-    else if (magic == 0x20B) directories = optional + 112;
-    else return;
-    const std::size_t rvaCount = directories - 4;
-    const std::size_t security = directories + 4 * 8;
-    const std::size_t checksum = optional + 64;
-    if (security + 8 > count || Le32(bytes + rvaCount) <= 4) return;
-    if (Le32(bytes + security) == 0 && Le32(bytes + security + 4) == 0) return;
-    std::fill_n(bytes + security, 8, std::uint8_t{0});
-    std::fill_n(bytes + checksum, 4, std::uint8_t{0});
+    MemorySource headers(std::string_view(reinterpret_cast<const char*>(bytes), count));
+    const std::optional<TPeLayout> layout = ReadPeLayout(headers);
+    if (!layout || !layout->Signed()) return;
+    std::fill_n(bytes + layout->securityAt, 8, std::uint8_t{0});
+    std::fill_n(bytes + layout->checksumAt, 4, std::uint8_t{0});
 }
 
 void WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header) {

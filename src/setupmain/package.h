@@ -32,6 +32,8 @@ struct TPeLayout {
     std::int64_t overlayStart = 0;  // end of the last section's raw data
     std::int64_t certOffset = 0;    // the certificate table of a signed image
     std::int64_t certSize = 0;
+    std::int64_t checksumAt = 0;  // file offsets of the checksum and of the certificate entry,
+    std::int64_t securityAt = 0;  // 0 when the headers hold no certificate entry
     bool Signed() const { return certOffset != 0 || certSize != 0; }
 };
 // nullopt when the source does not start with PE headers.
@@ -60,8 +62,6 @@ TPackage LoadPackage(ByteSource& source);
 // Reads exactly count bytes at offset or throws EPackageError.
 void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count);
 
-// Problems that make a header unusable, in words for people: the common ones and the role's.
-std::vector<const char*> HeaderProblems(const TSetupHeader& header, std::int64_t fileEnd, TrailerKind role);
 // The checks that do not depend on the role, made before the language text is read.
 std::vector<const char*> CommonHeaderProblems(const TSetupHeader& header, std::int64_t fileEnd);
 // The checks of the role alone. Uninstallers carry the installer's PackageSize, which then

@@ -497,15 +497,8 @@ TEST(Readme, SavedAsAnsiWhenExactElseUtf8) {
 
 TEST(UnsignStubHeaders, ClearsOnlyTheCertificateEntryAndChecksum) {
     // A minimal PE32 header: e_lfanew 0x80, 16 data directories.
-    std::string pe(0x200, '\0');
-    pe[0] = 'M';
-    pe[1] = 'Z';
-    pe[0x3C] = '\x80';
-    pe.replace(0x80, 4, std::string("PE\0\0", 4));
+    std::string pe = PeStub(0x200);
     const std::size_t opt = 0x80 + 24;
-    pe[opt] = '\x0B';
-    pe[opt + 1] = '\x01';
-    pe[opt + 92] = 16;
     for (std::size_t i = opt + 64; i < opt + 68; ++i) pe[i] = '\x55';         // checksum
     for (std::size_t i = opt + 96; i < opt + 96 + 128; ++i) pe[i] = '\x11';   // every directory
     std::string expected = pe;

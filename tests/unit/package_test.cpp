@@ -13,6 +13,13 @@ std::int64_t NaiveLocate(const std::string& img) {
     return -1;
 }
 
+// Everything wrong with a header: the common problems and the role's.
+std::vector<const char*> HeaderProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
+    auto problems = CommonHeaderProblems(h, fileEnd);
+    for (const char* p : RoleProblems(h, fileEnd, role)) problems.push_back(p);
+    return problems;
+}
+
 std::int64_t Locate(const std::string& img) {
     MemorySource src(img);
     return LocateTrailer(src);
