@@ -8,6 +8,7 @@
 
 #include "common/lang.h"
 #include "image_builder.h"
+#include "setup_form.h"
 #include "platform/shell.h"
 #include "platform/standin/standin.h"
 #include "platform/system.h"
@@ -67,11 +68,7 @@ protected:
         image_ = image;
         program_ = fs::path(drive_.Root()) / "setup.exe";
         InstallAsProgram(program_, image);
-        SetParams(SplitCommandLine(commandLine));
-        SilentMode = IsSilentSwitch();
-        PreviewOnlyMode = IsPreviewOnlySwitch();
-        form_ = std::make_unique<TSCRSetup>();
-        form_->FormCreate();
+        form_ = CreateSetupForm(commandLine);
         return *form_;
     }
     // Install clicked on the Directory page with the given folder.

@@ -6,6 +6,7 @@
 
 #include "common/lang.h"
 #include "image_builder.h"
+#include "setup_form.h"
 #include "platform/standin/standin.h"
 #include "platform/shell.h"
 #include "platform/system.h"
@@ -39,11 +40,7 @@ protected:
 
     TSCRSetup& Start(const TestPackage& pkg, const std::u16string& commandLine = u"setup.exe") {
         InstallAsProgram(dir_ / "setup.exe", BuildImage(pkg));
-        SetParams(SplitCommandLine(commandLine));
-        SilentMode = IsSilentSwitch();
-        PreviewOnlyMode = IsPreviewOnlySwitch();
-        form_ = std::make_unique<TSCRSetup>();
-        form_->FormCreate();
+        form_ = CreateSetupForm(commandLine);
         return *form_;
     }
 
