@@ -34,13 +34,6 @@ class DelFileTest(winenv.E2ETestCase):
     def victim(self, name="uninstall me.exe", data=None):
         return self.write(os.path.join(self.work(), name), self.uninstaller_bytes if data is None else data)
 
-    def pending_renames(self):
-        value = self.env.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
-                                   "PendingFileRenameOperations") or ""
-        # REG_MULTI_SZ as `reg query` prints it: source and target by turns, "\0" between them.
-        items = value.split("\\0")
-        return list(zip(items[0::2], items[1::2]))
-
     def test_four_parameters_delete_then_inform(self):
         path = self.victim()
         caption, text = "Screensaver Setup", "Aurora wurde erfolgreich entfernt. – 完了"
@@ -72,12 +65,12 @@ class DelFileTest(winenv.E2ETestCase):
         # The temporary copy cannot delete itself while it runs; two runs, one entry.
         for name in ("first.exe", "second.exe"):
             self.assertDriven(self.env.drive(self.copy, ["-delfile", self.env.win_path(self.victim(name))]))
-        entries = [e for e in self.pending_renames() if e[0].lower().endswith("parvolinexuninst4711.exe")]
+        entries = [e for e in self.env.pending_renames() if e[0].lower().endswith("parvolinexuninst4711.exe")]
         self.assertEqual(entries, [("\\??\\" + self.env.win_path(self.copy), "")])
         # An uninstaller elsewhere is no temporary copy: it never schedules itself.
         other = self.victim("uninstall other.exe")
         self.assertDriven(self.env.drive(other, ["-delfile", self.env.win_path(self.victim())]))
-        self.assertNotIn(self.env.win_path(other).lower(), [e[0].lower() for e in self.pending_renames()])
+        self.assertNotIn(self.env.win_path(other).lower(), [e[0].lower() for e in self.env.pending_renames()])
 
     def test_nothing_but_an_uninstaller_is_deleted(self):
         cases = {
@@ -100,13 +93,13 @@ class DelFileTest(winenv.E2ETestCase):
     def test_an_installer_ignores_it(self):
         installer = self.victim("setup.exe", self.installer_bytes)
         path = self.victim()
-        before = self.pending_renames()
+        before = self.env.pending_renames()
         result = self.env.drive(installer, ["-delfile", self.env.win_path(path), "Caption", "Removed."],
                                 [["wait-window", "TSCRSetup", "*"], ["close"], ["wait-exit", "5000"]])
         self.assertDriven(result)
         self.assertEqual(result.exit_code, EXIT_CANCELLED, "the wizard, as without the switch")
         self.assertTrue(os.path.exists(path))
-        self.assertEqual(self.pending_renames(), before)
+        self.assertEqual(self.env.pending_renames(), before)
 
     def test_waits_until_the_uninstaller_has_ended(self):
         # A running program's file cannot be deleted: the uninstaller that starts the copy is

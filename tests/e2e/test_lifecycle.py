@@ -19,7 +19,6 @@ REMOVED = "{} has been successfully removed from your computer."
 # Not a program: nothing the shell is asked to open starts it.
 PAYLOAD = b"not a program" * 50
 COPY_NAME = re.compile(r"Parvolinexuninst\d{1,7}\.exe")
-SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 # Wine keeps system parameters changed at run time here, whoever runs.
 WINE_VOLATILE_KEYS = ("HKEY_CURRENT_USER\\Software\\Wine\\Temporary System Parameters",)
 
@@ -137,10 +136,7 @@ class LifecycleCase(InstallCase):
         return {n for n in os.listdir(env.host_path(self.folders(env)[2])) if COPY_NAME.fullmatch(n)}
 
     def pending_deletions(self, env):
-        value = env.reg_query(SESSION_MANAGER, "PendingFileRenameOperations") or ""
-        # REG_MULTI_SZ as `reg query` prints it: source and target by turns, "\0" between them.
-        items = value.split("\\0")
-        return [source for source, target in zip(items[0::2], items[1::2]) if target == ""]
+        return [source for source, target in env.pending_renames() if target == ""]
 
 
 _shared = contextlib.ExitStack()

@@ -309,6 +309,14 @@ class WineEnv:
                 return m.group(3) or ""
         return None
 
+    def pending_renames(self):
+        """PendingFileRenameOperations as (source, target) pairs; an empty target is a deletion."""
+        value = self.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                               "PendingFileRenameOperations") or ""
+        # REG_MULTI_SZ as `reg query` prints it: source and target by turns, "\0" between them.
+        items = value.split("\\0")
+        return list(zip(items[0::2], items[1::2]))
+
     @contextlib.contextmanager
     def isolated(self, name):
         """A prefix of its own (a fresh copy) with its own wineserver, on the same display."""
