@@ -25,7 +25,6 @@ UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 USER_KEY = "HKCU\\Software\\Glimmerdeck\\"
 SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
-VALUE_LINE = re.compile(r"^    (.*?)    (REG_[A-Z_]+)(?:    (.*))?$")
 
 
 class Failure(Exception):
@@ -140,7 +139,7 @@ class Prefix:
             return None
         values = {}
         for line in proc.stdout.splitlines():
-            m = VALUE_LINE.match(line)
+            m = winenv.REG_VALUE_LINE.match(line)
             if m:
                 values[m.group(1)] = m.group(3) or ""
         return values
@@ -149,12 +148,6 @@ class Prefix:
         if win_path[:2].upper() != "C:":
             raise Failure(f"{win_path} is not on drive C:")
         return os.path.join(self.path, "drive_c", *[p for p in win_path[2:].split("\\") if p])
-
-
-def split_command(line):
-    """A Windows command line as words (enough for an UninstallString)."""
-    return [m.group(1) if m.group(1) is not None else m.group(2)
-            for m in re.finditer(r'"([^"]*)"|(\S+)', line)]
 
 
 def shown(path):
@@ -284,7 +277,7 @@ class Lifecycle:
         command = (entry or {}).get("UninstallString", "")
         if pkg.uninstall_entry:
             self.check(entry is not None and entry.get("DisplayName") == pkg.title
-                       and split_command(command) == [uninstaller],
+                       and winenv.split_command(command) == (uninstaller, ""),
                        "the uninstall entry names the title and the uninstaller",
                        f"uninstall entry {entry}, expected DisplayName {pkg.title!r} and UninstallString "
                        f'"{uninstaller}"')
@@ -298,8 +291,10 @@ class Lifecycle:
 
     def uninstall(self, command, silent):
         section("Silent uninstallation" if silent else "The uninstaller (answer its question)")
-        words = split_command(command) + (["-silent"] if silent else [])
-        if not words:
+        program, rest = winenv.split_command(command)
+        # The program as Windows finds it; an UninstallString has no arguments of its own.
+        words = ([program] + rest.split() if program else []) + (["-silent"] if silent else [])
+        if not program:
             raise Failure("no uninstaller to run")
         print(f"$ wine {command}" + (" -silent" if silent else ""))
         started = time.monotonic()

@@ -31,18 +31,6 @@ NO = ASK + [["click", "No"], ["wait-tree-exit", "10000"]]
 SILENT = [["wait-tree-exit", "20000"]]
 
 
-def split_command(command):
-    """Program and arguments of a command line as Windows finds the program: a quoted name
-    runs to the next quote, an unquoted one to the first blank."""
-    if command.startswith('"'):
-        end = command.find('"', 1)
-        end = len(command) if end < 0 else end
-        program, rest = command[1:end], command[end + 1:]
-    else:
-        program, _, rest = command.replace("\t", " ").partition(" ")
-    return program, rest.strip(" \t")
-
-
 def question(title, text=QUESTION, uninstall="Uninstall"):
     return {"class": "#32770", "caption": f"{title} {uninstall}", "text": text.format(title), "icon": "question",
             "buttons": ["Yes", "No"]}
@@ -79,7 +67,7 @@ class LifecycleCase(InstallCase):
         """Runs the registered uninstall command of `title`."""
         command = env.reg_query(UNINSTALL_KEY + title, "UninstallString")
         self.assertIsNotNone(command, f"no uninstall entry for {title}")
-        program, rest = split_command(command)
+        program, rest = winenv.split_command(command)
         result = env.drive(env.host_path(program), list(args), steps, raw_args=rest or None)
         self.assertDriven(result)
         return result
@@ -96,7 +84,7 @@ class LifecycleCase(InstallCase):
         tree, key = {"": {}}, ""
         base = "HKEY_CURRENT_USER\\Software\\Glimmerdeck\\" + title
         for line in proc.stdout.splitlines():
-            value = re.match(r"^    (.*?)    (REG_[A-Z_]+)(?:    (.*))?$", line)
+            value = winenv.REG_VALUE_LINE.match(line)
             if value:
                 tree[key][value.group(1)] = value.group(3) or ""
             elif line.strip():

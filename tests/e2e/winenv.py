@@ -33,6 +33,22 @@ SKIP_RETURN_CODE = 77
 DESKTOP_SIZE = "1024x768"
 
 
+# A value line of `reg query`: name, type and data.
+REG_VALUE_LINE = re.compile(r"^    (.*?)    (REG_[A-Z_]+)(?:    (.*))?$")
+
+
+def split_command(command):
+    """Program and arguments of a command line as Windows finds the program: a quoted name
+    runs to the next quote, an unquoted one to the first blank."""
+    if command.startswith('"'):
+        end = command.find('"', 1)
+        end = len(command) if end < 0 else end
+        program, rest = command[1:end], command[end + 1:]
+    else:
+        program, _, rest = command.replace("\t", " ").partition(" ")
+    return program, rest.strip(" \t")
+
+
 def bin_dir():
     return os.path.abspath(os.environ.get("E2E_BIN_DIR") or os.path.join(SOURCE_DIR, "build", "win32", "bin"))
 
@@ -304,7 +320,7 @@ class WineEnv:
         if value is None:
             return proc.stdout
         for line in proc.stdout.splitlines():
-            m = re.match(r"^    (.*?)    (REG_[A-Z_]+)(?:    (.*))?$", line)
+            m = REG_VALUE_LINE.match(line)
             if m and m.group(1).lower() == (value or "(default)").lower():
                 return m.group(3) or ""
         return None
