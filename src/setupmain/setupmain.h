@@ -94,7 +94,8 @@ private:
     void CopyPayload(platform::File& source, platform::File* target);
     void SaveReadme(const std::u16string& path);
     void ReportInstallFailure();
-    void HandOffToTemporaryCopy();
+    // Starts a copy of the program, whose full path is self, that deletes it once it has ended.
+    void HandOffToTemporaryCopy(const std::u16string& self);
 };
 
 // Page numbers of the wizard.

@@ -90,11 +90,10 @@ void TSCRSetup::ClearUserSettings() {
     platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, kUserKeyBase + SetupHeader.Title() + u"\\PlayList");
 }
 
-void TSCRSetup::HandOffToTemporaryCopy() {
+void TSCRSetup::HandOffToTemporaryCopy(const std::u16string& self) {
     const std::u16string temp = GetTempDir();
     // Never the current folder: without a temporary folder the uninstaller file stays.
     if (temp.empty()) return;
-    const std::u16string self = platform::FullPath(platform::ModulePath());
     NameNumbers numbers(platform::PerformanceCounter());
     for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
         const std::u16string copy = temp + TemporaryCopyName(numbers.Next());
@@ -129,7 +128,8 @@ void TSCRSetup::RunUninstall() {
     // installation of this title, which may be another one in another folder: that one stays.
     // Without a record here (another user installed it, or the key was cleaned) the header
     // names the file as it was installed.
-    const std::u16string ownDir(text::DirPart(platform::FullPath(platform::ModulePath())));
+    const std::u16string self = platform::FullPath(platform::ModulePath());
+    const std::u16string ownDir(text::DirPart(self));
     std::u16string installed = LoadInstalledFileName();
     if (installed.empty() || text::AsciiLower(text::DirPart(installed)) != text::AsciiLower(ownDir))
         installed = ownDir + std::u16string(text::FileNamePart(SetupHeader.ScrFileName()));
@@ -140,7 +140,7 @@ void TSCRSetup::RunUninstall() {
     if (SetupHeader.ReadmeSize() > 0)
         platform::RemoveFile(std::u16string(text::DirPart(installed)) + ReadmeCopyName(Title));
 
-    HandOffToTemporaryCopy();
+    HandOffToTemporaryCopy(self);
 
     if (SetupHeader.UninstallEntryFlag()) RemoveUninstallEntry(Title);
     if (SetupHeader.MenuShortcutsFlag()) RemoveMenuShortcuts(Title);
