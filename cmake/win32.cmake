@@ -39,20 +39,27 @@ file(GLOB setup_resource_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*.ico $
      ${CMAKE_SOURCE_DIR}/res/*.manifest)
 set_source_files_properties(res/setup.rc PROPERTIES OBJECT_DEPENDS "${setup_resource_files}")
 
+# The stub reports its failures as returned values and is built without C++ exceptions: their
+# runtime support would be a third of it. The Win32 layer is too, wherever it is linked: no
+# exception can then cross a callback from the system.
 if(MSVC)
+  target_compile_options(setup PRIVATE /EHs-c-)
+  target_compile_options(platform_win32 PRIVATE /EHs-c-)
+  target_compile_definitions(setup PRIVATE _HAS_EXCEPTIONS=0)
   target_link_options(setup PRIVATE /MANIFEST:NO /ENTRY:wWinMainCRTStartup)
   set_property(TARGET setup PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 else()
   foreach(t platform_win32 scrcore)
     target_compile_options(${t} PRIVATE -Os -ffunction-sections -fdata-sections)
   endforeach()
+  target_compile_options(platform_win32 PRIVATE -fno-exceptions)
   # Small and self-contained: static runtime, unused sections dropped, symbols stripped.
   # The stub runs on one thread only, so its local statics need no guard against a second.
   # Optimised for size as one program at link time; GCC 12 for PE crashes there on the shared
   # bodies it gives constructors when optimising for size ("internal compiler error: in
   # binds_to_current_def_p"), hence -fno-declone-ctor-dtor.
   target_compile_options(setup PRIVATE -Oz -ffunction-sections -fdata-sections -fno-threadsafe-statics -fno-rtti
-                         -fno-declone-ctor-dtor)
+                         -fno-exceptions -fno-asynchronous-unwind-tables -fno-declone-ctor-dtor)
   set_property(TARGET setup PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
   target_link_options(setup PRIVATE -Oz -municode -mwindows -static -static-libgcc -static-libstdc++
                       -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat)

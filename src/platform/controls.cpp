@@ -100,14 +100,7 @@ void Control::SetPosition(int position) {
 void Control::Repaint() { native::Repaint(handle_); }
 
 void Control::Fire(const std::function<void()>& handler) {
-    if (!handler) return;
-    try {
-        handler();
-    } catch (const SilentAbort&) {
-        // The handler has said what there was to say.
-    } catch (...) {
-        // Nothing may leave an event; the click simply ends.
-    }
+    if (handler) handler();
 }
 
 void Control::Click() {

@@ -2,19 +2,12 @@
 // stand-in each only keeps its state, which tests read and "click".
 #pragma once
 
-#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace platform {
-
-// Thrown by a handler to end the current click without a message (the user has been told).
-class SilentAbort : public std::exception {
-public:
-    const char* what() const noexcept override { return "silent abort"; }
-};
 
 struct Bounds {
     int left = 0, top = 0, width = 0, height = 0;
@@ -98,7 +91,7 @@ public:
     // A click the native control reports, which has selected a radio button already: the
     // handler runs only on a showing, enabled control, as with Click().
     void NativeClick();
-    // Runs a handler; a silent abort ends it quietly, nothing escapes.
+    // Runs a handler when there is one.
     static void Fire(const std::function<void()>& handler);
 
     void* Handle() const { return handle_; }

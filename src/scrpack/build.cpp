@@ -79,13 +79,7 @@ void CheckStub(InputFile& stub, const std::string& path) {
     if (std::memcmp(pe, "PE\0\0", 4) != 0)
         throw EBuildError(what + " (no PE signature at offset " + std::to_string(lfanew) + ")");
 
-    bool packed = true;
-    try {
-        LocateTrailer(stub);
-    } catch (const EPackageError&) {
-        packed = false;
-    }
-    if (packed)
+    if (LocateTrailer(stub))
         throw EBuildError("--stub: " + path + " already carries a package (it holds an installer or uninstaller "
                           "signature); give the bare setup stub");
     // The setup finds its package only where its program image ends: a stub with anything

@@ -46,13 +46,7 @@ TDirectoryCheck CheckDestinationDirectory(const std::u16string& Text, bool Previ
     TDirectoryCheck check;
     if (!PreviewOnly) {
         if (!Text.empty()) {
-            bool created = false;
-            try {
-                created = ForceDirectories(Text, &check.Created);
-            } catch (...) {
-                created = false;
-            }
-            if (!created) {
+            if (!ForceDirectories(Text, &check.Created)) {
                 check.MessageKey = kMsgCannotCreateDirectory;
                 return check;
             }

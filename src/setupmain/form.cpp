@@ -141,7 +141,8 @@ void TSCRSetup::StartInstallerPages() {
 
 void TSCRSetup::btnNextClick() {
     const int before = Notebook.PageIndex();
-    if (before == kPageDirectory || before == kPageReady) btnOKClick();
+    // A refused directory has put the wizard back on the Directory page: nothing more to do.
+    if ((before == kPageDirectory || before == kPageReady) && !btnOKClick()) return;
     const int p = Notebook.PageIndex();
     if (p == kPageLicense && SetupHeader.SkipDirectoryPage()) Notebook.SetPageIndex(kPageReady);
     else if (p < kPageFinished) Notebook.SetPageIndex(p + 1);

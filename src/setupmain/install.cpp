@@ -2,6 +2,7 @@
 // and the registration with the system.
 #include <cmath>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "../common/lang.h"
@@ -27,16 +28,6 @@ constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Inst
 constexpr char16_t kPreviewNotice[] =
     u"After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
     u"not displayed in setup preview mode.";
-
-// Any failure inside the copy of the files.
-class EInstallError : public std::exception {
-public:
-    explicit EInstallError(const char* message) noexcept : message_(message) {}
-    const char* what() const noexcept override { return message_; }
-
-private:
-    const char* message_;
-};
 
 // 100 x Position / Size, halves to the even neighbour.
 int ProgressPercent(std::int64_t position, std::int64_t size) {
@@ -72,7 +63,7 @@ struct RunLeftovers {
     std::vector<std::u16string> files;
     std::vector<std::u16string> folders;  // outermost first
 
-    void Remove() noexcept {
+    void Remove() {
         for (auto it = files.rbegin(); it != files.rend(); ++it) TryDeleteFile(*it);
         // Only empty folders go: anything else in them is not ours.
         for (auto it = folders.rbegin(); it != folders.rend(); ++it) platform::RemoveEmptyDirectory(*it);
@@ -91,14 +82,13 @@ TSetupHeader UninstallerHeader(const std::u16string& ScrName) {
 
 }  // namespace
 
-// Ends the click on the Directory page, where the user can choose again.
+// Back on the Directory page, where the user can choose again.
 void TSCRSetup::ReturnToDirectoryPage() {
     Notebook.SetPageIndex(kPageDirectory);
     NotebookPageChanged();
-    throw platform::SilentAbort();
 }
 
-void TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
+bool TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
     if (SilentMode) {
         ExitCode = kExitDirectoryRefused;
         platform::Application::Terminate();
@@ -106,6 +96,7 @@ void TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
         platform::ShowMessage(LangStr(messageKey), kApplicationTitle, platform::MB_ICONERROR_);
     }
     ReturnToDirectoryPage();
+    return false;
 }
 
 bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir) {
@@ -131,9 +122,11 @@ bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16strin
     return false;
 }
 
-void TSCRSetup::CopyPayload(platform::File& source, platform::File* target) {
+bool TSCRSetup::CopyPayload(platform::File& source, platform::File* target) {
     BusyState busy(Window);
-    std::vector<std::uint8_t> buffer(kCopyBufferSize);
+    // The one allocation of any size: running short of memory here fails the installation.
+    const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kCopyBufferSize]);
+    if (!buffer) return false;
     const std::int64_t size = source.Size();
     std::int64_t position = PayloadStart(SetupHeader, FileEnd);
     std::int64_t remaining = PayloadLength(SetupHeader);
@@ -141,24 +134,23 @@ void TSCRSetup::CopyPayload(platform::File& source, platform::File* target) {
         const auto chunk = static_cast<std::size_t>(remaining < static_cast<std::int64_t>(kCopyBufferSize)
                                                         ? remaining
                                                         : static_cast<std::int64_t>(kCopyBufferSize));
-        const std::size_t got = source.ReadAt(position, buffer.data(), chunk);
+        const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
         if (got == 0) break;
         position += static_cast<std::int64_t>(got);
-        if (target && target->Write(buffer.data(), got) != got) throw EInstallError("the disk is full");
+        if (target && target->Write(buffer.get(), got) != got) return false;  // the disk is full
         remaining -= static_cast<std::int64_t>(got);
         ProgressBar.SetPosition(ProgressPercent(position, size));
         ProgressBar.Repaint();
         platform::Application::ProcessMessages();
     }
     // A file that ends early would leave a screensaver that cannot run.
-    if (remaining > 0) throw EInstallError("the program file ends inside the screensaver");
+    return remaining == 0;
 }
 
-void TSCRSetup::SaveReadme(const std::u16string& path) {
+bool TSCRSetup::SaveReadme(const std::u16string& path) {
     const std::string bytes = EncodeReadme(edReadme.Caption());
     platform::File file = platform::File::CreateExclusive(path);
-    if (!file.IsOpen() || file.Write(bytes.data(), bytes.size()) != bytes.size())
-        throw EInstallError("the readme cannot be saved");
+    return file.IsOpen() && file.Write(bytes.data(), bytes.size()) == bytes.size();
 }
 
 void TSCRSetup::ReportInstallFailure() {
@@ -172,19 +164,19 @@ void TSCRSetup::ReportInstallFailure() {
     Window.Close();
 }
 
-void TSCRSetup::btnOKClick() {
+bool TSCRSetup::btnOKClick() {
     Notebook.SetPageIndex(kPageProgress);
     btnNext.SetVisible(false);
     ProgressBar.SetMax(100);
 
     const TDirectoryCheck check = CheckDestinationDirectory(edDirectory.Caption(), PreviewOnlyMode);
-    if (!check.Accepted) RefuseDirectory(check.MessageKey);
+    if (!check.Accepted) return RefuseDirectory(check.MessageKey);
     edDirectory.SetCaption(check.Text);
     const std::u16string Dir = check.Text;
     const std::u16string Title = SetupHeader.Title();
 
     std::u16string TargetFileName = Dir + std::u16string(text::FileNamePart(SetupHeader.ScrFileName()));
-    if (!MakeUniqueFileName(TargetFileName, Dir)) RefuseDirectory(kMsgAccessDenied);
+    if (!MakeUniqueFileName(TargetFileName, Dir)) return RefuseDirectory(kMsgAccessDenied);
 
     RunLeftovers written;
     written.folders = check.Created;
@@ -194,7 +186,7 @@ void TSCRSetup::btnOKClick() {
         // was free a moment ago and must still be.
         target = platform::FileExists(TargetFileName) ? platform::File::CreateExclusive(TargetFileName)
                                                       : platform::File::CreateNew(TargetFileName);
-        if (!target.IsOpen()) RefuseDirectory(kMsgAccessDenied);
+        if (!target.IsOpen()) return RefuseDirectory(kMsgAccessDenied);
         written.files.push_back(TargetFileName);
     }
     InstallationRan = true;
@@ -204,33 +196,29 @@ void TSCRSetup::btnOKClick() {
     const std::u16string UninstallerName = Dir + UninstallerFileName(ScrName);
     std::u16string UninstallerPath;
     platform::File uninstaller;
-    bool InstallSucceeded = true;
-    try {
-        if (!Self.IsOpen()) throw EInstallError("the program file is not open");
-        CopyPayload(Self, PreviewOnlyMode ? nullptr : &target);
+    // The copy block: any step that fails ends it, and the installation with it.
+    const bool InstallSucceeded = [&] {
+        if (!Self.IsOpen() || !CopyPayload(Self, PreviewOnlyMode ? nullptr : &target)) return false;
         target.Close();
 
         if (PreviewOnlyMode) {
             platform::ShowMessage(kPreviewNotice, Title, platform::MB_ICONINFORMATION_);
-        } else {
-            // The screen-saver settings would be a window nobody asked for in an unattended run.
-            if (!SilentMode) platform::ShellOpen(false, u"install", ScrPath, u"", platform::SW_SHOWNOACTIVATE_);
-            if (SetupHeader.ReadmeSize() > 0) {
-                const std::u16string readme = Dir + ReadmeCopyName(Title);
-                written.files.push_back(readme);
-                SaveReadme(readme);
-            }
-            uninstaller = platform::File::CreateExclusive(UninstallerName);
-            if (!uninstaller.IsOpen()) throw EInstallError("the uninstaller cannot be created");
-            written.files.push_back(UninstallerName);
-            TargetFileName = platform::FullPath(ScrPath);
-            UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
-            WriteUninstallerImage(Self, uninstaller, FileEnd, UninstallerHeader(ScrName));
+            return true;
         }
-    } catch (...) {
-        InstallSucceeded = false;
-    }
-
+        // The screen-saver settings would be a window nobody asked for in an unattended run.
+        if (!SilentMode) platform::ShellOpen(false, u"install", ScrPath, u"", platform::SW_SHOWNOACTIVATE_);
+        if (SetupHeader.ReadmeSize() > 0) {
+            const std::u16string readme = Dir + ReadmeCopyName(Title);
+            written.files.push_back(readme);
+            if (!SaveReadme(readme)) return false;
+        }
+        uninstaller = platform::File::CreateExclusive(UninstallerName);
+        if (!uninstaller.IsOpen()) return false;
+        written.files.push_back(UninstallerName);
+        TargetFileName = platform::FullPath(ScrPath);
+        UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
+        return WriteUninstallerImage(Self, uninstaller, FileEnd, UninstallerHeader(ScrName));
+    }();
     if (!InstallSucceeded) {
         // Nothing of a failed installation stays: no files, and nothing registered that
         // would point at them.
@@ -238,7 +226,7 @@ void TSCRSetup::btnOKClick() {
         uninstaller.Close();
         if (!PreviewOnlyMode) written.Remove();
         ReportInstallFailure();
-        return;
+        return true;
     }
 
     if (!PreviewOnlyMode) {
@@ -252,4 +240,5 @@ void TSCRSetup::btnOKClick() {
     }
     if (SetupHeader.ReadmeSize() == 0) Notebook.SetPageIndex(kPageFinished);
     if (SilentMode) platform::Application::Terminate();
+    return true;
 }

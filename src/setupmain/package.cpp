@@ -34,16 +34,15 @@ const ScanSkip& TheScanSkip() {
 
 }  // namespace
 
-void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count) {
-    if (offset < 0 || source.ReadAt(offset, buffer, count) != count)
-        throw EPackageError("read outside the file");
+bool ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count) {
+    return offset >= 0 && source.ReadAt(offset, buffer, count) == count;
 }
 
-std::int64_t LocateTrailer(ByteSource& source) {
+std::optional<std::int64_t> LocateTrailer(ByteSource& source) {
     const std::int64_t size = source.Size();
-    if (size < static_cast<std::int64_t>(kTrailerSize)) throw EPackageError("no package signature");
+    if (size < static_cast<std::int64_t>(kTrailerSize)) return std::nullopt;
     std::uint8_t last[kTrailerSize];
-    ReadExact(source, size - static_cast<std::int64_t>(kTrailerSize), last, kTrailerSize);
+    if (!ReadExact(source, size - static_cast<std::int64_t>(kTrailerSize), last, kTrailerSize)) return std::nullopt;
     if (ClassifyTrailer(last) != TrailerKind::None) return size;
 
     const ScanSkip& skip = TheScanSkip();
@@ -55,7 +54,7 @@ std::int64_t LocateTrailer(ByteSource& source) {
         const std::int64_t blockStart =
             std::max<std::int64_t>(0, blockEnd - static_cast<std::int64_t>(kScanBlock));
         const auto len = static_cast<std::size_t>(blockEnd - blockStart);
-        ReadExact(source, blockStart, buffer.get(), len);
+        if (!ReadExact(source, blockStart, buffer.get(), len)) return std::nullopt;
         for (std::size_t end = len; end >= kTrailerSize;) {
             const std::uint8_t* w = buffer.get() + end - kTrailerSize;
             if ((w[0] == 'P' || w[0] == 'S') && w[1] == 0 && ClassifyTrailer(w) != TrailerKind::None)
@@ -65,7 +64,7 @@ std::int64_t LocateTrailer(ByteSource& source) {
         blockEnd = blockStart + static_cast<std::int64_t>(kTrailerSize) - 1;
         if (blockStart == 0) break;
     }
-    throw EPackageError("no package signature");
+    return std::nullopt;
 }
 
 namespace {
@@ -128,26 +127,24 @@ TPackage LoadPackage(ByteSource& source) {
     };
     const std::int64_t size = source.Size();
     pkg.pe = ReadPeLayout(source);
-    try {
-        if (pkg.pe && pkg.pe->Signed()) {
-            const std::int64_t cert = pkg.pe->certOffset;
-            if (cert > size || pkg.pe->certSize > size - cert) return fail("the certificate table lies outside the file");
-            std::uint8_t window[kTrailerSize + kMaxCertPadding];
-            const std::int64_t from = std::max<std::int64_t>(0, cert - static_cast<std::int64_t>(sizeof window));
-            const auto length = static_cast<std::size_t>(cert - from);
-            ReadExact(source, from, window, length);
-            for (std::size_t end = length; end >= kTrailerSize && length - end <= kMaxCertPadding; --end) {
-                if (ClassifyTrailer(window + end - kTrailerSize) != TrailerKind::None) {
-                    pkg.fileEnd = from + static_cast<std::int64_t>(end);
-                    break;
-                }
+    if (pkg.pe && pkg.pe->Signed()) {
+        const std::int64_t cert = pkg.pe->certOffset;
+        if (cert > size || pkg.pe->certSize > size - cert) return fail("the certificate table lies outside the file");
+        std::uint8_t window[kTrailerSize + kMaxCertPadding];
+        const std::int64_t from = std::max<std::int64_t>(0, cert - static_cast<std::int64_t>(sizeof window));
+        const auto length = static_cast<std::size_t>(cert - from);
+        if (!ReadExact(source, from, window, length)) return fail("no installer or uninstaller signature found");
+        for (std::size_t end = length; end >= kTrailerSize && length - end <= kMaxCertPadding; --end) {
+            if (ClassifyTrailer(window + end - kTrailerSize) != TrailerKind::None) {
+                pkg.fileEnd = from + static_cast<std::int64_t>(end);
+                break;
             }
-            if (pkg.fileEnd == 0) return fail("no package signature where the signed bytes end");
-        } else {
-            pkg.fileEnd = LocateTrailer(source);
         }
-    } catch (const EPackageError&) {
-        return fail("no installer or uninstaller signature found");
+        if (pkg.fileEnd == 0) return fail("no package signature where the signed bytes end");
+    } else {
+        const std::optional<std::int64_t> end = LocateTrailer(source);
+        if (!end) return fail("no installer or uninstaller signature found");
+        pkg.fileEnd = *end;
     }
 
     const std::int64_t end = pkg.fileEnd;
@@ -281,22 +278,20 @@ void UnsignStubHeaders(std::uint8_t* bytes, std::size_t count) {
     std::fill_n(bytes + layout->checksumAt, 4, std::uint8_t{0});
 }
 
-void WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header) {
+bool WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header) {
     // The headers go through a buffer of their own: a signed installer's stub names a
     // certificate table that the uninstaller does not carry.
     const std::int64_t stub = PayloadStart(header, fileEnd);
     const auto head = static_cast<std::size_t>(std::clamp<std::int64_t>(stub, 0, kStubHeadBytes));
     std::uint8_t headers[kStubHeadBytes];
-    if (source.ReadAt(0, headers, head) != head) throw EPackageError("the stub could not be copied");
+    if (source.ReadAt(0, headers, head) != head) return false;
     UnsignStubHeaders(headers, head);
     if (target.Write(headers, head) != head ||
         !CopyRange(source, static_cast<std::int64_t>(head), stub - static_cast<std::int64_t>(head), target))
-        throw EPackageError("the stub could not be copied");
+        return false;
     if (header.TextsSize() != 0 && !CopyRange(source, TextsStart(header, fileEnd), header.TextsSize(), target))
-        throw EPackageError("the texts could not be copied");
-    if (target.Write(header.Raw.data(), header.Raw.size()) != header.Raw.size())
-        throw EPackageError("the header could not be written");
+        return false;
+    if (target.Write(header.Raw.data(), header.Raw.size()) != header.Raw.size()) return false;
     const auto trailer = SignatureBytes(TrailerKind::Uninstaller);
-    if (target.Write(trailer.data(), trailer.size()) != trailer.size())
-        throw EPackageError("the trailer could not be written");
+    return target.Write(trailer.data(), trailer.size()) == trailer.size();
 }

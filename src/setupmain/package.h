@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,20 +11,9 @@
 #include "../common/osversion.h"
 #include "setup_header.h"
 
-// Any failure while reading the package: no trailer, a block outside the file, bad sizes.
-// Carries a fixed text only: std::string would pull the runtime's string code into the stub.
-class EPackageError : public std::exception {
-public:
-    explicit EPackageError(const char* message) noexcept : message_(message) {}
-    const char* what() const noexcept override { return message_; }
-
-private:
-    const char* message_;
-};
-
 // Logical end of the package: the position just past the signature nearest the file's end.
-// Throws EPackageError when the file holds no signature.
-std::int64_t LocateTrailer(ByteSource& source);
+// nullopt when the file holds no signature.
+std::optional<std::int64_t> LocateTrailer(ByteSource& source);
 
 // What the PE headers at the start of an image say about the bytes behind the program.
 struct TPeLayout {
@@ -55,12 +43,12 @@ struct TPackage {
 
 // Reads the package behind an image. In a signed image the package is the one whose trailer
 // ends where the certificate table begins (after at most 7 bytes of padding): the signed
-// bytes decide, and nothing inside the table is read as a package. Never throws for bad
-// input; the problems say what is wrong.
+// bytes decide, and nothing inside the table is read as a package. The problems say what is
+// wrong.
 TPackage LoadPackage(ByteSource& source);
 
-// Reads exactly count bytes at offset or throws EPackageError.
-void ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count);
+// Reads exactly count bytes at offset; false when any of them lies outside the source.
+[[nodiscard]] bool ReadExact(ByteSource& source, std::int64_t offset, void* buffer, std::size_t count);
 
 // The checks that do not depend on the role, made before the language text is read.
 std::vector<const char*> CommonHeaderProblems(const TSetupHeader& header, std::int64_t fileEnd);
@@ -84,8 +72,8 @@ std::u16string ShortScrName(std::u16string_view name);
 void UnsignStubHeaders(std::uint8_t* bytes, std::size_t count);
 
 // Stub (unsigned), texts block, header as held in memory, uninstaller signature.
-// Throws EPackageError when the stub or the texts cannot be copied whole.
-void WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header);
+// False when any part cannot be copied or written whole.
+[[nodiscard]] bool WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header);
 
 // Copies count bytes from offset in bounded chunks; false when any byte is missing.
-bool CopyRange(ByteSource& source, std::int64_t offset, std::int64_t count, ByteSink& target);
+[[nodiscard]] bool CopyRange(ByteSource& source, std::int64_t offset, std::int64_t count, ByteSink& target);

@@ -29,65 +29,41 @@ std::string EncodeReadme(std::u16string_view text) {
     return "\xEF\xBB\xBF" + text::Utf16ToUtf8(text);
 }
 
-void RegisterUninstall(const std::u16string& Title, const std::u16string& UninstallerPath) noexcept {
-    try {
-        platform::RegKey key = platform::RegKey::Create(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
-        key.WriteString(u"DisplayName", Title);
-        key.WriteString(u"UninstallString", u"\"" + UninstallerPath + u"\"");
-    } catch (...) {
-        // Without rights for the machine-wide key the installation still stands.
-    }
+// Without rights for the machine-wide key the installation still stands: nothing to report.
+void RegisterUninstall(const std::u16string& Title, const std::u16string& UninstallerPath) {
+    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
+    key.WriteString(u"DisplayName", Title);
+    key.WriteString(u"UninstallString", u"\"" + UninstallerPath + u"\"");
 }
 
-namespace {
-
-void TryShortcut(const std::u16string& Target, const std::u16string& LinkName) noexcept {
-    try {
-        CreateShortcut(Target, LinkName, platform::CSIDL_PROGRAMS_);
-    } catch (...) {
-        // One missing link must not cost the others.
-    }
-}
-
-}  // namespace
-
+// Each link stands alone: one that cannot be written costs none of the others.
 void CreateMenuShortcuts(const std::u16string& Title, const std::u16string& UninstallerPath,
-                         const std::u16string& ScrPath, bool HasReadme) noexcept {
-    try {
-        const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
-        if (programs.empty()) return;
-        CreateDirTree(programs + Title + u"\\");
+                         const std::u16string& ScrPath, bool HasReadme) {
+    const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
+    if (programs.empty()) return;
+    CreateDirTree(programs + Title + u"\\");
 
-        const std::u16string folder = Title + u"\\";
-        TryShortcut(ScrPath, folder + PreviewLinkName(Title));
-        if (HasReadme)
-            TryShortcut(std::u16string(text::DirPart(ScrPath)) + ReadmeCopyName(Title), folder + ReadmeLinkName());
-        TryShortcut(UninstallerPath, folder + UninstallLinkName(Title));
-    } catch (...) {
-        // Out of memory at worst; the links are simply missing.
-    }
+    const std::u16string folder = Title + u"\\";
+    (void)CreateShortcut(ScrPath, folder + PreviewLinkName(Title), platform::CSIDL_PROGRAMS_);
+    if (HasReadme)
+        (void)CreateShortcut(std::u16string(text::DirPart(ScrPath)) + ReadmeCopyName(Title), folder + ReadmeLinkName(),
+                             platform::CSIDL_PROGRAMS_);
+    (void)CreateShortcut(UninstallerPath, folder + UninstallLinkName(Title), platform::CSIDL_PROGRAMS_);
 }
 
-void CreateDesktopShortcut(const std::u16string& Title, const std::u16string& ScrPath) noexcept {
-    try {
-        CreateShortcut(ScrPath, PreviewLinkName(Title), platform::CSIDL_DESKTOP_);
-    } catch (...) {
-        // As with the menu links: nothing to report.
-    }
+void CreateDesktopShortcut(const std::u16string& Title, const std::u16string& ScrPath) {
+    (void)CreateShortcut(ScrPath, PreviewLinkName(Title), platform::CSIDL_DESKTOP_);
 }
 
-void RequestPowerOverride(const std::u16string& ScrName) noexcept {
-    try {
-        std::u16string program = GetSystemDir();
-        if (program.empty() || program.back() != u'\\') program += u'\\';
-        program += u"powercfg.exe";
-        if (!platform::FileExists(program)) return;
-        // The name is one parameter of powercfg even when it holds a blank.
-        const std::u16string name = ScrName.find(u' ') == std::u16string::npos ? ScrName : u"\"" + ScrName + u"\"";
-        platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", platform::SW_HIDE_);
-    } catch (...) {
-        // Without the override the display may sleep during the screensaver; nothing more.
-    }
+// Without the override the display may sleep during the screensaver; nothing more.
+void RequestPowerOverride(const std::u16string& ScrName) {
+    std::u16string program = GetSystemDir();
+    if (program.empty() || program.back() != u'\\') program += u'\\';
+    program += u"powercfg.exe";
+    if (!platform::FileExists(program)) return;
+    // The name is one parameter of powercfg even when it holds a blank.
+    const std::u16string name = ScrName.find(u' ') == std::u16string::npos ? ScrName : u"\"" + ScrName + u"\"";
+    platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", platform::SW_HIDE_);
 }
 
 std::u16string TSCRSetup::LoadInstalledFileName() {

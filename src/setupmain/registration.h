@@ -16,12 +16,12 @@ std::u16string UninstallerFileName(std::u16string_view ScrName);
 
 // Each of these swallows its own failures: a missing entry or shortcut must not undo a
 // screensaver that is installed.
-void RegisterUninstall(const std::u16string& Title, const std::u16string& UninstallerPath) noexcept;
+void RegisterUninstall(const std::u16string& Title, const std::u16string& UninstallerPath);
 void CreateMenuShortcuts(const std::u16string& Title, const std::u16string& UninstallerPath,
-                         const std::u16string& ScrPath, bool HasReadme) noexcept;
-void CreateDesktopShortcut(const std::u16string& Title, const std::u16string& ScrPath) noexcept;
+                         const std::u16string& ScrPath, bool HasReadme);
+void CreateDesktopShortcut(const std::u16string& Title, const std::u16string& ScrPath);
 // Keeps the display on while the screensaver runs, through the system's powercfg.exe.
-void RequestPowerOverride(const std::u16string& ScrName) noexcept;
+void RequestPowerOverride(const std::u16string& ScrName);
 
 // The links' names, without ".lnk": the Start-menu folder holds all three, the desktop the
 // preview link. The uninstaller removes them under the same names.

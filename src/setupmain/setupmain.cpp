@@ -17,32 +17,23 @@ TSCRSetup* SCRSetup = nullptr;
 
 namespace {
 
-std::u16string ReadUtf16(ByteSource& source, std::int64_t offset, std::int64_t bytes) {
+bool ReadUtf16(ByteSource& source, std::int64_t offset, std::int64_t bytes, std::u16string& text) {
     std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes));
-    if (bytes > 0) ReadExact(source, offset, raw.data(), raw.size());
-    return text::FromUtf16Le(raw.data(), raw.size());
-}
-
-void ThrowIfAny(const std::vector<const char*>& problems) {
-    if (!problems.empty()) throw EPackageError(problems.front());
+    if (bytes > 0 && !ReadExact(source, offset, raw.data(), raw.size())) return false;
+    text = text::FromUtf16Le(raw.data(), raw.size());
+    return true;
 }
 
 }  // namespace
 
 void TSCRSetup::FormCreate() {
-    try {
-        ReadPackage();
-    } catch (...) {
-        // One handler for every failure from the first read on: nothing is installed.
+    // One handler for every failure from the first read on: nothing is installed.
+    if (!ReadPackage()) {
         ReportCorruptedPackage();
         return;
     }
     if (Role == TrailerKind::Uninstaller) {
-        try {
-            RunUninstall();
-        } catch (...) {
-            ReportCorruptedPackage();
-        }
+        RunUninstall();
         platform::Application::SetShowMainForm(false);
         Window.Collapse();
         platform::Application::Terminate();
@@ -54,20 +45,19 @@ void TSCRSetup::FormCreate() {
 
     if (!ParamStr(2).empty()) edDirectory.SetCaption(ParamStr(2));
     Notebook.SetPageIndex(kPageDirectory);
-    platform::Control::Fire([this] { btnOKClick(); });
+    (void)btnOKClick();
     platform::Application::Terminate();
 }
 
-void TSCRSetup::ReadPackage() {
+bool TSCRSetup::ReadPackage() {
     // Opened once and held for every later read: while it is held nobody can write it, and
     // it is checked to be the very image that runs, not a file renamed into its place.
     Self = platform::File::OpenRead(platform::ModulePath(), platform::Share::DenyWrite);
-    if (!Self.IsOpen()) throw EPackageError("the program file cannot be opened");
-    if (!platform::IsRunningImage(Self)) throw EPackageError("the program file is not the running program");
+    if (!Self.IsOpen() || !platform::IsRunningImage(Self)) return false;
     platform::File& file = Self;
 
     const TPackage package = LoadPackage(file);
-    ThrowIfAny(package.readProblems);
+    if (!package.readProblems.empty()) return false;
     FileEnd = package.fileEnd;
     SetupHeader = *package.header;
     const TrailerKind role = package.role;
@@ -77,21 +67,27 @@ void TSCRSetup::ReadPackage() {
         ApplyShortNameRule(SetupHeader, WindowsVersionClass(platform::OsVersion()));
 
     const std::int64_t texts = TextsStart(SetupHeader, FileEnd);
-    LangText = ReadUtf16(file, texts + SetupHeader.ReadmeSize() + SetupHeader.LicenseSize(),
-                         2 * static_cast<std::int64_t>(SetupHeader.LanguageLength()));
+    if (!ReadUtf16(file, texts + SetupHeader.ReadmeSize() + SetupHeader.LicenseSize(),
+                   2 * static_cast<std::int64_t>(SetupHeader.LanguageLength()), LangText))
+        return false;
     LoadLangSection(LangText, u"Setup");
     LangRenameControls();
 
     Role = role;
-    ThrowIfAny(package.roleProblems);
-    if (Role != TrailerKind::Installer) return;
+    if (!package.roleProblems.empty()) return false;
+    if (Role != TrailerKind::Installer) return true;
 
-    if (SetupHeader.ReadmeSize() > 0)
-        edReadme.SetCaption(text::NormalizeLineBreaks(ReadUtf16(file, texts, SetupHeader.ReadmeSize())));
-    if (SetupHeader.LicensePageInUse())
-        edLicense.SetCaption(text::NormalizeLineBreaks(
-            ReadUtf16(file, texts + SetupHeader.ReadmeSize(), SetupHeader.LicenseSize())));
+    std::u16string readme, license;
+    if (SetupHeader.ReadmeSize() > 0) {
+        if (!ReadUtf16(file, texts, SetupHeader.ReadmeSize(), readme)) return false;
+        edReadme.SetCaption(text::NormalizeLineBreaks(readme));
+    }
+    if (SetupHeader.LicensePageInUse()) {
+        if (!ReadUtf16(file, texts + SetupHeader.ReadmeSize(), SetupHeader.LicenseSize(), license)) return false;
+        edLicense.SetCaption(text::NormalizeLineBreaks(license));
+    }
     StartInstallerPages();
+    return true;
 }
 
 void TSCRSetup::ReportCorruptedPackage() {

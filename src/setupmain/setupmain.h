@@ -27,8 +27,9 @@ public:
     void rbAcceptClick();
     void LinkClick();
     void btnBrowseClick();
-    // The installation: directory checks first; refusals end the click silently.
-    void btnOKClick();
+    // The installation: directory checks first. False when a check refused and the wizard is
+    // back on the Directory page: the refusal has been shown, and the caller's click ends there.
+    [[nodiscard]] bool btnOKClick();
     // Replaces FileName (a path in Dir) by one that takes no other file's place: the
     // remembered file of an earlier installation into Dir, or a numbered name. False when
     // every numbered name is taken.
@@ -86,13 +87,15 @@ public:
     bool InstallationRan = false;
 
 private:
-    void ReadPackage();
+    // False when the package is damaged or the program file cannot be read.
+    [[nodiscard]] bool ReadPackage();
     void StartInstallerPages();
     void ReportCorruptedPackage();
-    [[noreturn]] void ReturnToDirectoryPage();
-    [[noreturn]] void RefuseDirectory(std::u16string_view messageKey);
-    void CopyPayload(platform::File& source, platform::File* target);
-    void SaveReadme(const std::u16string& path);
+    void ReturnToDirectoryPage();
+    // Shows the refusal (silent runs end instead) and returns to the Directory page; false.
+    bool RefuseDirectory(std::u16string_view messageKey);
+    [[nodiscard]] bool CopyPayload(platform::File& source, platform::File* target);
+    [[nodiscard]] bool SaveReadme(const std::u16string& path);
     void ReportInstallFailure();
     // Starts a copy of the program, whose full path is self, that deletes it once it has ended.
     void HandOffToTemporaryCopy(const std::u16string& self);

@@ -23,51 +23,42 @@ std::u16string GetShellFolderDir(int FolderId) {
     return path;
 }
 
-void CreateDirTree(const std::u16string& Dir) noexcept {
-    try {
-        if (Dir.empty()) return;
-        std::u16string dir = Dir;
-        if (dir.back() == u'\\') dir.pop_back();
-        if (dir.size() < 3) return;  // a drive such as C:
-        if (platform::DirectoryExists(dir)) return;
-        const std::u16string parent(text::DirPart(dir));
-        if (parent == dir) return;
-        CreateDirTree(parent);
-        // A level that cannot be created leaves the ones below it uncreated; the caller checks.
-        platform::MakeDirectory(dir);
-    } catch (...) {
-        // Out of memory at worst; the folder is simply missing afterwards.
-    }
+void CreateDirTree(const std::u16string& Dir) {
+    if (Dir.empty()) return;
+    std::u16string dir = Dir;
+    if (dir.back() == u'\\') dir.pop_back();
+    if (dir.size() < 3) return;  // a drive such as C:
+    if (platform::DirectoryExists(dir)) return;
+    const std::u16string parent(text::DirPart(dir));
+    if (parent == dir) return;
+    CreateDirTree(parent);
+    // A level that cannot be created leaves the ones below it uncreated; the caller checks.
+    platform::MakeDirectory(dir);
 }
 
-void CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId) {
+platform::HResult CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId) {
     platform::ShellLink link;
-    if (platform::Failed(link.Status())) throw EShortcutError(link.Status());
+    if (platform::Failed(link.Status())) return link.Status();
 
     std::u16string folder;
     const platform::HResult located = platform::SpecialFolderPath(FolderId, platform::FolderOwner::None, folder);
-    if (platform::Failed(located)) throw EShortcutError(located);
+    if (platform::Failed(located)) return located;
 
     const std::u16string linkPath = folder + u"\\" + LinkName + u".lnk";
     // Beyond MAX_PATH the shell's link code is not dependable; refuse rather than half-write.
-    if (linkPath.size() > kMaxLinkPath) throw EShortcutError(platform::E_FILENAME_TOO_LONG_);
+    if (linkPath.size() > kMaxLinkPath) return platform::E_FILENAME_TOO_LONG_;
 
     link.SetPath(Target);
     link.SetIconLocation(Target, 0);
-    const platform::HResult saved = link.Save(linkPath);
-    if (platform::Failed(saved)) throw EShortcutError(saved);
+    return link.Save(linkPath);
 }
 
-bool TryDeleteFile(const std::u16string& FileName) noexcept {
-    try {
-        if (!platform::FileExists(FileName)) return true;
-        {
-            // Exclusive: an open by anybody else, whatever sharing they allow, means "held".
-            platform::File probe = platform::File::OpenReadWrite(FileName, platform::Share::Exclusive);
-            if (!probe.IsOpen()) return false;
-        }
-        return platform::RemoveFile(FileName);
-    } catch (...) {
-        return false;
+bool TryDeleteFile(const std::u16string& FileName) {
+    if (!platform::FileExists(FileName)) return true;
+    {
+        // Exclusive: an open by anybody else, whatever sharing they allow, means "held".
+        platform::File probe = platform::File::OpenReadWrite(FileName, platform::Share::Exclusive);
+        if (!probe.IsOpen()) return false;
     }
+    return platform::RemoveFile(FileName);
 }

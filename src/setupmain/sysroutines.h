@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <exception>
 #include <string>
 
 #include "../platform/shell.h"
@@ -19,23 +18,16 @@ std::u16string GetShellFolderDir(int FolderId);
 
 // Creates Dir and every missing folder above it, outermost first. Reports nothing:
 // callers that need the folder test for it afterwards.
-void CreateDirTree(const std::u16string& Dir) noexcept;
-
-// A shell link could not be written; Result is the failing result code.
-class EShortcutError : public std::exception {
-public:
-    explicit EShortcutError(platform::HResult result) : Result(result) {}
-    const char* what() const noexcept override { return "the shortcut could not be written"; }
-    platform::HResult Result;
-};
+void CreateDirTree(const std::u16string& Dir);
 
 // The longest link path (in UTF-16 code units) that CreateShortcut writes.
 inline constexpr std::size_t kMaxLinkPath = 260;
 
 // Writes <special folder FolderId>\<LinkName>.lnk pointing at Target, with Target's first
-// icon. LinkName may start with a sub-folder, which must exist. Throws EShortcutError.
-void CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId);
+// icon. LinkName may start with a sub-folder, which must exist. Returns S_OK_ or the
+// failing result code.
+platform::HResult CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId);
 
 // True when FileName is gone afterwards (or never existed); false while anybody holds it
 // open or it cannot be deleted for any other reason.
-bool TryDeleteFile(const std::u16string& FileName) noexcept;
+bool TryDeleteFile(const std::u16string& FileName);

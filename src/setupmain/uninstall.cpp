@@ -50,37 +50,26 @@ std::u16string DelFileParameters(const std::u16string& UninstallerPath, const st
            u"\"";
 }
 
-void RemoveUninstallEntry(const std::u16string& Title) noexcept {
-    try {
-        platform::RegKey::DeleteTree(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
-    } catch (...) {
-        // Without rights for the machine-wide key it stays; nothing to report.
-    }
+// Without rights for the machine-wide key it stays; nothing to report.
+void RemoveUninstallEntry(const std::u16string& Title) {
+    platform::RegKey::DeleteTree(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
 }
 
-void RemoveMenuShortcuts(const std::u16string& Title) noexcept {
-    try {
-        // A Programs folder the shell cannot locate holds none of our links.
-        const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
-        if (programs.empty()) return;
-        const std::u16string folder = programs + Title + u"\\";
-        platform::RemoveFile(folder + PreviewLinkName(Title) + u".lnk");
-        platform::RemoveFile(folder + ReadmeLinkName() + u".lnk");
-        platform::RemoveFile(folder + UninstallLinkName(Title) + u".lnk");
-        // Only when empty: anything else in it is the user's.
-        platform::RemoveEmptyDirectory(programs + Title);
-    } catch (...) {
-        // Out of memory at worst.
-    }
+void RemoveMenuShortcuts(const std::u16string& Title) {
+    // A Programs folder the shell cannot locate holds none of our links.
+    const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
+    if (programs.empty()) return;
+    const std::u16string folder = programs + Title + u"\\";
+    platform::RemoveFile(folder + PreviewLinkName(Title) + u".lnk");
+    platform::RemoveFile(folder + ReadmeLinkName() + u".lnk");
+    platform::RemoveFile(folder + UninstallLinkName(Title) + u".lnk");
+    // Only when empty: anything else in it is the user's.
+    platform::RemoveEmptyDirectory(programs + Title);
 }
 
-void RemoveDesktopShortcut(const std::u16string& Title) noexcept {
-    try {
-        const std::u16string desktop = GetShellFolderDir(platform::CSIDL_DESKTOP_);
-        if (!desktop.empty()) platform::RemoveFile(desktop + PreviewLinkName(Title) + u".lnk");
-    } catch (...) {
-        // As above.
-    }
+void RemoveDesktopShortcut(const std::u16string& Title) {
+    const std::u16string desktop = GetShellFolderDir(platform::CSIDL_DESKTOP_);
+    if (!desktop.empty()) platform::RemoveFile(desktop + PreviewLinkName(Title) + u".lnk");
 }
 
 void TSCRSetup::ClearUserSettings() {

@@ -6,9 +6,9 @@
 #include <string>
 
 // Each swallows its own failures; a part that is already gone is no error.
-void RemoveUninstallEntry(const std::u16string& Title) noexcept;
-void RemoveMenuShortcuts(const std::u16string& Title) noexcept;
-void RemoveDesktopShortcut(const std::u16string& Title) noexcept;
+void RemoveUninstallEntry(const std::u16string& Title);
+void RemoveMenuShortcuts(const std::u16string& Title);
+void RemoveDesktopShortcut(const std::u16string& Title);
 
 // The name of every temporary copy begins so.
 inline constexpr char16_t kTemporaryCopyPrefix[] = u"Parvolinexuninst";

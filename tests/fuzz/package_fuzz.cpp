@@ -21,20 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemorySource source(bytes);
     const TPackage package = LoadPackage(source);
     if (!package.Sound()) return 0;
-    try {
-        TSetupHeader header = *package.header;
-        const std::int64_t end = package.fileEnd;
-        ApplyShortNameRule(header, 7);
-        (void)header.DefaultBaseDir();
-        (void)header.DefaultSubDir();
-        const std::int64_t texts = TextsStart(header, end);
-        std::string raw(static_cast<std::size_t>(header.TextsSize()), '\0');
-        ReadExact(source, texts, raw.data(), raw.size());
-        if (package.role == TrailerKind::Installer) {
-            StringSink sink;
-            WriteUninstallerImage(source, sink, end, header);
-        }
-    } catch (const EPackageError&) {
+    TSetupHeader header = *package.header;
+    const std::int64_t end = package.fileEnd;
+    ApplyShortNameRule(header, 7);
+    (void)header.DefaultBaseDir();
+    (void)header.DefaultSubDir();
+    const std::int64_t texts = TextsStart(header, end);
+    std::string raw(static_cast<std::size_t>(header.TextsSize()), '\0');
+    if (!ReadExact(source, texts, raw.data(), raw.size())) return 0;
+    if (package.role == TrailerKind::Installer) {
+        StringSink sink;
+        (void)WriteUninstallerImage(source, sink, end, header);
     }
     return 0;
 }

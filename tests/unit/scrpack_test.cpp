@@ -481,8 +481,8 @@ TEST_F(Scrpack, InfoDescribesUninstallersAndDamagedImages) {
         scrpack::InputFile in(Path("out.exe"));
         scrpack::AtomicOutput sink(Path("uninst.exe"));
         TSetupHeader h;
-        ReadExact(in, in.Size() - static_cast<std::int64_t>(kHeaderAndTrailer), h.Raw.data(), kHeaderSize);
-        WriteUninstallerImage(in, sink, in.Size(), h);
+        ASSERT_TRUE(ReadExact(in, in.Size() - static_cast<std::int64_t>(kHeaderAndTrailer), h.Raw.data(), kHeaderSize));
+        ASSERT_TRUE(WriteUninstallerImage(in, sink, in.Size(), h));
         sink.Commit();
     }
     const json u = Info(Path("uninst.exe"));

@@ -50,22 +50,17 @@ protected:
         EXPECT_EQ(standin::LiveShellLinks(), 0);
     }
     static HResult FailureOf(const std::u16string& linkName, int folder) {
-        try {
-            CreateShortcut(u"C:\\Savers\\x.scr", linkName, folder);
-        } catch (const EShortcutError& e) {
-            return e.Result;
-        }
-        return platform::S_OK_;
+        return CreateShortcut(u"C:\\Savers\\x.scr", linkName, folder);
     }
     TempDrive drive;
 };
 
 TEST_F(Shortcut, WritesTheLinkIntoTheSubFolderOfTheSpecialFolder) {
-    CreateShortcut(u"C:\\Savers\\x.scr", u"X\\Preview X", platform::CSIDL_PROGRAMS_);
+    EXPECT_EQ(CreateShortcut(u"C:\\Savers\\x.scr", u"X\\Preview X", platform::CSIDL_PROGRAMS_), platform::S_OK_);
     EXPECT_EQ(drive.ReadFile(u"C:\\Programs\\X\\Preview X.lnk"), "target=C:\\Savers\\x.scr\nicon=C:\\Savers\\x.scr,0\n");
 }
 
-TEST_F(Shortcut, RaisesWithTheFailingResultAndWritesNothing) {
+TEST_F(Shortcut, ReturnsTheFailingResultAndWritesNothing) {
     struct Case {
         const char* name;
         standin::LinkStep step;
@@ -105,7 +100,7 @@ TEST_F(Shortcut, LinkPathMayHave260Utf16UnitsAndNoMore) {
     const std::size_t fixed = std::u16string(u"C:\\Programs\\").size() + sub.size() + 1 + 4;
     const std::u16string longest = sub + u"\\" + std::u16string(kMaxLinkPath - fixed, u'n');
 
-    CreateShortcut(u"C:\\t.scr", longest, platform::CSIDL_PROGRAMS_);
+    EXPECT_EQ(CreateShortcut(u"C:\\t.scr", longest, platform::CSIDL_PROGRAMS_), platform::S_OK_);
     EXPECT_TRUE(drive.Exists(u"C:\\Programs\\" + longest + u".lnk"));
 
     EXPECT_EQ(FailureOf(longest + u"n", platform::CSIDL_PROGRAMS_), platform::E_FILENAME_TOO_LONG_);

@@ -108,23 +108,19 @@ bool FolderPath(PCIDLIST_ABSOLUTE pidl, std::u16string& path) {
 }
 
 int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM lp, LPARAM data) noexcept {
-    try {
-        const auto* folder = reinterpret_cast<const std::u16string*>(data);
-        if (msg == BFFM_INITIALIZED) {
-            RECT r;
-            GetWindowRect(dialog, &r);
-            const int w = r.right - r.left, h = r.bottom - r.top;
-            SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
-                         (GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-            if (!folder->empty() && DirectoryExists(*folder))
-                SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(win32::W(*folder)));
-        } else if (msg == BFFM_SELCHANGED) {
-            std::u16string path;
-            const bool ok = FolderPath(reinterpret_cast<PCIDLIST_ABSOLUTE>(lp), path) && DirectoryExists(path);
-            SendMessageW(dialog, BFFM_ENABLEOK, 0, ok ? 1 : 0);
-        }
-    } catch (...) {
-        // Nothing may cross back into the system.
+    const auto* folder = reinterpret_cast<const std::u16string*>(data);
+    if (msg == BFFM_INITIALIZED) {
+        RECT r;
+        GetWindowRect(dialog, &r);
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2,
+                     0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        if (!folder->empty() && DirectoryExists(*folder))
+            SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(win32::W(*folder)));
+    } else if (msg == BFFM_SELCHANGED) {
+        std::u16string path;
+        const bool ok = FolderPath(reinterpret_cast<PCIDLIST_ABSOLUTE>(lp), path) && DirectoryExists(path);
+        SendMessageW(dialog, BFFM_ENABLEOK, 0, ok ? 1 : 0);
     }
     return 0;
 }

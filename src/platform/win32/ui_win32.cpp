@@ -89,41 +89,33 @@ bool HandleChildMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
 }
 
 LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
-    try {
-        LRESULT result = 0;
-        if (HandleChildMessage(hwnd, msg, wp, lp, result)) return result;
-    } catch (...) {
-        // Nothing may cross back into the system.
-    }
+    LRESULT result = 0;
+    if (HandleChildMessage(hwnd, msg, wp, lp, result)) return result;
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 // The form is a dialog window of its own class: the dialog manager keeps the focus across
 // activations and makes the focused push button the one that Enter presses.
 LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
-    try {
-        Form* form = App().main == hwnd ? App().form : nullptr;
-        LRESULT result = 0;
-        if (HandleChildMessage(hwnd, msg, wp, lp, result)) return result;
-        switch (msg) {
-            case WM_CLOSE:
-                if (form) form->Close();
-                return 0;
-            case WM_COMMAND:
-                // IDOK for Enter where no push button has the focus: no button is the default
-                // one. IDCANCEL never comes: Escape is handled in the message loop.
-                return 0;
-            case WM_DESTROY:
-                if (App().main == hwnd) {
-                    App().main = nullptr;
-                    PostQuitMessage(0);
-                }
-                return 0;
-            default:
-                break;
-        }
-    } catch (...) {
-        // Nothing may cross back into the system.
+    Form* form = App().main == hwnd ? App().form : nullptr;
+    LRESULT result = 0;
+    if (HandleChildMessage(hwnd, msg, wp, lp, result)) return result;
+    switch (msg) {
+        case WM_CLOSE:
+            if (form) form->Close();
+            return 0;
+        case WM_COMMAND:
+            // IDOK for Enter where no push button has the focus: no button is the default
+            // one. IDCANCEL never comes: Escape is handled in the message loop.
+            return 0;
+        case WM_DESTROY:
+            if (App().main == hwnd) {
+                App().main = nullptr;
+                PostQuitMessage(0);
+            }
+            return 0;
+        default:
+            break;
     }
     return DefDlgProcW(hwnd, msg, wp, lp);
 }

@@ -157,12 +157,9 @@ int Run(int argc, wchar_t** argv) {
         return Print(u"refused " + std::u16string(check.MessageKey), false);
     }
     if (command == L"shortcut" && argc == 5) {
-        try {
-            CreateShortcut(arg(2), arg(3), std::wcstol(argv[4], nullptr, 10));
-            return Print(u"ok", true);
-        } catch (const EShortcutError& e) {
-            return Print(u"error " + Hex(static_cast<unsigned long>(e.Result)), false);
-        }
+        const platform::HResult result = CreateShortcut(arg(2), arg(3), std::wcstol(argv[4], nullptr, 10));
+        if (platform::Failed(result)) return Print(u"error " + Hex(static_cast<unsigned long>(result)), false);
+        return Print(u"ok", true);
     }
     if (command == L"readlink" && argc == 3) return ReadLink(arg(2));
     if (command == L"trydelete" && argc == 3) return PrintBool(TryDeleteFile(arg(2)));
