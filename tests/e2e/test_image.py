@@ -129,6 +129,10 @@ class StubImageTest(unittest.TestCase):
         self.assertIn(compression, (0, 3))  # BI_RGB, BI_BITFIELDS
         self.assertIn(bits, (8, 24, 32))
 
+    def test_fits_its_size_budget(self):
+        # 128 KiB with installation and uninstallation: the C++ exception runtime alone would break it.
+        self.assertLessEqual(len(self.data), 128 * 1024)
+
     def test_holds_no_signature_of_its_own(self):
         for text in ("Parvol.sig", "ScUnin.sig", "SCRSet.sig"):
             self.assertNotIn(text.encode("utf-16-le"), self.data, text)
