@@ -33,7 +33,35 @@ add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES}
                ${SCRCORE_SOURCES} res/setup.rc)
 target_include_directories(setup PRIVATE src)
 target_compile_definitions(setup PRIVATE ${PLATFORM_WIN32_DEFINITIONS})
-target_link_libraries(setup PRIVATE ${PLATFORM_WIN32_LIBS})
+# The common controls, the shell and COM are loaded when first called rather than at start:
+# a run that ends early (a silent run of a damaged package) never loads them, and the wizard's
+# window does not wait for the shell and COM, which only the installation needs. They come from
+# the system folder alone (see RestrictDllSearch).
+set(SETUP_DELAYED_DLLS comctl32 shell32 ole32)
+if(MSVC)
+  foreach(dll ${SETUP_DELAYED_DLLS})
+    target_link_options(setup PRIVATE /DELAYLOAD:${dll}.dll)
+  endforeach()
+  target_link_libraries(setup PRIVATE ${PLATFORM_WIN32_LIBS} delayimp)
+else()
+  # MinGW has no delay-load switch: import libraries that load on first call are made from the
+  # lists in cmake/delayload/ (a function missing there fails the link by name).
+  set(delayed_libs)
+  foreach(dll ${SETUP_DELAYED_DLLS})
+    set(def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
+    set(lib ${CMAKE_CURRENT_BINARY_DIR}/delayload/lib${dll}_delayed.a)
+    add_custom_command(OUTPUT ${lib}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/delayload
+      COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --kill-at --output-delaylib ${lib}
+      DEPENDS ${def} VERBATIM)
+    list(APPEND delayed_libs ${lib})
+  endforeach()
+  add_custom_target(setup_delayed_libs DEPENDS ${delayed_libs})
+  add_dependencies(setup setup_delayed_libs)
+  set(setup_libs ${PLATFORM_WIN32_LIBS})
+  list(REMOVE_ITEM setup_libs ${SETUP_DELAYED_DLLS})
+  target_link_libraries(setup PRIVATE ${delayed_libs} delayimp ${setup_libs})
+endif()
 # The resource compiler's dependencies are not scanned: a changed picture must rebuild them too.
 file(GLOB setup_resource_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*.ico ${CMAKE_SOURCE_DIR}/res/*.bmp
      ${CMAKE_SOURCE_DIR}/res/*.manifest)

@@ -2,6 +2,8 @@
 
 #include "win32.h"
 
+#include <commctrl.h>
+
 namespace platform {
 
 namespace {
@@ -123,6 +125,10 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
 void RegisterClasses() {
     static bool done = false;
     if (done) return;
+    // The common controls are loaded with the first window: a run that ends before it never
+    // pays for them and their visual styles.
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);

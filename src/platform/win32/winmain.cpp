@@ -3,8 +3,6 @@
 #include "../system.h"
 #include "win32.h"
 
-#include <commctrl.h>
-
 #include <cstddef>
 #include <new>
 
@@ -68,7 +66,5 @@ void __throw_bad_function_call() { OutOfMemory(); }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     RestrictDllSearch();
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
     return SetupMain(platform::CommandLine());
 }
