@@ -18,8 +18,24 @@ Control::Control(Container& parent, ControlKind kind, Bounds bounds, std::u16str
                  int resource)
     : parent_(parent), kind_(kind), bounds_(bounds), caption_(std::move(caption)), style_(style), resource_(resource) {
     parent_.Children.push_back(this);
-    handle_ = native::Create(*this);
-    if (handle_) Registry()[handle_] = this;
+    // A page and what it holds are made when the page first shows: most runs never see most
+    // pages, and every native control costs time before the window can appear.
+    if (kind_ != ControlKind::Page) Realise();
+}
+
+void Control::Realise() {
+    if (!handle_) {
+        handle_ = native::Create(*this);
+        if (!handle_) return;
+        Registry()[handle_] = this;
+        // The native control starts from the caption, visibility and enabled state; the rest
+        // of what was set before it existed is handed over here.
+        if (checked_) native::SetChecked(handle_, true);
+        if (kind_ == ControlKind::ProgressBar) native::SetProgress(handle_, max_, position_);
+    }
+    if (Container* inner = AsContainer())
+        for (Control* c : inner->Children)
+            if (c->kind_ != ControlKind::Page || c->visible_) c->Realise();
 }
 
 Control::~Control() {
@@ -49,7 +65,8 @@ std::u16string Control::Caption() const {
 void Control::SetVisible(bool visible) {
     if (visible_ == visible) return;
     visible_ = visible;
-    native::SetVisible(handle_, visible);
+    if (visible && !handle_) Realise();
+    else native::SetVisible(handle_, visible);
 }
 
 void Control::SetEnabled(bool enabled) {
@@ -133,6 +150,7 @@ Notebook::Notebook(Container& parent, Bounds bounds, std::initializer_list<const
         page->SetVisible(pages_.empty());
         pages_.push_back(page);
     }
+    Realise();
 }
 
 bool Notebook::Contains(const Control* control) const {

@@ -94,12 +94,16 @@ public:
     // Runs a handler when there is one.
     static void Fire(const std::function<void()>& handler);
 
+    // The native control, nullptr while its page has not been shown yet.
     void* Handle() const { return handle_; }
     virtual Container* AsContainer() { return nullptr; }
     // The control or container whose native window is handle (nullptr when none).
     static Control* FromHandle(void* handle);
 
 protected:
+    // Makes the native control, and those of the showing controls it holds, from the state
+    // kept here.
+    void Realise();
     void* handle_ = nullptr;
 
 private:
@@ -159,7 +163,8 @@ public:
 // Pages on top of each other; one shows at a time.
 class Notebook : public ContainerControl {
 public:
-    // The pages are made at once, the first one showing.
+    // The pages are made at once, the first one showing; the native controls of the others
+    // are made when they first show.
     Notebook(Container& parent, Bounds bounds, std::initializer_list<const char16_t*> pageCaptions);
     ~Notebook() override;
 

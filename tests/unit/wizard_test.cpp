@@ -182,6 +182,26 @@ TEST_F(Wizard, ReadmeAndFinishPages) {
     EXPECT_TRUE(f.Window.Closed()) << "Finish ends the program";
 }
 
+TEST_F(Wizard, PagesAreMadeWhenFirstShownFromWhatWasSetBefore) {
+    TestPackage pkg = Licensed();
+    pkg.readme = u"Read me";
+    auto& f = Start(pkg);
+    EXPECT_NE(f.edLicense.Handle(), nullptr);
+    for (platform::Control* c : {&f.btnBrowse, &f.edDirectory, &f.Label5, &f.ProgressBar, &f.edReadme, &f.Label4})
+        EXPECT_EQ(c->Handle(), nullptr) << static_cast<int>(c->Kind());
+
+    f.rbAccept.Click();
+    f.btnNext.Click();
+    ASSERT_EQ(f.Notebook.PageIndex(), kPageDirectory);
+    EXPECT_NE(f.edDirectory.Handle(), nullptr);
+    EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Program Files\\Aurora\\");
+
+    f.Notebook.SetPageIndex(kPageReadme);
+    EXPECT_NE(f.edReadme.Handle(), nullptr);
+    EXPECT_EQ(f.edReadme.Caption(), u"Read me");
+    EXPECT_EQ(f.Label4.Handle(), nullptr) << "a page not shown yet";
+}
+
 TEST_F(Wizard, EscapeActivatesCancelBackOrNext) {
     auto& f = Start(Licensed());
     f.btnNext.SetFocus();

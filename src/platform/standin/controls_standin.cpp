@@ -8,7 +8,11 @@ namespace {
 void* g_focus = nullptr;
 }
 
-void* Create(Control& control) { return &control; }
+// Like a native control, nothing inside a container is made before the container.
+void* Create(Control& control) {
+    const bool parentMade = !control.Parent().AsControl() || control.Parent().ContainerHandle();
+    return parentMade ? &control : nullptr;
+}
 void Destroy(void* handle) {
     if (g_focus == handle) g_focus = nullptr;
 }

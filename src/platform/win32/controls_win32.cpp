@@ -152,7 +152,7 @@ void* Create(Control& c) {
     const Bounds& b = c.Box();
     int x = win32::Scale(b.left), y = win32::Scale(b.top), w = win32::Scale(b.width), h = win32::Scale(b.height);
     const wchar_t* cls = L"STATIC";
-    DWORD style = WS_CHILD | WS_VISIBLE;
+    DWORD style = WS_CHILD | (c.Visible() ? WS_VISIBLE : 0u) | (c.Enabled() ? 0u : WS_DISABLED);
     DWORD exStyle = 0;
     switch (c.Kind()) {
         case ControlKind::Button:
