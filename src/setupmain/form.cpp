@@ -108,6 +108,7 @@ void TSCRSetup::NotebookPageChanged() {
             break;
         case kPageDirectory:
         case kPageReady:
+            FillDefaultDirectory();
             btnNext.SetCaption(LangStr(u"Install"));
             btnNext.SetEnabled(true);
             btnBack.SetVisible(SetupHeader.LicensePageInUse());

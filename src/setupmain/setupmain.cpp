@@ -40,9 +40,9 @@ void TSCRSetup::FormCreate() {
         return;
     }
 
-    edDirectory.SetCaption(ComposeDefaultDir(SetupHeader.DefaultBaseDir(), SetupHeader.DefaultSubDir()));
     if (!SilentMode) return;
 
+    FillDefaultDirectory();
     if (!ParamStr(2).empty()) edDirectory.SetCaption(ParamStr(2));
     Notebook.SetPageIndex(kPageDirectory);
     (void)btnOKClick();
@@ -88,6 +88,12 @@ bool TSCRSetup::ReadPackage() {
     }
     StartInstallerPages();
     return true;
+}
+
+void TSCRSetup::FillDefaultDirectory() {
+    if (directoryFilled_) return;
+    directoryFilled_ = true;
+    edDirectory.SetCaption(ComposeDefaultDir(SetupHeader.DefaultBaseDir(), SetupHeader.DefaultSubDir()));
 }
 
 void TSCRSetup::ReportCorruptedPackage() {

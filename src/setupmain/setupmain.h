@@ -92,6 +92,10 @@ private:
     void StartInstallerPages();
     void ReportCorruptedPackage();
     void ReturnToDirectoryPage();
+    // Puts the default directory into its box the first time a page or a silent run needs it:
+    // finding it loads the shell, which the licence page has no use for.
+    void FillDefaultDirectory();
+    bool directoryFilled_ = false;
     // Shows the refusal (silent runs end instead) and returns to the Directory page; false.
     bool RefuseDirectory(std::u16string_view messageKey);
     [[nodiscard]] bool CopyPayload(platform::File& source, platform::File* target);

@@ -189,6 +189,7 @@ TEST_F(Wizard, PagesAreMadeWhenFirstShownFromWhatWasSetBefore) {
     EXPECT_NE(f.edLicense.Handle(), nullptr);
     for (platform::Control* c : {&f.btnBrowse, &f.edDirectory, &f.Label5, &f.ProgressBar, &f.edReadme, &f.Label4})
         EXPECT_EQ(c->Handle(), nullptr) << static_cast<int>(c->Kind());
+    EXPECT_EQ(f.edDirectory.Caption(), u"") << "the default directory is found when a page needs it";
 
     f.rbAccept.Click();
     f.btnNext.Click();
