@@ -12,7 +12,8 @@ class Application {
 public:
     static void SetTitle(const std::u16string& title);
     static const std::u16string& Title();
-    // When false, the main window is never shown.
+    // When false, the main window is never shown; a form made while it is false has no native
+    // window at all, nor have its controls (they keep their state all the same).
     static void SetShowMainForm(bool show);
     static bool ShowMainForm();
     // Ends the message loop as soon as it runs; set before the loop, the loop does not start.

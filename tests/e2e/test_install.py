@@ -2,6 +2,7 @@
 the uninstaller, register with Windows and hand the screensaver to the shell; failures leave
 nothing behind. Every test that changes the system works in a prefix of its own."""
 import os
+import re
 import shutil
 import unittest
 
@@ -9,7 +10,7 @@ import scrimage
 import winenv
 from test_wizard import ACCEPT, LICENCE, german, plain, wizard_view
 
-EXIT_DONE, EXIT_REFUSED, EXIT_FAILED = 0, 2, 3
+EXIT_DONE, EXIT_DAMAGED, EXIT_REFUSED, EXIT_FAILED = 0, 1, 2, 3
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 USER_KEY = "HKCU\\Software\\Glimmerdeck\\"
 INSTALL_ERROR = "There was an error installing {}. Installation is not complete."
@@ -240,6 +241,46 @@ class SilentInstallTest(InstallCase):
             menu = self.probe(env, "folder", "2") + "\\Aurora\\"
             self.assertEqual(self.link(env, menu + "Uninstall Aurora.lnk")[0], (target + "uninstall Aurora1.exe").lower())
             self.assertEqual(self.records(tools, "install-verb.txt"), [], "an unattended run opens no settings")
+
+    def test_silent_runs_never_load_the_window_side(self):
+        """Nothing is shown, so the common controls and their visual styles stay out of the
+        process, and the display driver too unless COM needs it for the links: an unattended
+        run pays for its work alone."""
+        window_side = ["comctl32.dll", "uxtheme.dll", "winex11.drv"]
+        links = scrimage.Package(title="Aurora", scr=PAYLOAD, uninstall_entry=True, menu_shortcuts=True)
+        plain_pkg = scrimage.Package(title="Borealis", scr_name="Borealis.scr", scr=PAYLOAD, uninstall_entry=True)
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            with_links = self.installer(env, links, name="links.exe")
+            without = self.installer(env, plain_pkg, name="plain.exe")
+            damaged = os.path.join(os.path.dirname(without), "damaged.exe")
+            with open(without, "rb") as f:
+                data = f.read()
+            with open(damaged, "wb") as f:
+                f.write(data[:-1])
+            cases = [
+                ("installation with links", with_links, ["C:\\Aurora"], EXIT_DONE, ["comctl32.dll"]),
+                ("installation without links", without, ["C:\\Borealis"], EXIT_DONE, window_side),
+                ("damaged package", damaged, [], EXIT_DAMAGED, window_side + ["shell32.dll", "ole32.dll"]),
+            ]
+            for name, program, args, code, absent in cases:
+                with self.subTest(name):
+                    proc = env.wine([env.win_path(program), "-silent"] + args, debug="+pid,+loaddll")
+                    self.assertEqual(proc.returncode, code, proc.stderr[-3000:])
+                    loaded = self.loaded_modules(proc.stderr, env.win_path(program))
+                    self.assertIn("user32.dll", loaded, "the trace names what the process loaded")
+                    self.assertEqual([m for m in absent if m in loaded], [], loaded)
+            self.assertEqual(self.files(env, "C:\\Aurora"), ["Aurora.scr", "uninstall Aurora.exe"])
+            self.assertEqual(self.files(env, "C:\\Borealis"), ["Borealis.scr", "uninstall Borealis.exe"])
+
+    @staticmethod
+    def loaded_modules(trace, program):
+        """File names (lower case) of the modules that the process running program loaded, from
+        Wine's +pid,+loaddll trace; other processes (the settings, a hand-off) are not counted."""
+        loads = [(pid, path.replace("\\\\", "\\")) for pid, path in
+                 re.findall(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*?)"', trace, re.M)]
+        own = next(pid for pid, path in loads if path.lower() == program.lower())
+        return sorted({path.rsplit("\\", 1)[-1].lower() for pid, path in loads if pid == own})
 
     def test_translated_names(self):
         text, de = german()

@@ -289,9 +289,13 @@ class WineEnv:
         os.makedirs(path)
         return path
 
-    def wine(self, args, timeout=120):
-        """Runs a program of the prefix; stdout and stderr as text."""
-        return run_captured(["wine"] + list(args), self.env(), timeout)
+    def wine(self, args, timeout=120, debug=None):
+        """Runs a program of the prefix; stdout and stderr as text. debug: Wine's debug
+        channels for this run (WINEDEBUG), none otherwise."""
+        env = self.env()
+        if debug:
+            env["WINEDEBUG"] = debug
+        return run_captured(["wine"] + list(args), env, timeout)
 
     def drive(self, program, args=(), steps=(), timeout_ms=20000, raw_args=None):
         """Starts `program` (host path) with `args` through the driver and runs `steps`

@@ -191,11 +191,17 @@ void Application::ProcessMessages() {
 }
 
 void Application::SetBusyCursor(bool busy) {
+    // Without a window there is no cursor of ours to show.
+    if (!App().main) return;
     App().busy = busy;
     SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(busy ? IDC_WAIT : IDC_ARROW)));
 }
 
 Form::Form() {
+    caption_ = u"Screen Saver Setup";
+    // A form that is never to be shown gets no window, and none of its controls one: a silent
+    // run then never starts the windowing system, the common controls or their visual styles.
+    if (!App().showMainForm) return;
     RegisterClasses();
     RECT r{0, 0, win32::Scale(kClientWidth), win32::Scale(kClientHeight)};
     AdjustWindowRectEx(&r, kFormStyle, FALSE, 0);
@@ -203,7 +209,6 @@ Form::Form() {
     const int h = r.bottom - r.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    caption_ = u"Screen Saver Setup";
     HWND hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, kFormClass, win32::W(caption_), kFormStyle, x, y, w, h, nullptr,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
     if (hwnd) {
