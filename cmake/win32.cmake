@@ -35,8 +35,8 @@ target_include_directories(setup PRIVATE src)
 target_compile_definitions(setup PRIVATE ${PLATFORM_WIN32_DEFINITIONS})
 # The common controls, the shell and COM are loaded when first called rather than at start:
 # a run that ends early (a silent run of a damaged package) never loads them, and the wizard's
-# window does not wait for the shell and COM, which only the installation needs. They come from
-# the system folder alone (see RestrictDllSearch).
+# window does not wait for the shell and COM, which it needs only later. They come from the
+# system folder alone (see RestrictDllSearch).
 set(SETUP_DELAYED_DLLS comctl32 shell32 ole32)
 if(MSVC)
   foreach(dll ${SETUP_DELAYED_DLLS})

@@ -94,7 +94,8 @@ public:
     // Runs a handler when there is one.
     static void Fire(const std::function<void()>& handler);
 
-    // The native control, nullptr while its page has not been shown yet.
+    // The native control; nullptr while its page has not shown yet, and in a form without a
+    // window.
     void* Handle() const { return handle_; }
     virtual Container* AsContainer() { return nullptr; }
     // The control or container whose native window is handle (nullptr when none).
