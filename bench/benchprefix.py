@@ -1,8 +1,10 @@
 """A private 32-bit Wine prefix for one benchmark run: a copy of the end-to-end tests' template
 under the run's folder, its files in C:\\bench, one wineserver for the whole run and, when asked
 for, an Xvfb display of its own. Removed again by stop()."""
+import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 
@@ -47,3 +49,15 @@ class BenchPrefix:
         if self.xvfb_pid:
             winenv.stop_pid(self.xvfb_pid, "Xvfb")
         shutil.rmtree(self.run_dir, ignore_errors=True)
+
+
+def run_and_report(run, args, print_table):
+    """Runs a benchmark and prints its result, as JSON with --json; 1 when a run failed."""
+    # A terminated run still ends its wineserver and Xvfb and removes its files.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    result = run(args)
+    if args.json:
+        print(json.dumps(result, indent=2))
+    else:
+        print_table(result)
+    return 1 if result["failures"] else 0

@@ -13,9 +13,7 @@ files and its Wine prefix at the end.
 
 import argparse
 import contextlib
-import json
 import os
-import signal
 import statistics
 import subprocess
 import sys
@@ -26,7 +24,7 @@ import time
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 import winenv  # noqa: E402
-from benchprefix import BenchPrefix  # noqa: E402
+from benchprefix import BenchPrefix, run_and_report  # noqa: E402
 
 MIB = 1 << 20
 TITLE = "Bench"
@@ -275,14 +273,7 @@ def main():
             print(f"{path} is not built (bash scripts/build.sh)", file=sys.stderr)
             return 2
 
-    # A terminated run still ends its wineserver and removes its files.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
-    result = run(args)
-    if args.json:
-        print(json.dumps(result, indent=2))
-    else:
-        print_table(result, args)
-    return 1 if result["failures"] else 0
+    return run_and_report(run, args, lambda result: print_table(result, args))
 
 
 if __name__ == "__main__":

@@ -17,10 +17,8 @@ files, its Wine prefix and its Xvfb at the end.
 """
 
 import argparse
-import json
 import os
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
@@ -28,7 +26,7 @@ import sys
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 import winenv  # noqa: E402
-from benchprefix import BenchPrefix  # noqa: E402
+from benchprefix import BenchPrefix, run_and_report  # noqa: E402
 
 TIMEOUT_MS = 20000
 LICENCE = "Terms of use\r\n\r\nYou may use this screen saver on your own computers.\r\nNothing else.\r\n"
@@ -189,14 +187,7 @@ def main():
         print("makensis not found (apt-get install nsis)", file=sys.stderr)
         return 2
 
-    # A terminated run still ends its wineserver and Xvfb and removes its files.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
-    result = run(args)
-    if args.json:
-        print(json.dumps(result, indent=2))
-    else:
-        print_table(result)
-    return 1 if result["failures"] else 0
+    return run_and_report(run, args, print_table)
 
 
 if __name__ == "__main__":
