@@ -46,9 +46,18 @@ if(MSVC)
 else()
   # MinGW has no delay-load switch: import libraries that load on first call are made from the
   # lists in cmake/delayload/ (a function missing there fails the link by name).
+  # The lists carry the 32-bit stdcall decorations (name@bytes); other architectures have one
+  # calling convention and undecorated names, so their copies drop them.
   set(delayed_libs)
   foreach(dll ${SETUP_DELAYED_DLLS})
     set(def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
+    if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+      file(READ ${def} def_text)
+      string(REGEX REPLACE "@[0-9]+" "" def_text "${def_text}")
+      set(def ${CMAKE_CURRENT_BINARY_DIR}/delayload/${dll}.def)
+      file(WRITE ${def} "${def_text}")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
+    endif()
     set(lib ${CMAKE_CURRENT_BINARY_DIR}/delayload/lib${dll}_delayed.a)
     add_custom_command(OUTPUT ${lib}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/delayload

@@ -6,11 +6,16 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 jobs=$(nproc)
-if [ ! -f build/win32/build.ninja ]; then
-  cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
+# The stub for 32-bit Windows (the default product) and its 64-bit twin, from the same sources.
+for arch in win32:i686 win64:x86_64; do
+  tree=build/${arch%%:*}
+  if [ ! -f $tree/build.ninja ]; then
+    cmake -S . -B $tree -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-${arch#*:}.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+done
 if [ ! -f build/native/build.ninja ]; then
   cmake -S . -B build/native -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 ninja -C build/win32 -j "$jobs"
+ninja -C build/win64 -j "$jobs"
 ninja -C build/native -j "$jobs"

@@ -1,16 +1,24 @@
-"""The Wine environment of the end-to-end tests: a private 32-bit prefix, one Xvfb, and the
-driver program (wintest.exe) that starts the setup and reads its windows.
+"""The Wine environment of the end-to-end tests: a private prefix of one architecture, one Xvfb,
+and the driver program (wintest.exe) that starts the setup and reads its windows.
+
+Two architectures: "win64" (the x86-64 stub under the 64-bit loader in a 64-bit prefix) and
+"win32" (the i686 stub under the 32-bit loader in a 32-bit prefix). Whether the host runs an
+architecture is found by starting its loader (`runnable`): kernels without 32-bit support refuse
+the 32-bit one with "Exec format error". Every command goes to the loader and wineserver of the
+environment's architecture by path: Debian's `wine` wrapper picks the 32-bit loader whenever it
+is installed, even where it cannot start.
 
 One environment serves a whole run. Under CTest a fixture creates it (`winenv.py setup`) and
 removes it (`winenv.py cleanup`), handing it to the test modules through the state file
 named by E2E_STATE. A module run on its own creates a private environment and removes it
 when the process ends.
 
-A ready-made prefix (`wineboot -i`, about 15 s) is kept per Wine version under
+A ready-made prefix (`wineboot -i`, about 15 s) is kept per architecture and Wine version under
 build/e2e/ and copied for every run.
 
-Environment variables: E2E_BIN_DIR (setup.exe and wintest.exe, default build/win32/bin),
-E2E_WORK_DIR (default build/e2e), E2E_STATE, E2E_KEEP=1 keeps the run's directory.
+Environment variables: E2E_ARCH (win64 or win32, default win64), E2E_BIN_DIR (setup.exe and
+wintest.exe, default build/<arch>/bin), E2E_WORK_DIR (default build/e2e), E2E_STATE, E2E_KEEP=1
+keeps the run's directory.
 """
 
 import atexit
@@ -49,8 +57,51 @@ def split_command(command):
     return program, rest.strip(" \t")
 
 
+# Loader and wineserver of each architecture, as Debian's wine, wine64 and wine32 install them.
+ARCHITECTURES = {
+    "win64": {"loader": "/usr/lib/wine/wine64", "server": "/usr/lib/wine/wineserver64", "machine": 0x8664,
+              "bits": 64},
+    "win32": {"loader": "/usr/lib/wine/wine", "server": "/usr/lib/wine/wineserver32", "machine": 0x14C,
+              "bits": 32},
+}
+
+
+def arch():
+    """The architecture of this run's environment."""
+    name = os.environ.get("E2E_ARCH") or "win64"
+    if name not in ARCHITECTURES:
+        raise ValueError(f"E2E_ARCH={name}: known are {', '.join(ARCHITECTURES)}")
+    return name
+
+
+def loader(name=None):
+    return ARCHITECTURES[name or arch()]["loader"]
+
+
+def wineserver(name=None):
+    return ARCHITECTURES[name or arch()]["server"]
+
+
+def runnable(name):
+    """(True, version) when this host starts the architecture's loader, else (False, why).
+    Found by starting it: a kernel without 32-bit support refuses the 32-bit loader."""
+    path = loader(name)
+    if not os.path.isfile(path):
+        return False, f"{path} is not installed"
+    try:
+        proc = subprocess.run([path, "--version"], capture_output=True, text=True, timeout=60,
+                              stdin=subprocess.DEVNULL)
+    except OSError as e:
+        return False, f"{path} cannot start here: {e.strerror}"
+    except subprocess.TimeoutExpired:
+        return False, f"{path} --version did not end"
+    if proc.returncode != 0 or not proc.stdout.startswith("wine-"):
+        return False, f"{path} --version failed ({proc.returncode}): {(proc.stdout + proc.stderr).strip()[:300]}"
+    return True, proc.stdout.strip()
+
+
 def bin_dir():
-    return os.path.abspath(os.environ.get("E2E_BIN_DIR") or os.path.join(SOURCE_DIR, "build", "win32", "bin"))
+    return os.path.abspath(os.environ.get("E2E_BIN_DIR") or os.path.join(SOURCE_DIR, "build", arch(), "bin"))
 
 
 def work_dir():
@@ -61,11 +112,15 @@ def missing_programs():
     return [p for p in ("setup.exe", "wintest.exe") if not os.path.isfile(os.path.join(bin_dir(), p))]
 
 
-def wine_base_env(prefix, home):
+def wine_base_env(prefix, home, name=None):
+    name = name or arch()
     env = dict(os.environ)
     env.update({
         "WINEPREFIX": prefix,
-        "WINEARCH": "win32",
+        "WINEARCH": name,
+        # Wine starts its own helpers through these: never through the `wine` wrapper.
+        "WINELOADER": loader(name),
+        "WINESERVER": wineserver(name),
         "WINEDEBUG": "-all",
         # No desktop entries or file associations on the host, no Mono/Gecko prompts.
         "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree,mshtml=",
@@ -76,48 +131,52 @@ def wine_base_env(prefix, home):
         "XDG_CACHE_HOME": os.path.join(home, ".cache"),
         "LC_ALL": "C.UTF-8",
     })
-    env.pop("WINESERVER", None)
     return env
 
 
-def wine_version():
-    out = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60).stdout.strip()
+def wine_version(name=None):
+    out = subprocess.run([loader(name), "--version"], capture_output=True, text=True, timeout=60).stdout.strip()
     return re.sub(r"[^A-Za-z0-9.]+", "_", out) or "unknown"
 
 
 # ----------------------------------------------------------------------------- prefix
 
-def template_prefix():
-    """A fresh 32-bit prefix, made once per Wine version and then only copied."""
+def template_prefix(name=None):
+    """A fresh prefix of the architecture, made once per Wine version and then only copied."""
+    name = name or arch()
+    ok, why = runnable(name)
+    if not ok:
+        raise RuntimeError(f"{name}: {why}")
     base = work_dir()
     os.makedirs(base, exist_ok=True)
-    template = os.path.join(base, "template-" + wine_version())
-    with open(os.path.join(base, "template.lock"), "w") as lock:
+    template = os.path.join(base, f"template-{name}-{wine_version(name)}")
+    with open(os.path.join(base, f"template-{name}.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if os.path.isfile(os.path.join(template, ".complete")):
             return template
-        # Templates of other Wine versions are of no further use.
+        # Templates of other Wine versions (and of the old naming) are of no further use.
         for entry in os.scandir(base):
-            if entry.name.startswith("template-") and entry.is_dir():
+            if entry.is_dir() and entry.name.startswith("template-") and (
+                    entry.name.startswith(f"template-{name}-") or
+                    not any(entry.name.startswith(f"template-{a}-") for a in ARCHITECTURES)):
                 shutil.rmtree(entry.path, ignore_errors=True)
         home = os.path.join(template, "home")
         os.makedirs(home)
-        env = wine_base_env(os.path.join(template, "prefix"), home)
+        env = wine_base_env(os.path.join(template, "prefix"), home, name)
         env.pop("DISPLAY", None)
         try:
-            boot = run_captured(["wineboot", "-i"], env, 300)
+            boot = run_captured([loader(name), "wineboot", "-i"], env, 300)
             if boot.returncode != 0:
                 raise RuntimeError(f"wineboot -i failed:\n{boot.stdout}{boot.stderr}")
             # A virtual desktop: windows are not handed to an X window manager (there is none,
             # and Wine would wait two seconds for it whenever a window is hidden).
-            for key, name, value in (("HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"),
+            for key, value_name, value in (("HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"),
                                      ("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", DESKTOP_SIZE)):
-                added = run_captured(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env, 120)
+                added = run_captured([loader(name), "reg", "add", key, "/v", value_name, "/d", value, "/f"], env, 120)
                 if added.returncode != 0:
                     raise RuntimeError(f"wine reg add failed:\n{added.stdout}{added.stderr}")
         finally:
-            subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
-            subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
+            stop_wineserver(env)
         _cut_home_links(os.path.join(template, "prefix"))
         shutil.rmtree(home, ignore_errors=True)
         open(os.path.join(template, ".complete"), "w").close()
@@ -134,8 +193,14 @@ def _cut_home_links(prefix):
                 os.mkdir(entry.path)
 
 
-def clone_prefix(target):
-    subprocess.run(["cp", "-a", os.path.join(template_prefix(), "prefix"), target], check=True, timeout=300)
+def clone_prefix(target, name=None):
+    subprocess.run(["cp", "-a", os.path.join(template_prefix(name), "prefix"), target], check=True, timeout=300)
+
+
+def stop_wineserver(env):
+    """Ends the wineserver of env's prefix (our own) and waits until it is gone."""
+    subprocess.run([env["WINESERVER"], "-k"], env=env, capture_output=True, timeout=60)
+    subprocess.run([env["WINESERVER"], "-w"], env=env, capture_output=True, timeout=60)
 
 
 # ----------------------------------------------------------------------------- Xvfb
@@ -229,6 +294,9 @@ class DriveResult:
 
 class WineEnv:
     def __init__(self, state):
+        self.arch = state.get("arch") or arch()
+        self.loader = loader(self.arch)
+        self.bits = ARCHITECTURES[self.arch]["bits"]
         self.run_dir = state["run_dir"]
         self.prefix = state["prefix"]
         self.display = state["display"]
@@ -261,7 +329,7 @@ class WineEnv:
         return os.path.join(self.prefix, "drive_c")
 
     def env(self):
-        env = wine_base_env(self.prefix, self.home)
+        env = wine_base_env(self.prefix, self.home, self.arch)
         env["DISPLAY"] = self.display
         return env
 
@@ -295,7 +363,7 @@ class WineEnv:
         env = self.env()
         if debug:
             env["WINEDEBUG"] = debug
-        return run_captured(["wine"] + list(args), env, timeout)
+        return run_captured([self.loader] + list(args), env, timeout)
 
     def drive(self, program, args=(), steps=(), timeout_ms=20000, raw_args=None):
         """Starts `program` (host path) with `args` through the driver and runs `steps`
@@ -310,7 +378,7 @@ class WineEnv:
         os.makedirs(os.path.dirname(script_path), exist_ok=True)
         with open(script_path, "w", encoding="utf-8") as f:
             f.write(script)
-        cmd = ["wine", self.wintest_exe, "run", str(timeout_ms), "--script", self.win_path(script_path)]
+        cmd = [self.loader, self.wintest_exe, "run", str(timeout_ms), "--script", self.win_path(script_path)]
         # The driver keeps to its own deadline; this only guards against a stuck Wine.
         proc = run_captured(cmd, self.env(), timeout_ms / 1000 + 60)
         return DriveResult(proc, script)
@@ -343,12 +411,12 @@ class WineEnv:
         path = os.path.join(self.run_dir, "isolated", re.sub(r"[^A-Za-z0-9_.-]+", "_", name))
         shutil.rmtree(path, ignore_errors=True)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        clone_prefix(path)
-        other = WineEnv({"run_dir": self.run_dir, "prefix": path, "display": self.display})
+        clone_prefix(path, self.arch)
+        other = WineEnv({"arch": self.arch, "run_dir": self.run_dir, "prefix": path, "display": self.display})
         try:
             yield other
         finally:
-            subprocess.run(["wineserver", "-k"], env=other.env(), capture_output=True, timeout=60)
+            subprocess.run([wineserver(self.arch), "-k"], env=other.env(), capture_output=True, timeout=60)
             if os.environ.get("E2E_KEEP") != "1":
                 shutil.rmtree(path, ignore_errors=True)
 
@@ -380,15 +448,15 @@ def create_environment():
             shutil.rmtree(entry.path, ignore_errors=True)
     run_dir = os.path.join(base, f"run-{time.strftime('%Y%m%d-%H%M%S')}-{os.getpid()}")
     os.makedirs(os.path.join(run_dir, "home"))
-    state = {"run_dir": run_dir}
+    state = {"arch": arch(), "run_dir": run_dir}
     try:
         state["prefix"] = os.path.join(run_dir, "prefix")
-        clone_prefix(state["prefix"])
+        clone_prefix(state["prefix"], state["arch"])
         state["xvfb_pid"], state["display"] = start_xvfb(os.path.join(run_dir, "xvfb.log"))
         # One wineserver for the whole run (it would otherwise end a few seconds after each
         # test's last process), and the desktop started now rather than in the first test.
         env = WineEnv(state)
-        subprocess.run(["wineserver", "-p"], env=env.env(), check=True, stdin=subprocess.DEVNULL,
+        subprocess.run([wineserver(env.arch), "-p"], env=env.env(), check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         env.wine([env.wintest_exe, "windows"], timeout=120)
     except BaseException:
@@ -400,9 +468,7 @@ def create_environment():
 def destroy_environment(state):
     prefix = state.get("prefix")
     if prefix and os.path.isdir(prefix):
-        env = wine_base_env(prefix, os.path.join(state["run_dir"], "home"))
-        subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
+        stop_wineserver(wine_base_env(prefix, os.path.join(state["run_dir"], "home"), state.get("arch")))
     if state.get("xvfb_pid"):
         stop_pid(state["xvfb_pid"], "Xvfb")
     if os.environ.get("E2E_KEEP") != "1" and state.get("run_dir"):
