@@ -134,7 +134,7 @@ class DelFileTest(winenv.E2ETestCase):
 
         def __enter__(self):
             env = self.test.env
-            self.proc = subprocess.Popen(["wine", self.path], env=env.env(), stdin=subprocess.DEVNULL,
+            self.proc = subprocess.Popen([env.loader, self.path], env=env.env(), stdin=subprocess.DEVNULL,
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.test.wait_for_window(QUESTION)
             return self

@@ -1,5 +1,6 @@
-"""The stub's own file: a 32-bit GUI program with its manifest, icon and version, importing
-only DLLs every Windows has, and never carrying a package signature of its own."""
+"""The stubs' own files: the 32-bit one a PE32 i386 GUI program, its 64-bit twin a PE32+ x86-64
+one, each with its manifest, icon and version, importing only DLLs every Windows has, within its
+size budget, and never carrying a package signature of its own."""
 import os
 import struct
 import unittest
@@ -17,7 +18,7 @@ def read_pe(data):
     opt = pe + 24
     magic = struct.unpack_from("<H", data, opt)[0]
     subsystem = struct.unpack_from("<H", data, opt + 68)[0]
-    dirs = opt + 96
+    dirs = opt + (96 if magic == 0x10B else 112)
     sections = []
     for i in range(nsections):
         off = opt + optsize + 40 * i
@@ -79,17 +80,32 @@ def icon_images(pe, group):
     return images
 
 
-class StubImageTest(unittest.TestCase):
+class StubImageCase:
+    """The checks of one stub; the subclasses name its architecture and what it must be."""
+    ARCH = None
+    MACHINE = MAGIC = MANIFEST_ARCH = BUDGET = None
+
     @classmethod
     def setUpClass(cls):
-        with open(os.path.join(winenv.bin_dir(), "setup.exe"), "rb") as f:
+        path = os.path.join(winenv.bin_dir(cls.ARCH), "setup.exe")
+        if not os.path.isfile(path):
+            raise RuntimeError(f"{path} is not built (run scripts/build.sh)")
+        with open(path, "rb") as f:
             cls.data = f.read()
         cls.pe = read_pe(cls.data)
 
-    def test_32_bit_gui_program(self):
-        self.assertEqual(self.pe["machine"], 0x14C)   # i386
-        self.assertEqual(self.pe["magic"], 0x10B)     # PE32
+    def test_gui_program_of_its_architecture(self):
+        self.assertEqual(self.pe["machine"], self.MACHINE)
+        self.assertEqual(self.pe["magic"], self.MAGIC)
         self.assertEqual(self.pe["subsystem"], 2)     # Windows GUI
+        # The manifest's identity names the same processor: Windows refuses a mismatch.
+        identity = self.data[self.data.index(b"<assemblyIdentity"):]
+        identity = identity[:identity.index(b"/>")]
+        self.assertIn(b'processorArchitecture="' + self.MANIFEST_ARCH + b'"', identity)
+
+    def test_fits_its_size_budget(self):
+        # NSIS's own stub of the same architecture; the C++ exception runtime alone would break it.
+        self.assertLessEqual(len(self.data), self.BUDGET)
 
     def test_imports_only_system_dlls(self):
         self.assertTrue(set(self.pe["imports"]) <= SYSTEM_DLLS, self.pe["imports"])
@@ -129,13 +145,19 @@ class StubImageTest(unittest.TestCase):
         self.assertIn(compression, (0, 3))  # BI_RGB, BI_BITFIELDS
         self.assertIn(bits, (8, 24, 32))
 
-    def test_fits_its_size_budget(self):
-        # 128 KiB with installation and uninstallation: the C++ exception runtime alone would break it.
-        self.assertLessEqual(len(self.data), 128 * 1024)
-
     def test_holds_no_signature_of_its_own(self):
         for text in ("Parvol.sig", "ScUnin.sig", "SCRSet.sig"):
             self.assertNotIn(text.encode("utf-16-le"), self.data, text)
+
+
+class Stub32ImageTest(StubImageCase, unittest.TestCase):
+    ARCH, MACHINE, MAGIC, MANIFEST_ARCH = "win32", 0x14C, 0x10B, b"x86"        # i386, PE32
+    BUDGET = 92672   # NSIS's zlib-x86-unicode stub
+
+
+class Stub64ImageTest(StubImageCase, unittest.TestCase):
+    ARCH, MACHINE, MAGIC, MANIFEST_ARCH = "win64", 0x8664, 0x20B, b"amd64"     # x86-64, PE32+
+    BUDGET = 94208   # NSIS's zlib-amd64-unicode stub
 
 
 if __name__ == "__main__":

@@ -228,6 +228,61 @@ class LifecycleTest(LifecycleCase):
                                               lineterm="", n=0)))
 
 
+    def test_native_folders_and_registry_view(self):
+        """Each stub installs where programs of its own architecture belong: the 64-bit one into
+        the native Program Files and the 64-bit uninstall view, never the 32-bit ones; its
+        uninstaller is the same 64-bit program, which finds and removes every trace."""
+        env = self.env
+        pkg = package("Solstice", "Solstice.scr", sub_dir="Solstice", menu_shortcuts=False, desktop_shortcut=False)
+        with env.isolated(self.id()) as env:
+            self.system(env)
+            program_files = self.probe(env, "folder", "38").rstrip("\\")
+            self.assertEqual(program_files, "C:\\Program Files")
+            # No folder given: the default one.
+            result = env.drive(self.installer(env, pkg, "Solstice.exe"), ["-silent"], SILENT)
+            self.assertDriven(result)
+            self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+            target = program_files + "\\Solstice"
+            self.assertEqual(self.files(env, target), sorted(["Solstice.scr", "Solstice Readme.txt",
+                                                              "uninstall Solstice.exe"]))
+            self.assertIsNone(self.files(env, "C:\\Program Files (x86)\\Solstice"))
+            with open(env.stub_exe, "rb") as f:
+                stub = f.read()
+            uninstaller = self.read(env, target + "\\uninstall Solstice.exe")
+            self.assertEqual(machine(uninstaller), machine(stub))
+            self.assertEqual(machine(stub), winenv.ARCHITECTURES[env.arch]["machine"])
+
+            entry = UNINSTALL_KEY + "Solstice"
+            wow_entry = "HKLM\\Software\\Wow6432Node\\" + UNINSTALL_KEY.split("\\", 2)[2] + "Solstice"
+            views = ["/reg:64", "/reg:32"] if env.bits == 64 else []
+            found = {view: self.reg_value(env, entry, "UninstallString", view) for view in views}
+            if env.bits == 64:
+                self.assertEqual(found, {"/reg:64": f'"{target}\\uninstall Solstice.exe"', "/reg:32": None})
+                self.assertIsNone(env.reg_query(wow_entry))
+            self.assertEqual(env.reg_query(entry, "DisplayName"), "Solstice")
+
+            result = self.uninstall(env, "Solstice", ["-silent"], SILENT)
+            self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+            # The folder itself stays, as after every uninstallation (see LifecycleTest above).
+            self.assertEqual(self.files(env, target), [])
+            self.assertIsNone(env.reg_query(entry))
+            self.assertEqual({view: self.reg_value(env, entry, "UninstallString", view) for view in views},
+                             {view: None for view in views})
+
+    def reg_value(self, env, key, name, view):
+        proc = env.wine(["reg", "query", key, "/v", name, view])
+        if proc.returncode != 0:
+            return None
+        values = [m.group(3) for m in map(winenv.REG_VALUE_LINE.match, proc.stdout.splitlines()) if m]
+        return values[0] if values else None
+
+
+def machine(image):
+    """The COFF machine of a PE image."""
+    pe = int.from_bytes(image[0x3C:0x40], "little")
+    return int.from_bytes(image[pe + 4:pe + 6], "little")
+
+
 # ----------------------------------------------------------------------------- variants
 
 class UninstallVariantsTest(SharedPrefixCase):

@@ -119,7 +119,7 @@ class SysRoutinesTest(winenv.E2ETestCase):
         file_win = self.env.win_path(path)
         out = os.path.join(self.work(), "hold.out")
         with open(out, "wb") as log:
-            holder = subprocess.Popen(["wine", self.probe_exe, "hold", file_win, "6"], env=self.env.env(),
+            holder = subprocess.Popen([self.env.loader, self.probe_exe, "hold", file_win, "6"], env=self.env.env(),
                                       stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.DEVNULL)
         try:
             deadline = time.monotonic() + 30

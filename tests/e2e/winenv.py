@@ -100,8 +100,14 @@ def runnable(name):
     return True, proc.stdout.strip()
 
 
-def bin_dir():
-    return os.path.abspath(os.environ.get("E2E_BIN_DIR") or os.path.join(SOURCE_DIR, "build", arch(), "bin"))
+def bin_dir(name=None):
+    """Folder of an architecture's build: E2E_<ARCH>_BIN_DIR, E2E_BIN_DIR for the run's own
+    architecture, else build/<arch>/bin."""
+    name = name or arch()
+    folder = os.environ.get(f"E2E_{name.upper()}_BIN_DIR")
+    if not folder and name == arch():
+        folder = os.environ.get("E2E_BIN_DIR")
+    return os.path.abspath(folder or os.path.join(SOURCE_DIR, "build", name, "bin"))
 
 
 def work_dir():
@@ -110,6 +116,16 @@ def work_dir():
 
 def missing_programs():
     return [p for p in ("setup.exe", "wintest.exe") if not os.path.isfile(os.path.join(bin_dir(), p))]
+
+
+def hosts_report():
+    """Which architectures this host runs, one line each; the 64-bit one must run."""
+    lines, ok64 = [], False
+    for name in ARCHITECTURES:
+        ok, why = runnable(name)
+        ok64 = ok64 or (ok and name == "win64")
+        lines.append(f"{name}: " + (f"runs ({why})" if ok else f"does not run here: {why}"))
+    return ok64, lines
 
 
 def wine_base_env(prefix, home, name=None):
@@ -446,7 +462,7 @@ def create_environment():
     for entry in os.scandir(base):
         if entry.name.startswith("run-") and time.time() - entry.stat().st_mtime > 24 * 3600:
             shutil.rmtree(entry.path, ignore_errors=True)
-    run_dir = os.path.join(base, f"run-{time.strftime('%Y%m%d-%H%M%S')}-{os.getpid()}")
+    run_dir = os.path.join(base, f"run-{arch()}-{time.strftime('%Y%m%d-%H%M%S')}-{os.getpid()}")
     os.makedirs(os.path.join(run_dir, "home"))
     state = {"arch": arch(), "run_dir": run_dir}
     try:
@@ -514,7 +530,7 @@ class E2ETestCase(unittest.TestCase):
     def setUpClass(cls):
         missing = missing_programs()
         if missing:
-            raise unittest.SkipTest(f"{', '.join(missing)} not built in {bin_dir()}")
+            raise RuntimeError(f"{', '.join(missing)} not built in {bin_dir()}")
         cls.env = environment()
 
     def work(self):
@@ -544,29 +560,57 @@ class E2ETestCase(unittest.TestCase):
         self.assertEqual(result.status, status, result)
 
 
+def unavailable(state_file=None):
+    """Why the run's architecture does not run on this host, or None. The fixture records it."""
+    state_file = state_file or os.environ.get("E2E_STATE")
+    if state_file and os.path.isfile(state_file):
+        with open(state_file) as f:
+            return json.load(f).get("unavailable")
+    ok, why = runnable(arch())
+    return None if ok else why
+
+
 def main():
-    """`winenv.py setup STATE` / `winenv.py cleanup STATE` for the CTest fixture."""
+    """The CTest fixture: `winenv.py setup STATE`, `winenv.py cleanup STATE`; and
+    `winenv.py hosts`, which says which architectures run here (exit 1 when the 64-bit one does not).
+
+    The 64-bit architecture must run on every host: its setup fails when it cannot. The 32-bit one
+    runs where the host can execute 32-bit programs; elsewhere its setup records why, and every
+    test module of it reports "skipped" with that reason."""
+    if sys.argv[1:] == ["hosts"]:
+        ok64, lines = hosts_report()
+        print("\n".join(lines))
+        if not ok64:
+            print("The end-to-end tests need the 64-bit Wine loader: install wine64 (scripts/deps.sh).")
+        return 0 if ok64 else 1
     if len(sys.argv) != 3 or sys.argv[1] not in ("setup", "cleanup"):
-        print("usage: winenv.py setup|cleanup STATE_FILE", file=sys.stderr)
+        print("usage: winenv.py setup|cleanup STATE_FILE | winenv.py hosts", file=sys.stderr)
         return 2
     state_file = sys.argv[2]
-    if sys.argv[1] == "setup":
-        missing = missing_programs()
-        if missing:
-            print(f"skipped: {', '.join(missing)} not built in {bin_dir()}")
-            return SKIP_RETURN_CODE
-        if os.path.isfile(state_file):
-            with open(state_file) as f:
-                destroy_environment(json.load(f))
-        state = create_environment()
-        with open(state_file, "w") as f:
-            json.dump(state, f)
-        print(f"prefix {state['prefix']}, display {state['display']}, Xvfb pid {state['xvfb_pid']}")
-        return 0
     if os.path.isfile(state_file):
         with open(state_file) as f:
             destroy_environment(json.load(f))
         os.unlink(state_file)
+    if sys.argv[1] == "cleanup":
+        return 0
+    name = arch()
+    missing = missing_programs()
+    if missing:
+        print(f"{name}: {', '.join(missing)} not built in {bin_dir()} (run scripts/build.sh)")
+        return 1
+    ok, why = runnable(name)
+    if not ok:
+        if name == "win64":
+            print(f"{name}: {why}. The end-to-end tests need the 64-bit Wine loader (scripts/deps.sh).")
+            return 1
+        with open(state_file, "w") as f:
+            json.dump({"arch": name, "unavailable": why}, f)
+        print(f"{name}: not run on this host: {why}")
+        return 0
+    state = create_environment()
+    with open(state_file, "w") as f:
+        json.dump(state, f)
+    print(f"{name} ({why}): prefix {state['prefix']}, display {state['display']}, Xvfb pid {state['xvfb_pid']}")
     return 0
 
 
