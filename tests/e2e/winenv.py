@@ -58,11 +58,14 @@ def split_command(command):
 
 
 # Loader and wineserver of each architecture, as Debian's wine, wine64 and wine32 install them.
+# The 64-bit wineserver serves 32-bit prefixes too (Debian's own wrapper prefers it), and it is
+# the one that starts on every host.
+_SERVER64 = "/usr/lib/wine/wineserver64"
 ARCHITECTURES = {
-    "win64": {"loader": "/usr/lib/wine/wine64", "server": "/usr/lib/wine/wineserver64", "machine": 0x8664,
-              "bits": 64},
-    "win32": {"loader": "/usr/lib/wine/wine", "server": "/usr/lib/wine/wineserver32", "machine": 0x14C,
-              "bits": 32},
+    "win64": {"loader": "/usr/lib/wine/wine64", "server": _SERVER64, "machine": 0x8664, "bits": 64},
+    "win32": {"loader": "/usr/lib/wine/wine",
+              "server": _SERVER64 if os.path.isfile(_SERVER64) else "/usr/lib/wine/wineserver32",
+              "machine": 0x14C, "bits": 32},
 }
 
 
