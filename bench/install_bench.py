@@ -5,9 +5,12 @@ Both are timed around the whole `wine` command, so both include Wine's process s
 timed on its own as well (`wine cmd /c exit`). The installer's peak memory (VmHWM) is sampled from
 /proc while it runs, for the large payload and for a small one.
 
-    python3 bench/install_bench.py [--size-mb 200] [--small-mb 20] [--runs 5] [--json]
+The stub, the prefix, the Wine loader and cmd.exe are of one architecture: win32 where this host
+runs 32-bit programs, else win64 (or as --arch says; `--arch both` measures one after the other).
 
-Needs build/native/bin/scrpack and build/win32/bin/setup.exe. Works in build/bench/ and removes its
+    python3 bench/install_bench.py [--arch win32|win64|both] [--size-mb 200] [--small-mb 20] [--runs 5] [--json]
+
+Needs build/native/bin/scrpack and build/<arch>/bin/setup.exe. Works in build/bench/ and removes its
 files and its Wine prefix at the end.
 """
 
@@ -24,7 +27,8 @@ import time
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 import winenv  # noqa: E402
-from benchprefix import BenchPrefix, run_and_report  # noqa: E402
+from benchprefix import (BenchPrefix, add_arch_option, chosen_arches, image_arch,  # noqa: E402
+                         run_and_report, wine_version)
 
 MIB = 1 << 20
 TITLE = "Bench"
@@ -34,9 +38,9 @@ POLL_SECONDS = 0.02
 
 
 class Bench(BenchPrefix):
-    def __init__(self, run_dir):
+    def __init__(self, run_dir, arch):
         # A silent installation opens no window.
-        super().__init__(run_dir, display=False)
+        super().__init__(run_dir, display=False, arch=arch)
 
     def start(self):
         super().start()
@@ -44,10 +48,12 @@ class Bench(BenchPrefix):
         self.wine(["cmd", "/c", "exit"])
 
     def wine(self, args, sample=None):
-        """Runs `wine args`; returns (exit code, seconds, stderr). `sample` watches the process meanwhile."""
+        """Runs `args` under the prefix's loader; returns (exit code, seconds, stderr). `sample` watches
+        the process meanwhile."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             started = time.monotonic()
-            proc = subprocess.Popen(["wine"] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            proc = subprocess.Popen([self.loader] + args, env=self.env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err)
             watcher = None
             if sample is not None:
                 watcher = threading.Thread(target=sample.watch, args=(proc.pid,), daemon=True)
@@ -67,11 +73,13 @@ class Bench(BenchPrefix):
 
     def write_installer(self, name, scr_path):
         cmd = [os.path.join(SOURCE_DIR, "build", "native", "bin", "scrpack"), "build",
-               "--stub", os.path.join(winenv.bin_dir(), "setup.exe"), "--scr", scr_path, "--scr-name", SCR_NAME,
+               "--stub", stub_path(self.arch), "--scr", scr_path, "--scr-name", SCR_NAME,
                "--title", TITLE, "--uninstall-entry", "-o", self.host(name)]
         done = subprocess.run(cmd, capture_output=True, text=True, timeout=TIMEOUT)
         if done.returncode != 0:
             raise RuntimeError(f"scrpack failed ({done.returncode}): {done.stdout}{done.stderr}")
+        if image_arch(self.host(name)) != self.arch:
+            raise RuntimeError(f"{stub_path(self.arch)} is built for {image_arch(self.host(name))}, not {self.arch}")
         with open(self.host(name), "rb+") as f:
             flush_to_disk(f)
         return "C:\\bench\\" + name
@@ -123,6 +131,10 @@ class PeakMemory:
             self.done.wait(POLL_SECONDS)
 
 
+def stub_path(arch):
+    return os.path.join(winenv.bin_dir(arch), "setup.exe")
+
+
 def write_random(path, size):
     with open(path, "wb") as f:
         left = size
@@ -159,11 +171,11 @@ def summary(values):
     return {"min": min(values), "median": statistics.median(values), "all": values} if values else None
 
 
-def run(args):
+def run(args, arch):
     size = args.size_mb * MIB
     small_size = args.small_mb * MIB
-    run_dir = os.path.join(SOURCE_DIR, "build", "bench", f"install-{os.getpid()}")
-    bench = Bench(run_dir)
+    run_dir = os.path.join(SOURCE_DIR, "build", "bench", f"install-{arch}-{os.getpid()}")
+    bench = Bench(run_dir, arch)
     failures = []
     baseline, installs, copies, ratios = [], [], [], []
     memory = {"large": [0, 0], "small": [0, 0]}
@@ -220,9 +232,10 @@ def run(args):
     finally:
         bench.stop()
 
-    wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60).stdout.strip()
     return {
-        "wine": wine_version,
+        "arch": arch,
+        "wine": wine_version(arch),
+        "loader": bench.loader,
         "payload_bytes": size,
         "small_payload_bytes": small_size,
         "runs": args.runs,
@@ -237,7 +250,9 @@ def run(args):
 
 
 def print_table(result, args):
-    print(f"{result['wine']}, payload {args.size_mb} MiB of random bytes, {result['runs']} runs")
+    bits = winenv.ARCHITECTURES[result["arch"]]["bits"]
+    print(f"{result['arch']}: the {bits}-bit stub under {result['loader']} ({result['wine']}), "
+          f"payload {args.size_mb} MiB of random bytes, {result['runs']} runs")
     print(f"{'':38} {'min':>9} {'median':>9}")
     labels = (("baseline", "wine start-up (cmd /c exit)"), ("install", "install (setup.exe -silent DIR)"),
               ("copy", "copy (cmd /c copy /b)"))
@@ -263,12 +278,14 @@ def main():
     parser.add_argument("--size-mb", type=int, default=200, help="payload size in MiB (default 200)")
     parser.add_argument("--small-mb", type=int, default=20, help="the small payload for the memory figure (default 20)")
     parser.add_argument("--runs", type=int, default=5, help="rounds of install and copy (default 5)")
-    parser.add_argument("--json", action="store_true", help="print one JSON object instead of the table")
+    add_arch_option(parser)
+    parser.add_argument("--json", action="store_true",
+                        help="print one JSON object (a list of them with --arch both) instead of the table")
     args = parser.parse_args()
     if args.runs < 1 or args.size_mb < 1 or args.small_mb < 1:
         parser.error("--runs, --size-mb and --small-mb must be at least 1")
-    for path in (os.path.join(SOURCE_DIR, "build", "native", "bin", "scrpack"),
-                 os.path.join(winenv.bin_dir(), "setup.exe")):
+    args.arches = chosen_arches(parser, args)
+    for path in [os.path.join(SOURCE_DIR, "build", "native", "bin", "scrpack")] + [stub_path(a) for a in args.arches]:
         if not os.path.isfile(path):
             print(f"{path} is not built (bash scripts/build.sh)", file=sys.stderr)
             return 2

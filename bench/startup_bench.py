@@ -9,9 +9,13 @@ window of the process, or to the process's exit, so that Wine's start of the tim
 An empty window program (bench/empty_window.c) is the floor. The cases run in turn, the order
 reversed every round.
 
-    python3 bench/startup_bench.py [--runs 20] [--stub build/win32/bin/setup.exe] [--json]
+Everything is of one architecture: our stub, the timer and the floor from build/<arch>/bin, NSIS
+built for the same one (x86-unicode or amd64-unicode), the prefix and the Wine loader. The default
+is win32 where this host runs 32-bit programs, else win64; `--arch both` measures one after the other.
 
-Needs build/win32/bin/{setup,startup_timer,empty_window}.exe and Starfield.scr,
+    python3 bench/startup_bench.py [--arch win32|win64|both] [--runs 20] [--stub FILE] [--json]
+
+Needs build/<arch>/bin/{setup,startup_timer,empty_window}.exe and Starfield.scr,
 build/native/bin/scrpack and makensis (Debian package nsis). Works in build/bench/ and removes its
 files, its Wine prefix and its Xvfb at the end.
 """
@@ -26,12 +30,15 @@ import sys
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 import winenv  # noqa: E402
-from benchprefix import BenchPrefix, run_and_report  # noqa: E402
+from benchprefix import (BenchPrefix, add_arch_option, chosen_arches, image_arch,  # noqa: E402
+                         run_and_report, wine_version)
 
 TIMEOUT_MS = 20000
 LICENCE = "Terms of use\r\n\r\nYou may use this screen saver on your own computers.\r\nNothing else.\r\n"
 HEADER_SIZE, TRAILER_SIZE = 1336, 20
 EXIT_DAMAGED = 1
+
+NSIS_TARGETS = {"win32": "x86-unicode", "win64": "amd64-unicode"}
 
 # (name, timer mode, program in C:\bench, its arguments)
 CASES = [
@@ -57,12 +64,12 @@ def damage_nsis(data, stub_size):
 
 
 class Bench(BenchPrefix):
-    def __init__(self, run_dir):
-        super().__init__(run_dir, display=True)
+    def __init__(self, run_dir, arch):
+        super().__init__(run_dir, display=True, arch=arch)
 
     def time(self, mode, program, args):
         """(milliseconds, exit code or None) of one timed start, or raises with the timer's words."""
-        cmd = ["wine", self.host("startup_timer.exe"), mode, str(TIMEOUT_MS), "C:\\bench\\" + program] + args
+        cmd = [self.loader, self.host("startup_timer.exe"), mode, str(TIMEOUT_MS), "C:\\bench\\" + program] + args
         proc = winenv.run_captured(cmd, self.env, TIMEOUT_MS / 1000 + 60)
         fields = proc.stdout.split()
         if proc.returncode != 0 or len(fields) != 2:
@@ -72,7 +79,7 @@ class Bench(BenchPrefix):
         return float(fields[0]), (None if code == -1 else code)
 
     def prepare(self, stub):
-        bin_dir = winenv.bin_dir()
+        bin_dir = winenv.bin_dir(self.arch)
         for name in ("startup_timer.exe", "empty_window.exe"):
             shutil.copyfile(os.path.join(bin_dir, name), self.host(name))
         payload = os.path.join(bin_dir, "Starfield.scr")
@@ -89,7 +96,8 @@ class Bench(BenchPrefix):
             raise RuntimeError(f"scrpack failed: {built.stdout}{built.stderr}")
         nsis = self.host("nsis.exe")
         built = subprocess.run(["makensis", "-V2", f"-DPAYLOAD={payload}", f"-DLICENCE={licence}",
-                                f"-DOUTFILE={nsis}", os.path.join(SOURCE_DIR, "bench", "startup.nsi")],
+                                f"-DOUTFILE={nsis}", f"-DTARGET={NSIS_TARGETS[self.arch]}",
+                                os.path.join(SOURCE_DIR, "bench", "startup.nsi")],
                                capture_output=True, text=True, timeout=120)
         if built.returncode != 0:
             raise RuntimeError(f"makensis failed: {built.stdout}{built.stderr}")
@@ -98,6 +106,10 @@ class Bench(BenchPrefix):
             data = f.read()
         with open(self.host("damaged.exe"), "wb") as f:
             f.write(damage_ours(data))
+        # The timer starts the others with CreateProcess: all of them must be of the prefix's architecture.
+        for name in ("setup.exe", "nsis.exe", "startup_timer.exe", "empty_window.exe"):
+            if image_arch(self.host(name)) != self.arch:
+                raise RuntimeError(f"{name} is built for {image_arch(self.host(name))}, not {self.arch}")
         with open(nsis, "rb") as f:
             data = f.read()
         with open(self.host("nsis-damaged.exe"), "wb") as f:
@@ -123,13 +135,17 @@ def summary(values):
     return {"min": min(values), "median": statistics.median(values), "all": values} if values else None
 
 
-def run(args):
-    bench = Bench(os.path.join(SOURCE_DIR, "build", "bench", f"startup-{os.getpid()}"))
+def stub_of(args, arch):
+    return args.stub or os.path.join(winenv.bin_dir(arch), "setup.exe")
+
+
+def run(args, arch):
+    bench = Bench(os.path.join(SOURCE_DIR, "build", "bench", f"startup-{arch}-{os.getpid()}"), arch)
     times = {name: [] for name, *_ in CASES}
     codes = {name: set() for name, *_ in CASES}
     try:
         bench.start()
-        sizes = bench.prepare(args.stub)
+        sizes = bench.prepare(stub_of(args, arch))
         # The first start of a fresh prefix brings up its services and fills the caches: not timed.
         for name, mode, program, extra in CASES:
             bench.time(mode, program, extra)
@@ -140,7 +156,6 @@ def run(args):
                 codes[name].add(code)
     finally:
         bench.stop()
-    wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60).stdout.strip()
     exit_codes = {name: sorted(c for c in v if c is not None) for name, v in codes.items()}
     # Timings of a run that did not find the damage would time something else.
     failures = []
@@ -148,12 +163,15 @@ def run(args):
         failures.append(f"ours on the damaged package ended with {exit_codes['ours: -silent, damaged']}")
     if 0 in exit_codes["NSIS: /S, damaged"]:
         failures.append("NSIS on the damaged package ended with 0")
-    return {"wine": wine_version, "runs": args.runs, "installer_bytes": sizes,
+    return {"arch": arch, "wine": wine_version(arch), "loader": bench.loader, "nsis_target": NSIS_TARGETS[arch],
+            "runs": args.runs, "installer_bytes": sizes,
             "ms": {name: summary(v) for name, v in times.items()}, "exit_codes": exit_codes, "failures": failures}
 
 
 def print_table(result):
-    print(f"{result['wine']}, {result['runs']} runs each, milliseconds from CreateProcess")
+    bits = winenv.ARCHITECTURES[result["arch"]]["bits"]
+    print(f"{result['arch']}: the {bits}-bit stub against NSIS {result['nsis_target']}, under {result['loader']} "
+          f"({result['wine']}), {result['runs']} runs each, milliseconds from CreateProcess")
     print(f"{'':28} {'min':>8} {'median':>8}  exit codes")
     for name, s in result["ms"].items():
         codes = ", ".join(str(c) for c in result["exit_codes"][name]) or "-"
@@ -170,15 +188,20 @@ def print_table(result):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--runs", type=int, default=20, help="rounds over every case (default 20)")
-    parser.add_argument("--stub", default=os.path.join(winenv.bin_dir(), "setup.exe"),
-                        help="the setup stub to pack (default: the build's)")
-    parser.add_argument("--json", action="store_true", help="print one JSON object instead of the table")
+    parser.add_argument("--stub", help="the setup stub to pack (default: build/<arch>/bin/setup.exe)")
+    add_arch_option(parser)
+    parser.add_argument("--json", action="store_true",
+                        help="print one JSON object (a list of them with --arch both) instead of the table")
     args = parser.parse_args()
     if args.runs < 1:
         parser.error("--runs must be at least 1")
-    needed = [args.stub] + [os.path.join(winenv.bin_dir(), name)
-                            for name in ("startup_timer.exe", "empty_window.exe", "Starfield.scr")]
-    needed.append(os.path.join(SOURCE_DIR, "build", "native", "bin", "scrpack"))
+    args.arches = chosen_arches(parser, args)
+    if args.stub and len(args.arches) > 1:
+        parser.error("--stub is of one architecture: give --arch win32 or win64 with it")
+    needed = [os.path.join(SOURCE_DIR, "build", "native", "bin", "scrpack")]
+    for arch in args.arches:
+        needed += [stub_of(args, arch)] + [os.path.join(winenv.bin_dir(arch), name)
+                                           for name in ("startup_timer.exe", "empty_window.exe", "Starfield.scr")]
     missing = [p for p in needed if not os.path.isfile(p)]
     if missing:
         print(f"not built: {', '.join(missing)} (bash scripts/build.sh)", file=sys.stderr)
@@ -186,6 +209,8 @@ def main():
     if not shutil.which("makensis"):
         print("makensis not found (apt-get install nsis)", file=sys.stderr)
         return 2
+    if args.stub and image_arch(args.stub) != args.arches[0]:
+        parser.error(f"--stub {args.stub} is built for {image_arch(args.stub)}, not {args.arches[0]}")
 
     return run_and_report(run, args, print_table)
 

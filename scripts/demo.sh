@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: build everything, pack the sample screensaver into build/demo/, describe it, then
-# install and uninstall it in a private Wine prefix (build/demo/wine/, removed at the end).
+# install and uninstall it in a private Wine prefix (build/demo/wine/, removed at the end), with the
+# 32-bit stub where this host runs 32-bit programs, else with the 64-bit one.
 #   --keep   keep the prefix at the end
 #   --gui    open the wizard and then the uninstaller for you to click through (needs DISPLAY)
 set -euo pipefail
@@ -11,7 +12,7 @@ for arg in "$@"; do
   case "$arg" in
     --keep) ;;
     --gui) gui=1 ;;
-    -h|--help) sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $arg (use --keep, --gui)" >&2; exit 2 ;;
   esac
 done
@@ -22,10 +23,13 @@ if [ "$gui" = 1 ] && [ -z "${DISPLAY:-}" ]; then
 fi
 
 bash scripts/build.sh
+# The 32-bit stub (the default product) where this host runs 32-bit programs, else its 64-bit twin;
+# the life cycle then runs under the loader of the installer's architecture.
+arch=$(python3 scripts/demo_lifecycle.py --pick-arch)
 mkdir -p build/demo
 build/native/bin/scrpack build \
-  --stub build/win32/bin/setup.exe \
-  --scr build/win32/bin/Starfield.scr \
+  --stub build/$arch/bin/setup.exe \
+  --scr build/$arch/bin/Starfield.scr \
   --title "Starfield" \
   --readme samples/readme.txt \
   --license samples/license.txt \
@@ -35,6 +39,6 @@ build/native/bin/scrpack build \
   -o build/demo/StarfieldSetup.exe
 build/native/bin/scrpack info build/demo/StarfieldSetup.exe
 echo
-echo "Installer written to build/demo/StarfieldSetup.exe"
+echo "Installer written to build/demo/StarfieldSetup.exe (from the stub in build/$arch/bin)"
 
 python3 scripts/demo_lifecycle.py --installer build/demo/StarfieldSetup.exe "$@"

@@ -6,7 +6,13 @@ nothing is left. With --gui (needs DISPLAY): the wizard and then the uninstaller
 click through. Names are read from the package itself (`scrpack info --json` and its language
 text), so the checks follow whatever the installer was packed with.
 
-Exit codes: 0 done, 1 the product misbehaved (or Wine failed), 2 wrong usage or no display for --gui.
+The installer runs under the Wine loader of its own architecture, in a prefix of that
+architecture: a 32-bit installer under wine in a 32-bit prefix, a 64-bit one under wine64 in a
+64-bit prefix. --pick-arch says which stub to pack on this host: the 32-bit one (the default
+product) where the host runs 32-bit programs, else the 64-bit one.
+
+Exit codes: 0 done, 1 the product misbehaved (or Wine failed), 2 wrong usage, no display for
+--gui, or no Wine loader here for the installer's architecture (with --pick-arch: for either).
 """
 import argparse
 import json
@@ -29,6 +35,48 @@ SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
 
 class Failure(Exception):
     pass
+
+
+class Unrunnable(Exception):
+    pass
+
+
+def pick_arch():
+    """(architecture, why) of the stub to pack here: the 32-bit one wherever it runs."""
+    ok32, why32 = winenv.runnable("win32")
+    if ok32:
+        return "win32", f"this host runs 32-bit programs: {why32}"
+    ok64, why64 = winenv.runnable("win64")
+    if ok64:
+        return "win64", f"this host does not run 32-bit programs: {why32}"
+    raise Unrunnable(f"this host runs no Wine loader: {why32}; {why64} (bash scripts/deps.sh installs them)")
+
+
+def image_arch(path):
+    """The architecture a Windows program is built for, from its COFF machine field."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little") if head[:2] == b"MZ" and len(head) >= 0x40 else -1
+    if pe < 0 or head[pe:pe + 4] != b"PE\0\0":
+        raise Unrunnable(f"{path} is not a Windows program")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    for name, props in winenv.ARCHITECTURES.items():
+        if props["machine"] == machine:
+            return name
+    raise Unrunnable(f"{path} is built for machine 0x{machine:04x}, which no Wine loader here runs")
+
+
+def announce(name):
+    """One line: which loader and stub, and why this one."""
+    bits = winenv.ARCHITECTURES[name]["bits"]
+    ok, why = winenv.runnable(name)
+    if not ok:
+        raise Unrunnable(f"the installer is a {bits}-bit program, and this host does not run it: {why}"
+                         + (" (pack it from build/win64/bin/setup.exe)" if name == "win32" else ""))
+    picked, reason = pick_arch()
+    if picked != name:
+        reason = f"the installer is a {bits}-bit program; on this host demo.sh packs the {picked} stub"
+    return f"Life cycle under {os.path.basename(winenv.loader(name))} with the {bits}-bit stub ({reason})"
 
 
 def section(title):
@@ -103,37 +151,37 @@ class Package:
 class Prefix:
     """A fresh copy of the tests' template prefix; only our own wineserver is ever ended."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, arch):
         self.folder = folder
+        self.arch = arch
         self.path = os.path.join(folder, "prefix")
         self.home = os.path.join(folder, "home")
 
     def create(self):
         self.destroy()
         os.makedirs(self.home)
-        winenv.clone_prefix(self.path)
+        winenv.clone_prefix(self.path, self.arch)
 
     def env(self, display):
-        env = winenv.wine_base_env(self.path, self.home)
+        env = winenv.wine_base_env(self.path, self.home, self.arch)
         if not display:
             env.pop("DISPLAY", None)
         return env
 
     def stop(self):
         if os.path.isdir(self.path):
-            env = self.env(False)
-            subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
-            subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
+            winenv.stop_wineserver(self.env(False))
 
     def destroy(self):
         self.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
 
     def wine(self, args, display=False, timeout=120):
-        return winenv.run_captured(["wine"] + list(args), self.env(display), timeout)
+        return winenv.run_captured([winenv.loader(self.arch)] + list(args), self.env(display), timeout)
 
     def reg_values(self, key):
-        """The values of a key as {name: data}, or None when the key does not exist."""
+        """The values of a key as {name: data}, or None when the key does not exist. Read by the
+        reg.exe of the prefix's own architecture: the registry view the setup writes."""
         proc = self.wine(["reg", "query", key])
         if proc.returncode != 0:
             return None
@@ -168,7 +216,10 @@ class Lifecycle:
     def __init__(self, args):
         self.args = args
         self.pkg = Package(args.scrpack, args.installer)
-        self.prefix = Prefix(os.path.abspath(args.work))
+        self.arch = image_arch(args.installer)
+        self.headline = announce(self.arch)
+        self.prefix = Prefix(os.path.abspath(args.work), self.arch)
+        self.loader_name = os.path.basename(winenv.loader(self.arch))
         self.problems = []
 
     def check(self, ok, good, bad):
@@ -198,10 +249,11 @@ class Lifecycle:
     # ------------------------------------------------------------------ steps
 
     def prepare(self):
-        section(f"A private Wine prefix: {shown(self.prefix.path)}")
-        template = os.path.join(winenv.work_dir(), "template-" + winenv.wine_version())
+        bits = winenv.ARCHITECTURES[self.arch]["bits"]
+        section(f"A private {bits}-bit Wine prefix: {shown(self.prefix.path)}")
+        template = os.path.join(winenv.work_dir(), f"template-{self.arch}-{winenv.wine_version(self.arch)}")
         if not os.path.isfile(os.path.join(template, ".complete")):
-            print(f"first making the template prefix {shown(template)} (once per Wine version)")
+            print(f"first making the template prefix {shown(template)} (once per architecture and Wine version)")
         started = time.monotonic()
         self.prefix.create()
         target = os.path.join(self.prefix.path, "drive_c", "demo")
@@ -216,7 +268,7 @@ class Lifecycle:
     def install(self, silent):
         section("Silent installation" if silent else "The wizard (click through it)")
         args = [self.installer] + (["-silent"] if silent else [])
-        print("$ wine " + " ".join(f'"{a}"' if " " in a else a for a in args))
+        print(f"$ {self.loader_name} " + " ".join(f'"{a}"' if " " in a else a for a in args))
         started = time.monotonic()
         proc = self.prefix.wine(args, display=not silent, timeout=120 if silent else 3600)
         print(f"exit code {proc.returncode} ({time.monotonic() - started:.1f} s)")
@@ -296,7 +348,7 @@ class Lifecycle:
         words = ([program] + rest.split() if program else []) + (["-silent"] if silent else [])
         if not program:
             raise Failure("no uninstaller to run")
-        print(f"$ wine {command}" + (" -silent" if silent else ""))
+        print(f"$ {self.loader_name} {command}" + (" -silent" if silent else ""))
         started = time.monotonic()
         proc = self.prefix.wine(words, display=not silent, timeout=120 if silent else 3600)
         print(f"exit code {proc.returncode} ({time.monotonic() - started:.1f} s)")
@@ -369,7 +421,8 @@ class Lifecycle:
         code = self.uninstall(command, silent=False)
         # The temporary copy's closing message (and any other window) may still be open.
         print("waiting until every program of the prefix has ended (close any message still open) ...")
-        subprocess.run(["wineserver", "-w"], env=self.prefix.env(True), timeout=3600)
+        env = self.prefix.env(True)
+        subprocess.run([env["WINESERVER"], "-w"], env=env, timeout=3600)
         if code == 4:
             print("The question was declined: nothing removed.")
         elif code != 0:
@@ -378,6 +431,7 @@ class Lifecycle:
             self.prove_removal(folder)
 
     def run(self):
+        print(f"\n{self.headline}")
         started = time.monotonic()
         try:
             self.prepare()
@@ -385,8 +439,9 @@ class Lifecycle:
         finally:
             self.prefix.stop()
             if self.args.keep:
-                print(f"\nKept the prefix: WINEPREFIX={self.prefix.path} (a 32-bit prefix; use wine from it, "
-                      "and `wineserver -k` with it when done)")
+                bits = winenv.ARCHITECTURES[self.arch]["bits"]
+                print(f"\nKept the prefix: WINEPREFIX={self.prefix.path} (a {bits}-bit prefix: run its programs "
+                      f"with {winenv.loader(self.arch)}, and `{winenv.wineserver(self.arch)} -k` with it when done)")
             else:
                 shutil.rmtree(self.prefix.folder, ignore_errors=True)
         print(f"\nLife cycle took {time.monotonic() - started:.1f} s")
@@ -407,12 +462,24 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the prefix at the end")
     parser.add_argument("--gui", action="store_true", help="open the wizard and the uninstaller (needs DISPLAY)")
     parser.add_argument("--wait", type=float, default=10, help="seconds to wait for the uninstaller's deletion")
+    parser.add_argument("--pick-arch", action="store_true",
+                        help="print the architecture whose stub to pack on this host (win32 or win64) and end")
     args = parser.parse_args()
+    if args.pick_arch:
+        try:
+            print(pick_arch()[0])
+            return 0
+        except Unrunnable as e:
+            print(e, file=sys.stderr)
+            return 2
     if args.gui and not os.environ.get("DISPLAY"):
         print("--gui needs a display, and DISPLAY is not set", file=sys.stderr)
         return 2
     try:
         return Lifecycle(args).run()
+    except Unrunnable as e:
+        print(f"error: {e}", file=sys.stderr)
+        return 2
     except (Failure, subprocess.TimeoutExpired, OSError) as e:
         print(f"\nerror: {e}", file=sys.stderr)
         return 1
