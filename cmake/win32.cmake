@@ -71,10 +71,32 @@ else()
   list(REMOVE_ITEM setup_libs ${SETUP_DELAYED_DLLS})
   target_link_libraries(setup PRIVATE ${delayed_libs} delayimp ${setup_libs})
 endif()
+
+# The manifest names the processor of the build: Windows refuses to start a program whose
+# manifest names another. Its indentation and comments are for the reader of the template and
+# are left out of the program.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(arm|ARM|aarch64)")
+  message(FATAL_ERROR "No manifest processor name for ${CMAKE_SYSTEM_PROCESSOR}")
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(SETUP_MANIFEST_ARCH x86)
+else()
+  set(SETUP_MANIFEST_ARCH amd64)
+endif()
+set(manifest_template ${CMAKE_SOURCE_DIR}/res/setup.manifest.in)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${manifest_template})
+file(READ ${manifest_template} manifest)
+string(REGEX REPLACE "<!--([^-]|-[^-])*-->" "" manifest "${manifest}")
+string(REGEX REPLACE "[ \t\r\n]+" " " manifest "${manifest}")
+string(REPLACE "> <" "><" manifest "${manifest}")
+string(STRIP "${manifest}" manifest)
+set(setup_manifest ${CMAKE_CURRENT_BINARY_DIR}/res/setup.manifest)
+file(CONFIGURE OUTPUT ${setup_manifest} CONTENT "${manifest}" @ONLY)
+
 # The resource compiler's dependencies are not scanned: a changed picture must rebuild them too.
-file(GLOB setup_resource_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*.ico ${CMAKE_SOURCE_DIR}/res/*.bmp
-     ${CMAKE_SOURCE_DIR}/res/*.manifest)
-set_source_files_properties(res/setup.rc PROPERTIES OBJECT_DEPENDS "${setup_resource_files}")
+# It finds the manifest of the build in the build tree.
+file(GLOB setup_resource_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*.ico ${CMAKE_SOURCE_DIR}/res/*.bmp)
+set_source_files_properties(res/setup.rc PROPERTIES OBJECT_DEPENDS "${setup_resource_files};${setup_manifest}"
+                            INCLUDE_DIRECTORIES ${CMAKE_CURRENT_BINARY_DIR}/res)
 
 # The stub reports its failures as returned values and is built without C++ exceptions: their
 # runtime support would be a third of it. The Win32 layer is too, wherever it is linked: no
@@ -92,14 +114,22 @@ else()
   target_compile_options(platform_win32 PRIVATE -fno-exceptions)
   # Small and self-contained: static runtime, unused sections dropped, symbols stripped.
   # The stub runs on one thread only, so its local statics need no guard against a second.
-  # Optimised for size as one program at link time; GCC 12 for PE crashes there on the shared
-  # bodies it gives constructors when optimising for size ("internal compiler error: in
-  # binds_to_current_def_p"), hence -fno-declone-ctor-dtor.
+  # Optimised for size as one program at link time, in one partition (no indirections between
+  # partitions); GCC 12 for PE crashes there on the shared bodies it gives constructors when
+  # optimising for size ("internal compiler error: in binds_to_current_def_p"), hence
+  # -fno-declone-ctor-dtor. Data is aligned as the ABI requires and no further: the padding
+  # for vector loads buys the stub nothing.
   target_compile_options(setup PRIVATE -Oz -ffunction-sections -fdata-sections -fno-threadsafe-statics -fno-rtti
-                         -fno-exceptions -fno-asynchronous-unwind-tables -fno-declone-ctor-dtor)
+                         -fno-exceptions -fno-declone-ctor-dtor -malign-data=abi)
+  # 64-bit Windows unwinds every frame through the tables in .pdata and .xdata (exception
+  # dispatch, crash reports, debuggers), so its build keeps them. 32-bit Windows uses no
+  # tables, and the ones GCC writes there serve only C++ exceptions, which the stub has not.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_compile_options(setup PRIVATE -fno-asynchronous-unwind-tables)
+  endif()
   set_property(TARGET setup PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
   target_link_options(setup PRIVATE -Oz -municode -mwindows -static -static-libgcc -static-libstdc++
-                      -Wl,--gc-sections -s -Wl,--dynamicbase -Wl,--nxcompat)
+                      -Wl,--gc-sections -flto-partition=one -s -Wl,--dynamicbase -Wl,--nxcompat)
 endif()
 
 # Every link of the stub prints its size by section and resource type, and the change since the last.

@@ -1,16 +1,23 @@
 #include "controls.h"
 
 #include <algorithm>
-#include <map>
+#include <vector>
 
 #include "native.h"
 
 namespace platform {
 
 namespace {
-std::map<void*, Control*>& Registry() {
-    static std::map<void*, Control*> registry;
+// The controls that have a native one, each found by its handle. A form has a few dozen: a
+// list searched in turn costs less code than a tree.
+std::vector<Control*>& Registry() {
+    static std::vector<Control*> registry;
     return registry;
+}
+
+std::vector<Control*>::iterator Registered(void* handle) {
+    auto& registry = Registry();
+    return std::find_if(registry.begin(), registry.end(), [handle](Control* c) { return c->Handle() == handle; });
 }
 }  // namespace
 
@@ -27,7 +34,8 @@ void Control::Realise() {
     if (!handle_) {
         handle_ = native::Create(*this);
         if (!handle_) return;
-        Registry()[handle_] = this;
+        if (auto it = Registered(handle_); it != Registry().end()) *it = this;
+        else Registry().push_back(this);
         // The native control starts from the caption, visibility and enabled state; the rest
         // of what was set before it existed is handed over here.
         if (checked_) native::SetChecked(handle_, true);
@@ -42,14 +50,14 @@ Control::~Control() {
     auto& siblings = parent_.Children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     if (handle_) {
-        Registry().erase(handle_);
+        if (auto it = Registered(handle_); it != Registry().end()) Registry().erase(it);
         native::Destroy(handle_);
     }
 }
 
 Control* Control::FromHandle(void* handle) {
-    const auto it = Registry().find(handle);
-    return it == Registry().end() ? nullptr : it->second;
+    const auto it = Registered(handle);
+    return it == Registry().end() ? nullptr : *it;
 }
 
 void Control::SetCaption(const std::u16string& caption) {

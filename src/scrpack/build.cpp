@@ -67,7 +67,8 @@ void CheckDirText(const std::string& value, const std::string& option) {
 
 EBuildError FileProblem(const std::string& option, const EFileError& e) { return EBuildError(option + ": " + e.what()); }
 
-void CheckStub(InputFile& stub, const std::string& path) {
+// Returns the stub's machine.
+std::uint16_t CheckStub(InputFile& stub, const std::string& path) {
     const std::string what = "--stub: " + path + " is not a Windows program";
     std::uint8_t dos[64];
     if (stub.Size() < 64 || stub.ReadAt(0, dos, sizeof dos) != sizeof dos || dos[0] != 'M' || dos[1] != 'Z')
@@ -91,6 +92,7 @@ void CheckStub(InputFile& stub, const std::string& path) {
     if (layout->overlayStart != stub.Size())
         throw EBuildError("--stub: " + path + " has " + std::to_string(stub.Size() - layout->overlayStart) +
                           " bytes behind its program image; give the bare setup stub (stripped, unsigned)");
+    return layout->machine;
 }
 
 std::u16string ReadTextFile(const std::string& path, const std::string& option) {
@@ -182,7 +184,7 @@ TSetupHeader HeaderFromOptions(const BuildOptions& o) {
     return h;
 }
 
-std::int64_t BuildInstaller(const BuildOptions& o) {
+BuildResult BuildInstaller(const BuildOptions& o) {
     TSetupHeader h = HeaderFromOptions(o);
 
     std::optional<InputFile> stub, scr;
@@ -191,7 +193,7 @@ std::int64_t BuildInstaller(const BuildOptions& o) {
     } catch (const EFileError& e) {
         throw FileProblem("--stub", e);
     }
-    CheckStub(*stub, o.stub);
+    const std::uint16_t machine = CheckStub(*stub, o.stub);
     try {
         scr.emplace(o.scr);
     } catch (const EFileError& e) {
@@ -247,7 +249,7 @@ std::int64_t BuildInstaller(const BuildOptions& o) {
     } catch (const EFileError& e) {
         throw FileProblem("--output", e);
     }
-    return stubSize + packageSize;
+    return {stubSize + packageSize, machine};
 }
 
 }  // namespace scrpack

@@ -51,6 +51,7 @@ json InfoJson(const ImageInfo& info) {
     return json{
         {"file", info.path},
         {"fileSize", info.fileSize},
+        {"architecture", info.machine ? json(ArchitectureName(*info.machine)) : json(nullptr)},
         {"role", RoleName(info.role)},
         {"fileEnd", info.fileEnd ? json(*info.fileEnd) : json(nullptr)},
         {"header", info.header ? HeaderJson(*info.header) : json(nullptr)},
@@ -64,6 +65,8 @@ std::string Dump(const json& j, int indent = -1) { return j.dump(indent, ' ', fa
 void PrintInfoText(const ImageInfo& info, std::ostream& out) {
     out << "File:     " << info.path << "\n"
         << "Size:     " << info.fileSize << "\n"
+        << "Arch:     "
+        << (info.machine ? ArchitectureName(*info.machine) + (info.pe32Plus ? " (PE32+)" : " (PE32)") : "-") << "\n"
         << "Role:     " << RoleName(info.role) << "\n"
         << "FileEnd:  " << (info.fileEnd ? std::to_string(*info.fileEnd) : "-") << "\n";
     if (info.header) {
@@ -139,8 +142,9 @@ int RunScrpack(const std::vector<std::string>& args, std::ostream& out, std::ost
             if (baseDirOpt->count()) o.baseDir = baseDir;
             if (subDirOpt->count()) o.subDir = subDir;
             if (scrNameOpt->count()) o.scrName = scrName;
-            const std::int64_t size = BuildInstaller(o);
-            out << o.output << ": installer written, " << size << " bytes\n";
+            const BuildResult built = BuildInstaller(o);
+            out << o.output << ": installer written, " << built.size << " bytes (" << ArchitectureName(built.machine)
+                << " stub)\n";
             return kExitOk;
         }
         const ImageInfo result = InspectImage(image);

@@ -1,5 +1,7 @@
 #include "scrpack.h"
 
+#include <cstdio>
+
 #include "fileio.h"
 #include "setupmain/package.h"
 
@@ -12,6 +14,18 @@ const char* RoleName(TrailerKind role) {
         case TrailerKind::None: break;
     }
     return "none";
+}
+
+std::string ArchitectureName(std::uint16_t machine) {
+    switch (machine) {
+        case 0x14C: return "x86";
+        case 0x8664: return "x64";
+        case 0xAA64: return "arm64";
+        default: break;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%x", machine);
+    return std::string("machine ") + hex;
 }
 
 ImageInfo InspectImage(const std::string& path) {
@@ -27,6 +41,10 @@ ImageInfo InspectImage(const std::string& path) {
 
     // The very loader the setup runs, so both see the same package and the same problems.
     const TPackage package = LoadPackage(*file);
+    if (package.pe) {
+        info.machine = package.pe->machine;
+        info.pe32Plus = package.pe->pe32Plus;
+    }
     for (const char* p : package.readProblems) info.problems.push_back(p);
     for (const char* p : package.roleProblems) info.problems.push_back(p);
     if (package.fileEnd == 0) return info;

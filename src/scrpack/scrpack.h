@@ -45,9 +45,14 @@ struct BuildOptions {
 // The option checks alone, made before any file is opened. Throws EUsageError.
 TSetupHeader HeaderFromOptions(const BuildOptions& options);
 
-// Writes the installer and returns its size; the output appears only when complete.
-// Throws EUsageError or EBuildError; an existing output is then left as it was.
-std::int64_t BuildInstaller(const BuildOptions& options);
+struct BuildResult {
+    std::int64_t size = 0;
+    std::uint16_t machine = 0;  // the stub's
+};
+
+// Writes the installer; the output appears only when complete. Throws EUsageError or
+// EBuildError; an existing output is then left as it was.
+BuildResult BuildInstaller(const BuildOptions& options);
 
 // Text files may be UTF-8 (with or without BOM) or UTF-16 with BOM. Throws EBuildError.
 std::u16string DecodeTextFile(const std::string& bytes, const std::string& what);
@@ -61,6 +66,8 @@ struct Block {
 struct ImageInfo {
     std::string path;
     std::int64_t fileSize = 0;
+    std::optional<std::uint16_t> machine;  // unset without readable PE headers
+    bool pe32Plus = false;
     TrailerKind role = TrailerKind::None;
     std::optional<std::int64_t> fileEnd;
     std::optional<TSetupHeader> header;
@@ -75,6 +82,8 @@ struct ImageInfo {
 ImageInfo InspectImage(const std::string& path);
 
 const char* RoleName(TrailerKind role);
+// "x86", "x64", "arm64", else "machine 0x1c4".
+std::string ArchitectureName(std::uint16_t machine);
 
 // The whole command line without the program name; returns the exit code.
 int RunScrpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,6 +1,6 @@
 // The Install button: the destination checks, the copy of the screensaver, the uninstaller
 // and the registration with the system.
-#include <cmath>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <vector>
@@ -20,6 +20,8 @@ namespace {
 constexpr std::size_t kCopyBufferSize = 100001;
 // Numbered names end here: eight digits would leave no room for the name itself.
 constexpr int kLastNumber = 9999999;
+// The library's std::nothrow object would bring its new-handler functions along.
+constexpr std::nothrow_t kNoThrow{};
 
 constexpr char16_t kMsgAccessDenied[] =
     u"Unable to copy the files. Access is denied. Please select a different directory.";
@@ -33,9 +35,12 @@ constexpr char16_t kPreviewNotice[] =
 int ProgressPercent(std::int64_t position, std::int64_t size) {
     if (size <= 0) return 0;
     const double exact = 100.0 * static_cast<double>(position) / static_cast<double>(size);
-    double whole = std::floor(exact);
-    const double rest = exact - whole;
-    if (rest > 0.5 || (rest == 0.5 && std::fmod(whole, 2.0) != 0.0)) whole += 1.0;
+    // Rounded down and tested for oddness in integers: the library's floor and fmod would be
+    // linked for this alone.
+    auto whole = static_cast<std::int64_t>(exact);
+    if (static_cast<double>(whole) > exact) --whole;
+    const double rest = exact - static_cast<double>(whole);
+    if (rest > 0.5 || (rest == 0.5 && whole % 2 != 0)) ++whole;
     return static_cast<int>(whole);
 }
 
@@ -125,7 +130,7 @@ bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16strin
 bool TSCRSetup::CopyPayload(platform::File& source, platform::File* target) {
     BusyState busy(Window);
     // The one allocation of any size: running short of memory here fails the installation.
-    const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kCopyBufferSize]);
+    const std::unique_ptr<std::uint8_t[]> buffer(new (kNoThrow) std::uint8_t[kCopyBufferSize]);
     if (!buffer) return false;
     const std::int64_t size = source.Size();
     std::int64_t position = PayloadStart(SetupHeader, FileEnd);

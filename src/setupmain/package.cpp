@@ -98,6 +98,8 @@ std::optional<TPeLayout> ReadPeLayout(ByteSource& source) {
     if (optionalSize < directories || 24 + directories > got) return std::nullopt;
 
     TPeLayout layout;
+    layout.machine = Le16At(head + 4);
+    layout.pe32Plus = magic == 0x20B;
     const std::uint32_t rvaCount = Le32At(optional + directories - 4);
     const std::size_t security = directories + 4 * 8;  // the certificate table's entry
     if (rvaCount > 4 && optionalSize >= security + 8 && 24 + security + 8 <= got) {

@@ -22,6 +22,8 @@ struct TPeLayout {
     std::int64_t certSize = 0;
     std::int64_t checksumAt = 0;  // file offsets of the checksum and of the certificate entry,
     std::int64_t securityAt = 0;  // 0 when the headers hold no certificate entry
+    std::uint16_t machine = 0;    // the file header's Machine: 0x14C x86, 0x8664 x64
+    bool pe32Plus = false;        // 64-bit optional header, its data directories 16 bytes later
     bool Signed() const { return certOffset != 0 || certSize != 0; }
 };
 // nullopt when the source does not start with PE headers.

@@ -70,42 +70,73 @@ inline std::string AssembleImage(const TestPackage& s, const TSetupHeader& h) {
 
 inline std::string BuildImage(const TestPackage& s) { return AssembleImage(s, MakeHeader(s)); }
 
-// The headers of a PE32 program whose one section's raw data ends at size: what lies
-// behind that is the overlay, where a package begins.
-inline std::string PeStub(std::size_t size) {
+// The stub's two builds: PE32 for x86, PE32+ for x64.
+enum class PeFormat { Pe32, Pe32Plus };
+
+inline void PutLe(std::string& bytes, std::size_t at, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+}
+
+// The data directories follow the optional header's fixed fields, which PE32+ widens.
+inline std::size_t DataDirectories(PeFormat format) { return 0x80 + 24 + (format == PeFormat::Pe32Plus ? 112 : 96); }
+
+// The headers of a program whose one section's raw data ends at size: what lies behind
+// that is the overlay, where a package begins. The fields a linker fills in carry values
+// like a linker's, so that reading one format's offsets in the other gives wrong answers.
+inline std::string PeStub(std::size_t size, PeFormat format = PeFormat::Pe32) {
+    const bool plus = format == PeFormat::Pe32Plus;
     std::string pe(size, '\0');
-    auto put32 = [&](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) pe[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
-    };
     pe[0] = 'M';
     pe[1] = 'Z';
-    put32(0x3C, 0x80);
+    PutLe(pe, 0x3C, 0x80, 4);
     pe.replace(0x80, 4, std::string("PE\0\0", 4));
-    pe[0x80 + 6] = 1;      // one section
-    pe[0x80 + 20] = '\xE0';  // optional header of 224 bytes
+    PutLe(pe, 0x80 + 4, plus ? 0x8664 : 0x14C, 2);  // Machine
+    PutLe(pe, 0x80 + 6, 1, 2);                      // one section
+    const std::size_t optionalSize = plus ? 240 : 224;
+    PutLe(pe, 0x80 + 20, optionalSize, 2);
     const std::size_t opt = 0x80 + 24;
-    pe[opt] = '\x0B';
-    pe[opt + 1] = '\x01';
-    put32(opt + 60, 0x200);  // SizeOfHeaders
-    put32(opt + 92, 16);     // data directories
-    const std::size_t section = opt + 224;
-    put32(section + 16, static_cast<std::uint32_t>(size - 0x200));  // SizeOfRawData
-    put32(section + 20, 0x200);                                       // PointerToRawData
+    PutLe(pe, opt, plus ? 0x20B : 0x10B, 2);
+    PutLe(pe, opt + 16, 0x1000, 4);  // AddressOfEntryPoint
+    if (plus) {
+        PutLe(pe, opt + 24, 0x140000000, 8);  // ImageBase
+    } else {
+        PutLe(pe, opt + 24, 0x2000, 4);  // BaseOfData
+        PutLe(pe, opt + 28, 0x400000, 4);  // ImageBase
+    }
+    PutLe(pe, opt + 32, 0x1000, 4);  // SectionAlignment
+    PutLe(pe, opt + 36, 0x200, 4);   // FileAlignment
+    PutLe(pe, opt + 56, 0x3000, 4);  // SizeOfImage
+    PutLe(pe, opt + 60, 0x200, 4);   // SizeOfHeaders
+    PutLe(pe, opt + 68, 2, 2);       // Subsystem: GUI
+    // Stack and heap sizes: in PE32+ they reach over where PE32 has its directories.
+    const int width = plus ? 8 : 4;
+    for (int i = 0; i < 4; ++i)
+        PutLe(pe, opt + 72 + static_cast<std::size_t>(i * width), i % 2 == 0 ? 0x200000 : 0x1000, width);
+    const std::size_t dirs = DataDirectories(format);
+    PutLe(pe, dirs - 4, 16, 4);  // NumberOfRvaAndSizes
+    PutLe(pe, dirs + 8 * 1, 0x2000, 4);   // import table
+    PutLe(pe, dirs + 8 * 1 + 4, 0x3C, 4);
+    PutLe(pe, dirs + 8 * 5, 0x2800, 4);   // base relocations, beside the certificate entry
+    PutLe(pe, dirs + 8 * 5 + 4, 0x10, 4);
+    const std::size_t section = opt + optionalSize;
+    pe.replace(section, 5, ".text");
+    PutLe(pe, section + 16, size - 0x200, 4);  // SizeOfRawData
+    PutLe(pe, section + 20, 0x200, 4);         // PointerToRawData
     return pe;
 }
 
-// What signing does: pads to eight bytes, appends the certificate table and points the
-// stub's certificate entry at it.
-inline std::string Signed(std::string image, const std::string& table, std::size_t padding = std::string::npos) {
+// What signing does: pads to eight bytes, appends the certificate table, points the
+// stub's certificate entry at it and sets a checksum.
+inline std::string Signed(std::string image, const std::string& table, PeFormat format = PeFormat::Pe32,
+                          std::size_t padding = std::string::npos) {
     if (padding == std::string::npos) padding = (8 - image.size() % 8) % 8;
     image.append(padding, '\0');
-    const auto offset = static_cast<std::uint32_t>(image.size());
+    const std::size_t offset = image.size();
     image += table;
-    const std::size_t entry = 0x80 + 24 + 96 + 4 * 8;
-    for (int i = 0; i < 4; ++i) {
-        image[entry + static_cast<std::size_t>(i)] = static_cast<char>(offset >> (8 * i));
-        image[entry + 4 + static_cast<std::size_t>(i)] = static_cast<char>(table.size() >> (8 * i));
-    }
+    PutLe(image, DataDirectories(format) + 8 * 4, offset, 4);
+    PutLe(image, DataDirectories(format) + 8 * 4 + 4, table.size(), 4);
+    // Any value: nothing here checks it, and the uninstaller must not carry it.
+    PutLe(image, 0x80 + 24 + 64, 0x0001B7E5, 4);
     return image;
 }
 

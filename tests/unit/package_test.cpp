@@ -310,7 +310,55 @@ TEST(UninstallerImage, ShortWritesAndReadsFail) {
     EXPECT_FALSE(WriteUninstallerImage(shortSrc, out, static_cast<std::int64_t>(img.size()), h));
 }
 
-TEST(Loader, PackageStartsWhereTheProgramEnds) {
+struct PeFormatCase {
+    const char* name;
+    PeFormat format;
+    std::uint16_t machine;
+    std::int64_t securityAt;  // file offset of the certificate entry
+};
+
+void PrintTo(const PeFormatCase& c, std::ostream* os) { *os << c.name; }
+
+class PeFormats : public ::testing::TestWithParam<PeFormatCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Stubs, PeFormats,
+                         ::testing::Values(PeFormatCase{"Pe32", PeFormat::Pe32, 0x14C, 0x80 + 24 + 96 + 32},
+                                           PeFormatCase{"Pe32Plus", PeFormat::Pe32Plus, 0x8664, 0x80 + 24 + 112 + 32}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(PeFormats, LayoutNamesOverlayMachineAndCertificateEntry) {
+    const PeFormatCase& c = GetParam();
+    const std::string stub = PeStub(0x400, c.format);
+    MemorySource plain(stub);
+    const std::optional<TPeLayout> layout = ReadPeLayout(plain);
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->overlayStart, 0x400);
+    EXPECT_EQ(layout->machine, c.machine);
+    EXPECT_EQ(layout->pe32Plus, c.format == PeFormat::Pe32Plus);
+    EXPECT_EQ(layout->checksumAt, 0x80 + 24 + 64);
+    EXPECT_EQ(layout->securityAt, c.securityAt);
+    EXPECT_FALSE(layout->Signed());
+
+    const std::string signedImage = Signed(stub + "package", std::string(24, 'c'), c.format);
+    MemorySource src(signedImage);
+    const std::optional<TPeLayout> signedLayout = ReadPeLayout(src);
+    ASSERT_TRUE(signedLayout);
+    EXPECT_TRUE(signedLayout->Signed());
+    EXPECT_EQ(signedLayout->certOffset, 0x408);  // behind the package and one byte of padding
+    EXPECT_EQ(signedLayout->certSize, 24);
+    EXPECT_EQ(signedLayout->overlayStart, 0x400);
+
+    // Four directories end before the certificate entry.
+    std::string few = signedImage;
+    few[DataDirectories(c.format) - 4] = 4;
+    MemorySource fewSrc(few);
+    const std::optional<TPeLayout> fewLayout = ReadPeLayout(fewSrc);
+    ASSERT_TRUE(fewLayout);
+    EXPECT_FALSE(fewLayout->Signed());
+    EXPECT_EQ(fewLayout->securityAt, 0);
+}
+
+TEST_P(PeFormats, PackageStartsWhereTheProgramEnds) {
     struct Case {
         const char* what;
         TrailerKind role;
@@ -327,7 +375,7 @@ TEST(Loader, PackageStartsWhereTheProgramEnds) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TestPackage pkg;
-        pkg.stub = PeStub(0x400);
+        pkg.stub = PeStub(0x400, GetParam().format);
         pkg.readme = u"Read me";
         pkg.trailer = c.role;
         TSetupHeader h = MakeHeader(pkg);
@@ -349,9 +397,10 @@ TEST(Loader, PackageStartsWhereTheProgramEnds) {
     }
 }
 
-TEST(Loader, SignedBytesDecideThePackage) {
+TEST_P(PeFormats, SignedBytesDecideThePackage) {
+    const PeFormat format = GetParam().format;
     TestPackage signedPkg;
-    signedPkg.stub = PeStub(0x400);
+    signedPkg.stub = PeStub(0x400, format);
     signedPkg.title = u"Signed";
     const std::string image = BuildImage(signedPkg);
     TestPackage other;
@@ -362,7 +411,7 @@ TEST(Loader, SignedBytesDecideThePackage) {
     const std::string table = std::string("\x10\x00\x00\x00\x00\x02\x02\x00", 8) + BuildImage(other);
     for (std::size_t padding = 0; padding <= 8; ++padding) {
         SCOPED_TRACE(padding);
-        const std::string withCert = Signed(image, table, padding);
+        const std::string withCert = Signed(image, table, format, padding);
         MemorySource src(withCert);
         const TPackage loaded = LoadPackage(src);
         if (padding > 7) {
@@ -380,10 +429,36 @@ TEST(Loader, SignedBytesDecideThePackage) {
     EXPECT_EQ(LoadPackage(plain).header->Title(), u"Appended");
 
     // A certificate entry pointing past the end of the file.
-    std::string broken = Signed(image, table);
+    std::string broken = Signed(image, table, format);
     broken.resize(broken.size() - 4);
     MemorySource cut(broken);
     EXPECT_FALSE(LoadPackage(cut).Sound());
+}
+
+TEST_P(PeFormats, UninstallerOfASignedInstallerCarriesNoSignatureFields) {
+    const PeFormat format = GetParam().format;
+    TestPackage pkg;
+    pkg.stub = PeStub(0x400, format);
+    pkg.readme = u"Read me";
+    const TSetupHeader h = MakeHeader(pkg);
+    const std::string signedImage = Signed(AssembleImage(pkg, h), std::string(40, 'C'), format);
+    ASSERT_NE(signedImage.substr(0, 0x400), pkg.stub) << "signing must have changed the headers";
+
+    MemorySource src(signedImage);
+    const TPackage loaded = LoadPackage(src);
+    ASSERT_TRUE(loaded.Sound());
+    StringSink out;
+    ASSERT_TRUE(WriteUninstallerImage(src, out, loaded.fileEnd, *loaded.header));
+    // The stub as it was before signing: every byte but the checksum and the entry kept.
+    EXPECT_EQ(out.bytes, pkg.stub + TextsBlock(pkg) + std::string(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size()) +
+                             Trailer(TrailerKind::Uninstaller));
+
+    MemorySource back(out.bytes);
+    const TPackage uninstaller = LoadPackage(back);
+    EXPECT_TRUE(uninstaller.Sound());
+    EXPECT_EQ(uninstaller.role, TrailerKind::Uninstaller);
+    ASSERT_TRUE(uninstaller.pe);
+    EXPECT_FALSE(uninstaller.pe->Signed());
 }
 
 }  // namespace

@@ -41,14 +41,16 @@ std::string Utf16Le(std::u16string_view s) {
     return out;
 }
 
-// Just enough of a Windows program: PE headers, then section bytes up to size. Another
-// lfanew makes a file that only starts like one.
-std::string FakeStub(std::size_t size = 512, std::uint32_t lfanew = 0x80) {
-    if (lfanew == 0x80) {
-        std::string s = PeStub(size);
-        for (std::size_t i = 0x200; i < size; ++i) s[i] = static_cast<char>('a' + i % 23);
-        return s;
-    }
+// Just enough of a Windows program: PE headers, then section bytes up to size.
+std::string FakeStub(PeFormat format = PeFormat::Pe32, std::size_t size = 512) {
+    std::string s = PeStub(size, format);
+    for (std::size_t i = 0x200; i < size; ++i) s[i] = static_cast<char>('a' + i % 23);
+    return s;
+}
+
+// A file that only starts like a Windows program: MZ, and "PE" at lfanew if that fits.
+std::string MzOnly(std::uint32_t lfanew) {
+    const std::size_t size = 512;
     std::string s(size, '\0');
     for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>('a' + i % 23);
     s[0] = 'M';
@@ -243,6 +245,54 @@ TEST_F(Scrpack, KeepsWebLinksOfEverySchemeAsGiven) {
     }
 }
 
+struct ArchCase {
+    const char* name;
+    PeFormat format;
+    std::uint16_t machine;
+    const char* architecture;  // as the JSON names it
+    const char* arch;          // as the text names it
+};
+
+void PrintTo(const ArchCase& c, std::ostream* os) { *os << c.name; }
+
+class ScrpackStubArchitecture : public Scrpack, public ::testing::WithParamInterface<ArchCase> {};
+
+TEST_P(ScrpackStubArchitecture, BuildInfoAndSignedInstallerNameIt) {
+    const ArchCase& c = GetParam();
+    stubBytes = FakeStub(c.format);
+    PutLe(stubBytes, 0x80 + 4, c.machine, 2);
+    WriteAll(Path("stub.exe"), stubBytes);
+
+    const Result built = RunTool(BuildArgs({"--title", "Aurora"}));
+    ASSERT_EQ(built.code, 0) << built.err;
+    const std::string installer = ReadAll(Path("out.exe"));
+    EXPECT_EQ(built.out, Path("out.exe") + ": installer written, " + std::to_string(installer.size()) + " bytes (" +
+                             c.architecture + " stub)\n");
+    EXPECT_EQ(installer.substr(0, stubBytes.size()), stubBytes);
+
+    const json info = Info(Path("out.exe"));
+    EXPECT_EQ(info["architecture"], c.architecture);
+    const Result text = RunTool({"info", Path("out.exe")});
+    EXPECT_NE(text.out.find(std::string("\nArch:     ") + c.arch + "\n"), std::string::npos) << text.out;
+
+    // Signed, the package is the one ending where the certificates begin.
+    WriteAll(Path("signed.exe"), Signed(installer, std::string(16, 'C') + Utf16Le(u"Parvol.sig"), c.format, 3));
+    const json s = Info(Path("signed.exe"));
+    EXPECT_EQ(s["architecture"], c.architecture);
+    EXPECT_EQ(s["fileEnd"], installer.size());
+    EXPECT_EQ(s["blocks"]["padding"], (json{{"offset", installer.size()}, {"size", 3}}));
+    EXPECT_EQ(s["blocks"]["certificates"], (json{{"offset", installer.size() + 3}, {"size", 36}}));
+    EXPECT_FALSE(s["blocks"].contains("afterTrailer"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stubs, ScrpackStubArchitecture,
+    ::testing::Values(ArchCase{"X86", PeFormat::Pe32, 0x14C, "x86", "x86 (PE32)"},
+                      ArchCase{"X64", PeFormat::Pe32Plus, 0x8664, "x64", "x64 (PE32+)"},
+                      ArchCase{"Arm64", PeFormat::Pe32Plus, 0xAA64, "arm64", "arm64 (PE32+)"},
+                      ArchCase{"OtherMachine", PeFormat::Pe32, 0x1C4, "machine 0x1c4", "machine 0x1c4 (PE32)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct DecodeCase {
     const char* name;
     std::string bytes;
@@ -299,8 +349,8 @@ protected:
     void SetUp() override {
         Scrpack::SetUp();
         WriteAll(Path("text.exe"), "just some text, no program at all, but long enough to hold a DOS header ....");
-        WriteAll(Path("mz-only.exe"), FakeStub(512, 0x40).replace(0x40, 4, std::string("NE\0\0", 4)));
-        WriteAll(Path("mz-far.exe"), FakeStub(512, 4096));
+        WriteAll(Path("mz-only.exe"), MzOnly(0x40).replace(0x40, 4, std::string("NE\0\0", 4)));
+        WriteAll(Path("mz-far.exe"), MzOnly(4096));
         WriteAll(Path("packed.exe"), FakeStub() + Utf16Le(u"Parvol.sig") + "tail");
         WriteAll(Path("unpacked-uninstaller.exe"), FakeStub() + Utf16Le(u"ScUnin.sig"));
         WriteAll(Path("empty.scr"), "");
@@ -509,10 +559,11 @@ TEST_F(Scrpack, InfoDescribesUninstallersAndDamagedImages) {
         std::string image;
         const char* role;
         const char* problem;
+        json architecture = "x86";
     };
     const Damage cases[] = {
         {"bare stub", stubBytes, "none", "no installer or uninstaller signature found"},
-        {"signature only", Utf16Le(u"Parvol.sig"), "installer", "before the start of the file"},
+        {"signature only", Utf16Le(u"Parvol.sig"), "installer", "before the start of the file", nullptr},
         {"texts size", patched(headerAt + hdr::TextsSize, std::string("\x09\0\0\0", 4)), "installer", "TextsSize differs"},
         {"package size", patched(headerAt + hdr::PackageSize, std::string("\x00\x00\x00\x7F", 4)), "installer", "screensaver lies before the start"},
         {"empty title", patched(headerAt + hdr::Title, std::string(2, '\0')), "installer", "Title is empty"},
@@ -523,12 +574,14 @@ TEST_F(Scrpack, InfoDescribesUninstallersAndDamagedImages) {
         WriteAll(Path("damaged.exe"), c.image);
         const json d = Info(Path("damaged.exe"), 1);
         EXPECT_EQ(d["role"], c.role) << c.name;
+        EXPECT_EQ(d["architecture"], c.architecture) << c.name;
         EXPECT_NE(d["problems"].dump().find(c.problem), std::string::npos) << c.name << ": " << d["problems"];
         if (std::string(c.role) != "none" && c.image.size() >= kHeaderAndTrailer)
             EXPECT_TRUE(d["header"].is_object()) << c.name << ": the header is still shown";
         const Result text = RunTool({"info", Path("damaged.exe")});
         EXPECT_EQ(text.code, 1) << c.name;
         EXPECT_NE(text.out.find(c.problem), std::string::npos) << c.name << ": " << text.out;
+        if (c.architecture.is_null()) EXPECT_NE(text.out.find("\nArch:     -\n"), std::string::npos) << c.name << ": " << text.out;
     }
 
     const Result missing = RunTool({"info", Path("none.exe")});

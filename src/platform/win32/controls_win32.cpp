@@ -119,13 +119,13 @@ LRESULT CALLBACK MemoProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
 
 void FitToText(HWND hwnd, const Control& c) {
     const int len = GetWindowTextLengthW(hwnd);
-    std::wstring textBuf(static_cast<std::size_t>(len) + 1, L'\0');
-    GetWindowTextW(hwnd, textBuf.data(), len + 1);
+    std::u16string textBuf(static_cast<std::size_t>(len) + 1, u'\0');
+    GetWindowTextW(hwnd, win32::W(textBuf), len + 1);
     HDC dc = GetDC(hwnd);
     if (!dc) return;
     HGDIOBJ old = SelectObject(dc, FontFor(c));
     SIZE size{};
-    GetTextExtentPoint32W(dc, textBuf.c_str(), len, &size);
+    GetTextExtentPoint32W(dc, win32::W(textBuf), len, &size);
     SelectObject(dc, old);
     ReleaseDC(hwnd, dc);
     SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy > 0 ? size.cy : win32::Scale(c.Box().height),
@@ -258,9 +258,9 @@ bool GetText(void* handle, std::u16string& text) {
     Control* c = Control::FromHandle(handle);
     if (!c || (c->Kind() != ControlKind::Edit && c->Kind() != ControlKind::Memo)) return false;
     const int len = GetWindowTextLengthW(Hwnd(handle));
-    std::wstring buffer(static_cast<std::size_t>(len) + 1, L'\0');
-    const int got = GetWindowTextW(Hwnd(handle), buffer.data(), len + 1);
-    text = win32::U(buffer.c_str(), static_cast<std::size_t>(got));
+    std::u16string buffer(static_cast<std::size_t>(len) + 1, u'\0');
+    const int got = GetWindowTextW(Hwnd(handle), win32::W(buffer), len + 1);
+    text.assign(buffer.c_str(), static_cast<std::size_t>(got));
     return true;
 }
 

@@ -116,10 +116,11 @@ bool RemoveEmptyDirectory(const std::u16string& path) { return RemoveDirectoryW(
 std::u16string ShortPath(const std::u16string& path) {
     const DWORD need = GetShortPathNameW(W(path), nullptr, 0);
     if (need == 0) return path;
-    std::wstring buffer(need, L'\0');
-    const DWORD n = GetShortPathNameW(W(path), buffer.data(), need);
+    std::u16string buffer(need, u'\0');
+    const DWORD n = GetShortPathNameW(W(path), W(buffer), need);
     if (n == 0 || n >= need) return path;
-    return win32::U(buffer.c_str(), n);
+    buffer.resize(n);
+    return buffer;
 }
 
 bool DeleteAtReboot(const std::u16string& path) {
@@ -132,29 +133,29 @@ bool DeletionAtRebootPending(const std::u16string& path) {
                       &key) != ERROR_SUCCESS)
         return false;
     DWORD type = 0, bytes = 0;
-    std::wstring list;
+    std::u16string list;
     if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
         type == REG_MULTI_SZ) {
-        list.assign(bytes / sizeof(wchar_t), L'\0');
+        list.assign(bytes / sizeof(wchar_t), u'\0');
         bytes = static_cast<DWORD>(list.size() * sizeof(wchar_t));
-        if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(list.data()),
+        if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(W(list)),
                              &bytes) != ERROR_SUCCESS)
             list.clear();
     }
     RegCloseKey(key);
     // Pairs of "\\??\\<source>" and the new name, an empty one for a deletion.
-    std::vector<std::wstring> names;
+    std::vector<std::u16string> names;
     std::size_t start = 0;
     for (std::size_t i = 0; i <= list.size(); ++i) {
-        if (i < list.size() && list[i] != L'\0') continue;
+        if (i < list.size() && list[i] != u'\0') continue;
         names.push_back(list.substr(start, i - start));
         start = i + 1;
     }
-    const std::wstring wanted = L"\\??\\" + std::wstring(W(path));
+    const std::u16string wanted = u"\\??\\" + path;
     for (std::size_t i = 0; i + 1 < names.size(); i += 2) {
-        const std::wstring& name = names[i];
+        const std::u16string& name = names[i];
         if (names[i + 1].empty() &&
-            CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), wanted.c_str(),
+            CompareStringOrdinal(W(name), static_cast<int>(name.size()), W(wanted),
                                  static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL)
             return true;
     }
@@ -164,18 +165,22 @@ bool DeletionAtRebootPending(const std::u16string& path) {
 std::u16string FullPath(const std::u16string& path) {
     const DWORD need = GetFullPathNameW(W(path), 0, nullptr, nullptr);
     if (need == 0) return path;
-    std::wstring buffer(need, L'\0');
-    const DWORD n = GetFullPathNameW(W(path), need, buffer.data(), nullptr);
+    std::u16string buffer(need, u'\0');
+    const DWORD n = GetFullPathNameW(W(path), need, W(buffer), nullptr);
     if (n == 0 || n >= need) return path;
-    return win32::U(buffer.c_str(), n);
+    buffer.resize(n);
+    return buffer;
 }
 
 std::u16string ModulePath() {
-    std::wstring buffer(MAX_PATH, L'\0');
+    std::u16string buffer(MAX_PATH, u'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n = GetModuleFileNameW(nullptr, W(buffer), static_cast<DWORD>(buffer.size()));
         if (n == 0) return {};
-        if (n < buffer.size()) return win32::U(buffer.c_str(), n);
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
         buffer.resize(buffer.size() * 2);
     }
 }

@@ -48,17 +48,17 @@ RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) c
     if (status != ERROR_SUCCESS) return RegValue::Absent;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return RegValue::OtherType;
     // The value may change between the two calls; ask again while the buffer is too small.
-    std::wstring buffer;
+    std::u16string buffer;
     do {
-        buffer.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+        buffer.assign(bytes / sizeof(wchar_t) + 1, u'\0');
         bytes = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
         status = RegQueryValueExW(K(handle_), win32::W(name), nullptr, &type,
-                                  reinterpret_cast<BYTE*>(buffer.data()), &bytes);
+                                  reinterpret_cast<BYTE*>(win32::W(buffer)), &bytes);
     } while (status == ERROR_MORE_DATA);
     if (status != ERROR_SUCCESS) return RegValue::Absent;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return RegValue::OtherType;
     // Stored strings need not be terminated; the buffer's extra unit is.
-    value = win32::U(buffer.c_str());
+    value = buffer.c_str();
     return RegValue::Text;
 }
 
@@ -69,11 +69,11 @@ std::vector<std::u16string> RegKey::ValueNames() const {
     if (RegQueryInfoKeyW(K(handle_), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
         return names;
-    std::wstring name(longest + 1, L'\0');
+    std::u16string name(longest + 1, u'\0');
     for (DWORD i = 0; i < count; ++i) {
         DWORD length = static_cast<DWORD>(name.size());
-        if (RegEnumValueW(K(handle_), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-            names.push_back(win32::U(name.c_str(), length));
+        if (RegEnumValueW(K(handle_), i, win32::W(name), &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+            names.emplace_back(name.c_str(), length);
     }
     return names;
 }
@@ -84,28 +84,28 @@ bool RegKey::DeleteValue(const std::u16string& name) {
 
 namespace {
 
-bool DeleteTreeBelow(HKEY parent, const std::wstring& path) {
+bool DeleteTreeBelow(HKEY parent, const std::u16string& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | DELETE, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(parent, win32::W(path), 0, KEY_READ | DELETE, &key) != ERROR_SUCCESS) return false;
     DWORD count = 0, longest = 0;
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr) == ERROR_SUCCESS) {
-        std::wstring name(longest + 1, L'\0');
+        std::u16string name(longest + 1, u'\0');
         // From the last index down, so deleting one does not shift the ones still to come.
         for (DWORD i = count; i-- > 0;) {
             DWORD length = static_cast<DWORD>(name.size());
-            if (RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-                DeleteTreeBelow(key, std::wstring(name.c_str(), length));
+            if (RegEnumKeyExW(key, i, win32::W(name), &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+                DeleteTreeBelow(key, std::u16string(name.c_str(), length));
         }
     }
     RegCloseKey(key);
-    return RegDeleteKeyW(parent, path.c_str()) == ERROR_SUCCESS;
+    return RegDeleteKeyW(parent, win32::W(path)) == ERROR_SUCCESS;
 }
 
 }  // namespace
 
 bool RegKey::DeleteTree(RegRoot root, const std::u16string& path) {
-    return DeleteTreeBelow(RootKey(root), std::wstring(win32::W(path)));
+    return DeleteTreeBelow(RootKey(root), path);
 }
 
 bool RegKey::WriteString(const std::u16string& name, const std::u16string& value) {

@@ -36,21 +36,26 @@ namespace {
 std::u16string Variable(const wchar_t* name) {
     const DWORD need = GetEnvironmentVariableW(name, nullptr, 0);
     if (need == 0) return {};
-    std::wstring buffer(need, L'\0');
-    const DWORD n = GetEnvironmentVariableW(name, buffer.data(), need);
-    return n == 0 || n >= need ? std::u16string() : win32::U(buffer.c_str(), n);
+    std::u16string buffer(need, u'\0');
+    const DWORD n = GetEnvironmentVariableW(name, win32::W(buffer), need);
+    if (n == 0 || n >= need) return {};
+    buffer.resize(n);
+    return buffer;
 }
 
 }  // namespace
 
 std::u16string TempDirectory() {
     // TMP may name a folder longer than MAX_PATH; ask again with the size the system wants.
-    std::wstring buffer(MAX_PATH + 1, L'\0');
+    std::u16string buffer(MAX_PATH + 1, u'\0');
     for (int tries = 0; tries < 3; ++tries) {
-        const DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+        const DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), win32::W(buffer));
         if (n == 0) break;
-        if (n < buffer.size()) return win32::U(buffer.c_str(), n);
-        buffer.assign(n + 1, L'\0');
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        buffer.assign(n + 1, u'\0');
     }
     // Some systems refuse such a long folder outright; look it up the way GetTempPath does.
     std::u16string folder;

@@ -18,6 +18,7 @@ namespace platform::win32 {
 
 // char16_t and wchar_t are both UTF-16 on Windows; the text passes unconverted.
 inline const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+inline wchar_t* W(std::u16string& s) { return reinterpret_cast<wchar_t*>(s.data()); }
 inline std::u16string U(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
 inline std::u16string U(const wchar_t* s, std::size_t n) {
     return std::u16string(reinterpret_cast<const char16_t*>(s), n);
