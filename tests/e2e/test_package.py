@@ -1,5 +1,6 @@
 """Installer and uninstaller images: the role the package gives the run, and the one
 report for every damaged package."""
+import json
 import os
 import random
 
@@ -96,3 +97,30 @@ class PackageTest(winenv.E2ETestCase):
         self.assertDriven(result)
         self.assertEqual(result.windows_seen, [], result)
         self.assertEqual(result.exit_code, EXIT_DAMAGED)
+
+
+class WindowsPackerTest(winenv.E2ETestCase):
+    def test_packer_of_the_architecture_packs_its_stub_and_names_it(self):
+        """scrpack.exe of the run's build, under Wine: builds an installer from the stub of the
+        same build, describes it with that stub's architecture, and the installer opens."""
+        work = self.work()
+        stub = os.path.join(work, "setup.exe")
+        with open(stub, "wb") as f:
+            f.write(self.env.stub())
+        scr = os.path.join(work, "Aurora.scr")
+        with open(scr, "wb") as f:
+            f.write(b"not a program" * 64)
+        out = os.path.join(work, "AuroraSetup.exe")
+        scrpack = os.path.join(self.env.bin_dir, "scrpack.exe")
+        arch = {"win32": "x86", "win64": "x64"}[self.env.arch]
+        built = self.env.wine([scrpack, "build", "--stub", self.env.win_path(stub), "--scr", self.env.win_path(scr),
+                               "--title", "Aurora", "-o", self.env.win_path(out)])
+        self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
+        self.assertIn(f"({arch} stub)", built.stdout)
+        info = self.env.wine([scrpack, "info", "--json", self.env.win_path(out)])
+        self.assertEqual(info.returncode, 0, info.stdout + info.stderr)
+        described = json.loads(info.stdout)
+        self.assertEqual((described["architecture"], described["role"]), (arch, "installer"))
+        result = self.env.drive(out, [], [["wait-window", "TSCRSetup", "*"], ["dump"], ["close"]])
+        self.assertDriven(result)
+        self.assertEqual(result.dumps()[0]["caption"], "Aurora Setup")
