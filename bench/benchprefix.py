@@ -64,31 +64,19 @@ def add_arch_option(parser):
 def chosen_arches(parser, args):
     """The architectures to measure, each one this host runs; a usage error otherwise."""
     if args.arch is None:
-        ok, why32 = winenv.runnable("win32")
-        if ok:
-            return ["win32"]
-        ok, why64 = winenv.runnable("win64")
-        if not ok:
-            parser.error(f"this host runs no Wine loader: {why32}; {why64}")
-        print(f"win64: this host does not run 32-bit programs ({why32})", file=sys.stderr)
-        return ["win64"]
+        try:
+            name, why = winenv.preferred_arch()
+        except RuntimeError as e:
+            parser.error(str(e))
+        if name == "win64":
+            print(f"win64: {why}", file=sys.stderr)
+        return [name]
     names = ["win32", "win64"] if args.arch == "both" else [args.arch]
     for name in names:
         ok, why = winenv.runnable(name)
         if not ok:
             parser.error(f"--arch {args.arch}: {name} does not run on this host: {why}")
     return names
-
-
-def image_arch(path):
-    """The architecture a Windows program is built for, or None."""
-    with open(path, "rb") as f:
-        head = f.read(4096)
-    pe = int.from_bytes(head[0x3C:0x40], "little") if head[:2] == b"MZ" and len(head) >= 0x40 else -1
-    if pe < 0 or head[pe:pe + 4] != b"PE\0\0":
-        return None
-    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
-    return next((name for name, props in winenv.ARCHITECTURES.items() if props["machine"] == machine), None)
 
 
 def wine_version(arch):

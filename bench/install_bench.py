@@ -27,7 +27,7 @@ import time
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 import winenv  # noqa: E402
-from benchprefix import (BenchPrefix, add_arch_option, chosen_arches, image_arch,  # noqa: E402
+from benchprefix import (BenchPrefix, add_arch_option, chosen_arches,  # noqa: E402
                          run_and_report, wine_version)
 
 MIB = 1 << 20
@@ -78,8 +78,8 @@ class Bench(BenchPrefix):
         done = subprocess.run(cmd, capture_output=True, text=True, timeout=TIMEOUT)
         if done.returncode != 0:
             raise RuntimeError(f"scrpack failed ({done.returncode}): {done.stdout}{done.stderr}")
-        if image_arch(self.host(name)) != self.arch:
-            raise RuntimeError(f"{stub_path(self.arch)} is built for {image_arch(self.host(name))}, not {self.arch}")
+        if winenv.image_arch(self.host(name)) != self.arch:
+            raise RuntimeError(f"{stub_path(self.arch)} is built for {winenv.image_arch(self.host(name))}, not {self.arch}")
         with open(self.host(name), "rb+") as f:
             flush_to_disk(f)
         return "C:\\bench\\" + name

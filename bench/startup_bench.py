@@ -30,7 +30,7 @@ import sys
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
 import winenv  # noqa: E402
-from benchprefix import (BenchPrefix, add_arch_option, chosen_arches, image_arch,  # noqa: E402
+from benchprefix import (BenchPrefix, add_arch_option, chosen_arches,  # noqa: E402
                          run_and_report, wine_version)
 
 TIMEOUT_MS = 20000
@@ -108,8 +108,8 @@ class Bench(BenchPrefix):
             f.write(damage_ours(data))
         # The timer starts the others with CreateProcess: all of them must be of the prefix's architecture.
         for name in ("setup.exe", "nsis.exe", "startup_timer.exe", "empty_window.exe"):
-            if image_arch(self.host(name)) != self.arch:
-                raise RuntimeError(f"{name} is built for {image_arch(self.host(name))}, not {self.arch}")
+            if winenv.image_arch(self.host(name)) != self.arch:
+                raise RuntimeError(f"{name} is built for {winenv.image_arch(self.host(name))}, not {self.arch}")
         with open(nsis, "rb") as f:
             data = f.read()
         with open(self.host("nsis-damaged.exe"), "wb") as f:
@@ -209,8 +209,8 @@ def main():
     if not shutil.which("makensis"):
         print("makensis not found (apt-get install nsis)", file=sys.stderr)
         return 2
-    if args.stub and image_arch(args.stub) != args.arches[0]:
-        parser.error(f"--stub {args.stub} is built for {image_arch(args.stub)}, not {args.arches[0]}")
+    if args.stub and winenv.image_arch(args.stub) != args.arches[0]:
+        parser.error(f"--stub {args.stub} is built for {winenv.image_arch(args.stub)}, not {args.arches[0]}")
 
     return run_and_report(run, args, print_table)
 

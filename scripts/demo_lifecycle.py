@@ -43,27 +43,21 @@ class Unrunnable(Exception):
 
 def pick_arch():
     """(architecture, why) of the stub to pack here: the 32-bit one wherever it runs."""
-    ok32, why32 = winenv.runnable("win32")
-    if ok32:
-        return "win32", f"this host runs 32-bit programs: {why32}"
-    ok64, why64 = winenv.runnable("win64")
-    if ok64:
-        return "win64", f"this host does not run 32-bit programs: {why32}"
-    raise Unrunnable(f"this host runs no Wine loader: {why32}; {why64} (bash scripts/deps.sh installs them)")
+    try:
+        return winenv.preferred_arch()
+    except RuntimeError as e:
+        raise Unrunnable(str(e)) from None
 
 
 def image_arch(path):
-    """The architecture a Windows program is built for, from its COFF machine field."""
-    with open(path, "rb") as f:
-        head = f.read(4096)
-    pe = int.from_bytes(head[0x3C:0x40], "little") if head[:2] == b"MZ" and len(head) >= 0x40 else -1
-    if pe < 0 or head[pe:pe + 4] != b"PE\0\0":
-        raise Unrunnable(f"{path} is not a Windows program")
-    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
-    for name, props in winenv.ARCHITECTURES.items():
-        if props["machine"] == machine:
-            return name
-    raise Unrunnable(f"{path} is built for machine 0x{machine:04x}, which no Wine loader here runs")
+    """The architecture a Windows program is built for."""
+    name = winenv.image_arch(path)
+    if name is None:
+        with open(path, "rb") as f:
+            machine = winenv.image_machine(f.read(4096))
+        raise Unrunnable(f"{path} is not a Windows program" if machine is None else
+                         f"{path} is built for machine 0x{machine:04x}, which no Wine loader here runs")
+    return name
 
 
 def announce(name):

@@ -249,8 +249,8 @@ class LifecycleTest(LifecycleCase):
             with open(env.stub_exe, "rb") as f:
                 stub = f.read()
             uninstaller = self.read(env, target + "\\uninstall Solstice.exe")
-            self.assertEqual(machine(uninstaller), machine(stub))
-            self.assertEqual(machine(stub), winenv.ARCHITECTURES[env.arch]["machine"])
+            self.assertEqual(winenv.image_machine(uninstaller), winenv.image_machine(stub))
+            self.assertEqual(winenv.image_machine(stub), winenv.ARCHITECTURES[env.arch]["machine"])
 
             entry = UNINSTALL_KEY + "Solstice"
             wow_entry = "HKLM\\Software\\Wow6432Node\\" + UNINSTALL_KEY.split("\\", 2)[2] + "Solstice"
@@ -275,12 +275,6 @@ class LifecycleTest(LifecycleCase):
             return None
         values = [m.group(3) for m in map(winenv.REG_VALUE_LINE.match, proc.stdout.splitlines()) if m]
         return values[0] if values else None
-
-
-def machine(image):
-    """The COFF machine of a PE image."""
-    pe = int.from_bytes(image[0x3C:0x40], "little")
-    return int.from_bytes(image[pe + 4:pe + 6], "little")
 
 
 # ----------------------------------------------------------------------------- variants

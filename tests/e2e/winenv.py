@@ -103,6 +103,33 @@ def runnable(name):
     return True, proc.stdout.strip()
 
 
+def preferred_arch():
+    """(architecture, why) of the stub a user on this host runs: the 32-bit one (the default
+    product) wherever it runs, else the 64-bit one. RuntimeError when neither runs."""
+    ok32, why32 = runnable("win32")
+    if ok32:
+        return "win32", f"this host runs 32-bit programs: {why32}"
+    ok64, why64 = runnable("win64")
+    if ok64:
+        return "win64", f"this host does not run 32-bit programs: {why32}"
+    raise RuntimeError(f"this host runs no Wine loader: {why32}; {why64} (bash scripts/deps.sh installs them)")
+
+
+def image_machine(image):
+    """The COFF machine of a Windows program's bytes (its first 4 KiB suffice), or None."""
+    pe = int.from_bytes(image[0x3C:0x40], "little") if image[:2] == b"MZ" and len(image) >= 0x40 else -1
+    if pe < 0 or image[pe:pe + 4] != b"PE\0\0":
+        return None
+    return int.from_bytes(image[pe + 4:pe + 6], "little")
+
+
+def image_arch(path):
+    """The architecture a Windows program file is built for, or None."""
+    with open(path, "rb") as f:
+        machine = image_machine(f.read(4096))
+    return next((name for name, props in ARCHITECTURES.items() if props["machine"] == machine), None)
+
+
 def bin_dir(name=None):
     """Folder of an architecture's build: E2E_<ARCH>_BIN_DIR, E2E_BIN_DIR for the run's own
     architecture, else build/<arch>/bin."""
