@@ -9,7 +9,7 @@
 
 #include "common/text.h"
 #include "platform/files.h"
-#include "setupmain/package.h"
+#include "package/package.h"
 
 namespace {
 

@@ -29,7 +29,7 @@ foreach(source ${scrcore_sources})
   list(APPEND SCRCORE_SOURCES ${source})
 endforeach()
 
-add_executable(setup WIN32 src/platform/win32/winmain.cpp ${SETUP_LOGIC_SOURCES} ${PLATFORM_WIN32_SOURCES}
+add_executable(setup WIN32 src/setup/winmain.cpp ${SETUP_LOGIC_SOURCES} ${PLATFORM_WIN32_SOURCES}
                ${SCRCORE_SOURCES} res/setup.rc)
 target_include_directories(setup PRIVATE src)
 target_compile_definitions(setup PRIVATE ${PLATFORM_WIN32_DEFINITIONS})

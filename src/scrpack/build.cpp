@@ -5,7 +5,7 @@
 
 #include "common/text.h"
 #include "fileio.h"
-#include "setupmain/package.h"
+#include "package/package.h"
 
 namespace scrpack {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "setupmain/package.h"
+#include "package/package.h"
 
 namespace scrpack {
 

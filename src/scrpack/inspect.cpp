@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "fileio.h"
-#include "setupmain/package.h"
+#include "package/package.h"
 
 namespace scrpack {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "setupmain/setup_header.h"
+#include "package/setup_header.h"
 
 namespace scrpack {
 

@@ -2,14 +2,6 @@
 
 #include "../common/text.h"
 
-bool SilentMode = false;
-bool PreviewOnlyMode = false;
-int ExitCode = kExitDone;
-
-namespace {
-std::vector<std::u16string> g_params;
-}
-
 std::vector<std::u16string> SplitCommandLine(std::u16string_view s) {
     std::vector<std::u16string> out;
     std::size_t i = 0;
@@ -28,22 +20,23 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view s) {
     return out;
 }
 
-void SetParams(std::vector<std::u16string> params) { g_params = std::move(params); }
-
-int ParamCount() { return g_params.empty() ? 0 : static_cast<int>(g_params.size()) - 1; }
-
-std::u16string ParamStr(int index) {
-    if (index < 0 || index >= static_cast<int>(g_params.size())) return {};
-    return g_params[static_cast<std::size_t>(index)];
+std::u16string TCommandLine::ParamStr(int index) const {
+    if (index < 0 || index >= static_cast<int>(Params.size())) return {};
+    return Params[static_cast<std::size_t>(index)];
 }
 
-bool IsDelFileSwitch() { return ParamCount() >= 2 && ParamStr(1) == u"-delfile"; }
-
-static bool FirstParamIs(std::u16string_view word) {
-    if (ParamCount() < 1) return false;
-    return text::AsciiLower(text::TrimControl(ParamStr(1))) == word;
+TCommandLine ParseCommandLine(std::u16string_view commandLine) {
+    TCommandLine line;
+    line.Params = SplitCommandLine(commandLine);
+    if (line.ParamCount() < 1) return line;
+    // The receiver's switch is written by the uninstaller alone, exactly so; the user's
+    // switches forgive letter case and stray blanks.
+    if (line.ParamCount() >= 2 && line.ParamStr(1) == u"-delfile") {
+        line.Mode = RunMode::DelFile;
+        return line;
+    }
+    const std::u16string first = text::AsciiLower(text::TrimControl(line.ParamStr(1)));
+    if (first == u"-silent") line.Mode = RunMode::Silent;
+    else if (first == u"-previewonly") line.Mode = RunMode::PreviewOnly;
+    return line;
 }
-
-bool IsSilentSwitch() { return FirstParamIs(u"-silent"); }
-
-bool IsPreviewOnlySwitch() { return FirstParamIs(u"-previewonly"); }

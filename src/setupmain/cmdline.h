@@ -1,4 +1,4 @@
-// Command-line parameters and the run modes they select.
+// The command line, read once at the start into the run it asks for.
 #pragma once
 
 #include <string>
@@ -10,27 +10,29 @@
 // Element 0 is the program name.
 std::vector<std::u16string> SplitCommandLine(std::u16string_view commandLine);
 
-// The parameters of this run, element 0 being the program.
-void SetParams(std::vector<std::u16string> params);
-int ParamCount();
-std::u16string ParamStr(int index);  // empty beyond ParamCount
+// What the first parameter asks for. Uninstalling is not a switch: an uninstaller's package
+// says so, whatever the mode.
+enum class RunMode { Wizard, Silent, PreviewOnly, DelFile };
 
-bool IsDelFileSwitch();
-bool IsSilentSwitch();
-bool IsPreviewOnlySwitch();
+struct TCommandLine {
+    RunMode Mode = RunMode::Wizard;
+    std::vector<std::u16string> Params;  // element 0 the program
 
-extern bool SilentMode;
-extern bool PreviewOnlyMode;
+    int ParamCount() const { return Params.empty() ? 0 : static_cast<int>(Params.size()) - 1; }
+    std::u16string ParamStr(int index) const;  // empty beyond ParamCount
 
-// Process exit codes, for unattended deployment.
-enum ExitCodes : int {
-    kExitDone = 0,
-    kExitDamaged = 1,
-    kExitDirectoryRefused = 2,
-    kExitInstallFailed = 3,
-    kExitCancelled = 4,
+    bool Silent() const { return Mode == RunMode::Silent; }
+    bool PreviewOnly() const { return Mode == RunMode::PreviewOnly; }
+    // A silent installation's folder: parameter 2, empty for the default.
+    std::u16string SilentDirectory() const { return ParamStr(2); }
+    // -delfile FILE [CAPTION TEXT]: the box is shown only when both of its texts are given.
+    std::u16string DelFileTarget() const { return ParamStr(2); }
+    bool DelFileBox() const { return ParamCount() == 4; }
+    std::u16string DelFileCaption() const { return ParamStr(3); }
+    std::u16string DelFileText() const { return ParamStr(4); }
 };
-extern int ExitCode;
+
+TCommandLine ParseCommandLine(std::u16string_view commandLine);
 
 // The application title, caption of the messages without one of their own.
 inline constexpr char16_t kApplicationTitle[] = u"Screensaver Setup";

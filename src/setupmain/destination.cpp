@@ -30,18 +30,6 @@ std::u16string ComposeDefaultDir(std::u16string_view Base, std::u16string_view S
     return ReplacePlaceholder(result, u"<Program Files>", GetProgramFilesDir);
 }
 
-bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created) {
-    std::u16string dir = Dir;
-    if (!dir.empty() && dir.back() == u'\\') dir.pop_back();
-    if (dir.size() <= 2 || platform::DirectoryExists(dir)) return true;
-    const std::u16string parent(text::DirPart(dir));
-    if (parent == dir) return true;
-    if (parent.empty()) return false;
-    if (!ForceDirectories(parent, Created) || !platform::MakeDirectory(dir)) return false;
-    if (Created) Created->push_back(dir);
-    return true;
-}
-
 TDirectoryCheck CheckDestinationDirectory(const std::u16string& Text, bool PreviewOnly) {
     TDirectoryCheck check;
     if (!PreviewOnly) {

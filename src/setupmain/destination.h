@@ -1,9 +1,11 @@
-// The destination directory: its default, folder creation and the checks at Install.
+// The destination directory: its default and the checks at Install.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "sysroutines.h"
 
 // Message keys (passed to LangStr) of a refused directory.
 inline constexpr char16_t kMsgCannotCreateDirectory[] =
@@ -13,11 +15,6 @@ inline constexpr char16_t kMsgInvalidDirectory[] = u"Invalid directory. Please s
 // The default destination from the header's base and sub folder, ending in a backslash,
 // with "<Windows>" and "<Program Files>" replaced (exact case, every occurrence).
 std::u16string ComposeDefaultDir(std::u16string_view Base, std::u16string_view Sub);
-
-// Creates Dir with all missing parents, outermost first. False when a parent part is
-// empty (a relative name that does not exist) or a folder cannot be created. Created, when
-// given, receives each folder made, outermost first.
-bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created = nullptr);
 
 struct TDirectoryCheck {
     bool Accepted = false;

@@ -1,21 +1,24 @@
-// The wizard: its controls, captions, pages and navigation.
+#include "form.h"
+
 #include "../common/lang.h"
 #include "../common/text.h"
 #include "../platform/system.h"
-#include "cmdline.h"
-#include "setupmain.h"
+#include "destination.h"
 
 using platform::ControlKind;
-
-std::array<std::u16string, 6> PageTitles;
-std::array<std::u16string, 6> PageDescriptions;
 
 namespace {
 constexpr int kImageBitmap = 2;  // resource of the header picture
 constexpr int kImageIcon = 2;    // resource of the Directory page icon
+
+constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Installation is not complete.";
+// Shown to authors only, so never translated.
+constexpr char16_t kPreviewNotice[] =
+    u"After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
+    u"not displayed in setup preview mode.";
 }  // namespace
 
-TSCRSetup::TSCRSetup()
+TSCRSetup::TSCRSetup(TSetupPackage& Package_, const TCommandLine& CommandLine)
     : btnNext(Window, ControlKind::Button, {337, 352, 80, 25}, u"Next >"),
       btnCancel(Window, ControlKind::Button, {424, 352, 81, 25}, u"Cancel"),
       Notebook(Window, {8, 72, 497, 265}, {u"License", u"Directory", u"Ready", u"Progress", u"Readme", u"Finished"}),
@@ -49,7 +52,9 @@ TSCRSetup::TSCRSetup()
       Image2(Panel2, ControlKind::Picture, {456, 8, 48, 48}, {}, platform::kStyleNone, kImageBitmap),
       Bevel2(Window, ControlKind::Bevel, {0, 65, 513, 9}),
       Bevel1(Window, ControlKind::Bevel, {0, 341, 513, 45}),
-      Link(Window, ControlKind::Label, {16, 354, 109, 15}, {}, platform::kLinkStyle | platform::kAutoSize) {
+      Link(Window, ControlKind::Label, {16, 354, 109, 15}, {}, platform::kLinkStyle | platform::kAutoSize),
+      Package(Package_),
+      PreviewOnlyMode(CommandLine.PreviewOnly()) {
     rbNotAccept.SetChecked(true);
     btnNext.SetEnabled(false);
     btnBack.SetVisible(false);
@@ -111,7 +116,7 @@ void TSCRSetup::NotebookPageChanged() {
             FillDefaultDirectory();
             btnNext.SetCaption(LangStr(u"Install"));
             btnNext.SetEnabled(true);
-            btnBack.SetVisible(SetupHeader.LicensePageInUse());
+            btnBack.SetVisible(Package.SetupHeader.LicensePageInUse());
             break;
         case kPageProgress:
         case kPageReadme:
@@ -127,15 +132,24 @@ void TSCRSetup::NotebookPageChanged() {
     }
 }
 
+void TSCRSetup::FormCreate() {
+    LangRenameControls();
+    StartInstallerPages();
+}
+
+void TSCRSetup::FormDestroy() { FreeLangStrings(); }
+
 // Start page, readme and licence texts, caption and link of an installer.
 void TSCRSetup::StartInstallerPages() {
-    Notebook.SetPageIndex(SetupHeader.LicensePageInUse()    ? kPageLicense
-                          : SetupHeader.SkipDirectoryPage() ? kPageReady
+    if (!Package.Readme.empty()) edReadme.SetCaption(Package.Readme);
+    if (!Package.License.empty()) edLicense.SetCaption(Package.License);
+    Notebook.SetPageIndex(Package.SetupHeader.LicensePageInUse()    ? kPageLicense
+                          : Package.SetupHeader.SkipDirectoryPage() ? kPageReady
                                                             : kPageDirectory);
     NotebookPageChanged();
-    Window.SetCaption(SetupHeader.Title() + u" " + LangStr(u"Setup"));
+    Window.SetCaption(Package.SetupHeader.Title() + u" " + LangStr(u"Setup"));
     // Anything but a web address could make the shell start a program or open a file.
-    const std::u16string link = SetupHeader.LinkAddress();
+    const std::u16string link = Package.SetupHeader.LinkAddress();
     if (text::IsWebAddress(link)) Link.SetCaption(link);
     else Link.SetVisible(false);
 }
@@ -145,7 +159,7 @@ void TSCRSetup::btnNextClick() {
     // A refused directory has put the wizard back on the Directory page: nothing more to do.
     if ((before == kPageDirectory || before == kPageReady) && !btnOKClick()) return;
     const int p = Notebook.PageIndex();
-    if (p == kPageLicense && SetupHeader.SkipDirectoryPage()) Notebook.SetPageIndex(kPageReady);
+    if (p == kPageLicense && Package.SetupHeader.SkipDirectoryPage()) Notebook.SetPageIndex(kPageReady);
     else if (p < kPageFinished) Notebook.SetPageIndex(p + 1);
     else Window.Close();
 }
@@ -159,7 +173,7 @@ void TSCRSetup::btnBackClick() {
 void TSCRSetup::btnCancelClick() { Window.Close(); }
 
 void TSCRSetup::rbAcceptClick() {
-    if (!SetupHeader.LicensePageMode()) return;
+    if (!Package.SetupHeader.LicensePageMode()) return;
     const bool accepted = rbAccept.Checked();
     btnNext.SetEnabled(accepted);
     if (accepted) btnNext.SetFocus();
@@ -184,4 +198,84 @@ void TSCRSetup::FormKeyEscape() {
             return;
         }
     }
+}
+
+void TSCRSetup::FillDefaultDirectory() {
+    if (directoryFilled_) return;
+    directoryFilled_ = true;
+    edDirectory.SetCaption(ComposeDefaultDir(Package.SetupHeader.DefaultBaseDir(), Package.SetupHeader.DefaultSubDir()));
+}
+
+// Back on the Directory page, where the user can choose again.
+void TSCRSetup::ReturnToDirectoryPage() {
+    Notebook.SetPageIndex(kPageDirectory);
+    NotebookPageChanged();
+}
+
+bool TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
+    platform::ShowMessage(LangStr(messageKey), kApplicationTitle, platform::MB_ICONERROR_);
+    ReturnToDirectoryPage();
+    return false;
+}
+
+void TSCRSetup::ReportInstallFailure() {
+    const std::u16string message = text::ReplaceAll(LangStr(kMsgInstallError), u"%s", Package.SetupHeader.Title());
+    platform::ShowMessage(message, Window.Caption(), platform::MB_ICONERROR_);
+    Window.Close();
+}
+
+bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir) {
+    return ::MakeUniqueFileName(FileName, Dir, Package.SetupHeader.Title());
+}
+
+void TSCRSetup::CopyStarted() {
+    platform::Application::SetBusyCursor(true);
+    Window.SetEnabled(false);
+}
+
+void TSCRSetup::CopyEnded() {
+    Window.SetEnabled(true);
+    platform::Application::SetBusyCursor(false);
+}
+
+void TSCRSetup::CopyProgress(int Percent) {
+    ProgressBar.SetPosition(Percent);
+    ProgressBar.Repaint();
+    platform::Application::ProcessMessages();
+}
+
+bool TSCRSetup::btnOKClick() {
+    Notebook.SetPageIndex(kPageProgress);
+    btnNext.SetVisible(false);
+    ProgressBar.SetMax(100);
+
+    TInstallOptions options;
+    options.PreviewOnly = PreviewOnlyMode;
+    options.OpenSettings = !PreviewOnlyMode;
+    const TInstallResult result = RunInstallation(Package, edDirectory.Caption(), options, *this);
+    if (!result.Directory.empty()) edDirectory.SetCaption(result.Directory);
+    if (result.DirectoryRefused()) return RefuseDirectory(result.MessageKey);
+    InstallationRan = true;
+    outcome_ = result.ToOutcome();
+    if (!result.Succeeded()) {
+        ReportInstallFailure();
+        return true;
+    }
+    if (PreviewOnlyMode) platform::ShowMessage(kPreviewNotice, Package.SetupHeader.Title(), platform::MB_ICONINFORMATION_);
+    if (Package.SetupHeader.ReadmeSize() == 0) Notebook.SetPageIndex(kPageFinished);
+    return true;
+}
+
+Outcome TSCRSetup::RunOutcome() const {
+    if (Window.Closed() && !InstallationRan) return Outcome::Cancelled;
+    return outcome_;
+}
+
+Outcome RunWizard(TSetupPackage& Package, const TCommandLine& CommandLine) {
+    TSCRSetup form(Package, CommandLine);
+    form.FormCreate();
+    form.Window.Run();
+    const Outcome outcome = form.RunOutcome();
+    form.FormDestroy();
+    return outcome;
 }

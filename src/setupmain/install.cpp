@@ -1,19 +1,20 @@
-// The Install button: the destination checks, the copy of the screensaver, the uninstaller
-// and the registration with the system.
-#include <cstdint>
+#include "install.h"
+
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "../common/lang.h"
 #include "../common/text.h"
+#include "../package/package.h"
+#include "../platform/files.h"
 #include "../platform/system.h"
-#include "cmdline.h"
 #include "destination.h"
-#include "package.h"
-#include "registration.h"
-#include "setupmain.h"
+#include "links.h"
+#include "readme_copy.h"
 #include "sysroutines.h"
+#include "uninstall_entry.h"
+#include "user_record.h"
 
 namespace {
 
@@ -22,14 +23,6 @@ constexpr std::size_t kCopyBufferSize = 100001;
 constexpr int kLastNumber = 9999999;
 // The library's std::nothrow object would bring its new-handler functions along.
 constexpr std::nothrow_t kNoThrow{};
-
-constexpr char16_t kMsgAccessDenied[] =
-    u"Unable to copy the files. Access is denied. Please select a different directory.";
-constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Installation is not complete.";
-// Shown to authors only, so never translated.
-constexpr char16_t kPreviewNotice[] =
-    u"After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
-    u"not displayed in setup preview mode.";
 
 // 100 x Position / Size, halves to the even neighbour.
 int ProgressPercent(std::int64_t position, std::int64_t size) {
@@ -44,23 +37,16 @@ int ProgressPercent(std::int64_t position, std::int64_t size) {
     return static_cast<int>(whole);
 }
 
-// The hourglass and a disabled form for exactly as long as the copy loop runs, whatever
-// ends it.
-class BusyState {
+// The sink hears of the copy's end however it ends.
+class CopyScope {
 public:
-    explicit BusyState(platform::Form& form) : form_(form) {
-        platform::Application::SetBusyCursor(true);
-        form_.SetEnabled(false);
-    }
-    ~BusyState() {
-        form_.SetEnabled(true);
-        platform::Application::SetBusyCursor(false);
-    }
-    BusyState(const BusyState&) = delete;
-    BusyState& operator=(const BusyState&) = delete;
+    explicit CopyScope(TProgressSink& sink) : sink_(sink) { sink_.CopyStarted(); }
+    ~CopyScope() { sink_.CopyEnded(); }
+    CopyScope(const CopyScope&) = delete;
+    CopyScope& operator=(const CopyScope&) = delete;
 
 private:
-    platform::Form& form_;
+    TProgressSink& sink_;
 };
 
 // Files and folders this run created, removed again when it fails.
@@ -75,39 +61,74 @@ struct RunLeftovers {
     }
 };
 
+// Target is null in a preview: the payload is read all the same.
+[[nodiscard]] bool CopyPayload(TSetupPackage& package, platform::File* target, TProgressSink& sink) {
+    CopyScope scope(sink);
+    // The one allocation of any size: running short of memory here fails the installation.
+    const std::unique_ptr<std::uint8_t[]> buffer(new (kNoThrow) std::uint8_t[kCopyBufferSize]);
+    if (!buffer) return false;
+    platform::File& source = package.Self;
+    const std::int64_t size = source.Size();
+    std::int64_t position = PayloadStart(package.SetupHeader, package.FileEnd);
+    std::int64_t remaining = PayloadLength(package.SetupHeader);
+    while (position < size && remaining > 0) {
+        const auto chunk = static_cast<std::size_t>(remaining < static_cast<std::int64_t>(kCopyBufferSize)
+                                                        ? remaining
+                                                        : static_cast<std::int64_t>(kCopyBufferSize));
+        const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
+        if (got == 0) break;
+        position += static_cast<std::int64_t>(got);
+        if (target && target->Write(buffer.get(), got) != got) return false;  // the disk is full
+        remaining -= static_cast<std::int64_t>(got);
+        sink.CopyProgress(ProgressPercent(position, size));
+    }
+    // A file that ends early would leave a screensaver that cannot run.
+    return remaining == 0;
+}
+
 // The header the uninstaller carries names the file as it was installed (with its number,
 // or under the remembered name), so that it finds it without the per-user record.
-TSetupHeader UninstallerHeader(const std::u16string& ScrName) {
-    TSetupHeader header = SetupHeader;
-    const std::u16string packaged = SetupHeader.ScrFileName();
+TSetupHeader UninstallerHeader(const TSetupHeader& installer, const std::u16string& ScrName) {
+    TSetupHeader header = installer;
+    const std::u16string packaged = installer.ScrFileName();
     const std::u16string installed = std::u16string(text::DirPart(packaged)) + ScrName;
     if (installed.size() < hdr::ScrFileNameUnits) header.SetChars(hdr::ScrFileName, hdr::ScrFileNameUnits, installed);
     return header;
 }
 
+// Keeps the display on while the screensaver runs, through the system's powercfg.exe.
+// Without the override the display may sleep during the screensaver; nothing more.
+void RequestPowerOverride(const std::u16string& ScrName) {
+    std::u16string program = GetSystemDir();
+    if (program.empty() || program.back() != u'\\') program += u'\\';
+    program += u"powercfg.exe";
+    if (!platform::FileExists(program)) return;
+    // The name is one parameter of powercfg even when it holds a blank.
+    const std::u16string name = ScrName.find(u' ') == std::u16string::npos ? ScrName : u"\"" + ScrName + u"\"";
+    platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", platform::SW_HIDE_);
+}
+
+TInstallResult Refused(InstallStep step, std::u16string_view messageKey) {
+    TInstallResult result;
+    result.FailedStep = step;
+    result.MessageKey = messageKey;
+    return result;
+}
+
 }  // namespace
 
-// Back on the Directory page, where the user can choose again.
-void TSCRSetup::ReturnToDirectoryPage() {
-    Notebook.SetPageIndex(kPageDirectory);
-    NotebookPageChanged();
+std::u16string UninstallerFileName(std::u16string_view ScrName) {
+    std::u16string name = text::AsciiLower(LangStr(u"Uninstall")) + u" " + std::u16string(ScrName);
+    const std::size_t nameStart = name.size() - text::FileNamePart(name).size();
+    const std::size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos && dot >= nameStart) name.erase(dot);
+    return name + u".exe";
 }
 
-bool TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
-    if (SilentMode) {
-        ExitCode = kExitDirectoryRefused;
-        platform::Application::Terminate();
-    } else {
-        platform::ShowMessage(LangStr(messageKey), kApplicationTitle, platform::MB_ICONERROR_);
-    }
-    ReturnToDirectoryPage();
-    return false;
-}
-
-bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir) {
+bool MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir, const std::u16string& Title) {
     if (!platform::FileExists(FileName)) return true;
 
-    const std::u16string remembered = LoadInstalledFileName();
+    const std::u16string remembered = LoadInstalledFileName(Title);
     // Case-sensitive on purpose: only the very folder of the last installation counts.
     if (!remembered.empty() && text::DirPart(remembered) == Dir) {
         FileName = remembered;
@@ -127,123 +148,84 @@ bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16strin
     return false;
 }
 
-bool TSCRSetup::CopyPayload(platform::File& source, platform::File* target) {
-    BusyState busy(Window);
-    // The one allocation of any size: running short of memory here fails the installation.
-    const std::unique_ptr<std::uint8_t[]> buffer(new (kNoThrow) std::uint8_t[kCopyBufferSize]);
-    if (!buffer) return false;
-    const std::int64_t size = source.Size();
-    std::int64_t position = PayloadStart(SetupHeader, FileEnd);
-    std::int64_t remaining = PayloadLength(SetupHeader);
-    while (position < size && remaining > 0) {
-        const auto chunk = static_cast<std::size_t>(remaining < static_cast<std::int64_t>(kCopyBufferSize)
-                                                        ? remaining
-                                                        : static_cast<std::int64_t>(kCopyBufferSize));
-        const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
-        if (got == 0) break;
-        position += static_cast<std::int64_t>(got);
-        if (target && target->Write(buffer.get(), got) != got) return false;  // the disk is full
-        remaining -= static_cast<std::int64_t>(got);
-        ProgressBar.SetPosition(ProgressPercent(position, size));
-        ProgressBar.Repaint();
-        platform::Application::ProcessMessages();
-    }
-    // A file that ends early would leave a screensaver that cannot run.
-    return remaining == 0;
-}
+TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Directory, const TInstallOptions& Options,
+                               TProgressSink& Sink) {
+    const bool preview = Options.PreviewOnly;
+    const TSetupHeader& header = Package.SetupHeader;
+    const TDirectoryCheck check = CheckDestinationDirectory(Directory, preview);
+    if (!check.Accepted) return Refused(InstallStep::Directory, check.MessageKey);
+    const std::u16string& Dir = check.Text;
+    const std::u16string Title = header.Title();
 
-bool TSCRSetup::SaveReadme(const std::u16string& path) {
-    const std::string bytes = EncodeReadme(edReadme.Caption());
-    platform::File file = platform::File::CreateExclusive(path);
-    return file.IsOpen() && file.Write(bytes.data(), bytes.size()) == bytes.size();
-}
-
-void TSCRSetup::ReportInstallFailure() {
-    ExitCode = kExitInstallFailed;
-    if (SilentMode) {
-        platform::Application::Terminate();
-    } else {
-        const std::u16string message = text::ReplaceAll(LangStr(kMsgInstallError), u"%s", SetupHeader.Title());
-        platform::ShowMessage(message, Window.Caption(), platform::MB_ICONERROR_);
-    }
-    Window.Close();
-}
-
-bool TSCRSetup::btnOKClick() {
-    Notebook.SetPageIndex(kPageProgress);
-    btnNext.SetVisible(false);
-    ProgressBar.SetMax(100);
-
-    const TDirectoryCheck check = CheckDestinationDirectory(edDirectory.Caption(), PreviewOnlyMode);
-    if (!check.Accepted) return RefuseDirectory(check.MessageKey);
-    edDirectory.SetCaption(check.Text);
-    const std::u16string Dir = check.Text;
-    const std::u16string Title = SetupHeader.Title();
-
-    std::u16string TargetFileName = Dir + std::u16string(text::FileNamePart(SetupHeader.ScrFileName()));
-    if (!MakeUniqueFileName(TargetFileName, Dir)) return RefuseDirectory(kMsgAccessDenied);
+    std::u16string TargetFileName = Dir + std::u16string(text::FileNamePart(header.ScrFileName()));
+    if (!MakeUniqueFileName(TargetFileName, Dir, Title)) return Refused(InstallStep::FileName, kMsgAccessDenied);
 
     RunLeftovers written;
     written.folders = check.Created;
     platform::File target;
-    if (!PreviewOnlyMode) {
+    if (!preview) {
         // Only the remembered file of an earlier installation may be replaced; any other name
         // was free a moment ago and must still be.
         target = platform::FileExists(TargetFileName) ? platform::File::CreateExclusive(TargetFileName)
                                                       : platform::File::CreateNew(TargetFileName);
-        if (!target.IsOpen()) return RefuseDirectory(kMsgAccessDenied);
+        if (!target.IsOpen()) return Refused(InstallStep::Target, kMsgAccessDenied);
         written.files.push_back(TargetFileName);
     }
-    InstallationRan = true;
 
+    TInstallResult result;
+    result.Directory = Dir;
     const std::u16string ScrName(text::FileNamePart(TargetFileName));
     const std::u16string ScrPath = Dir + ScrName;
     const std::u16string UninstallerName = Dir + UninstallerFileName(ScrName);
+    const bool hasReadme = header.ReadmeSize() > 0;
     std::u16string UninstallerPath;
     platform::File uninstaller;
-    // The copy block: any step that fails ends it, and the installation with it.
-    const bool InstallSucceeded = [&] {
-        if (!Self.IsOpen() || !CopyPayload(Self, PreviewOnlyMode ? nullptr : &target)) return false;
+    // Any step that fails ends the installation.
+    result.FailedStep = [&] {
+        if (!Package.Self.IsOpen() || !CopyPayload(Package, preview ? nullptr : &target, Sink))
+            return InstallStep::CopyPayload;
         target.Close();
+        if (preview) return InstallStep::None;
 
-        if (PreviewOnlyMode) {
-            platform::ShowMessage(kPreviewNotice, Title, platform::MB_ICONINFORMATION_);
-            return true;
-        }
-        // The screen-saver settings would be a window nobody asked for in an unattended run.
-        if (!SilentMode) platform::ShellOpen(false, u"install", ScrPath, u"", platform::SW_SHOWNOACTIVATE_);
-        if (SetupHeader.ReadmeSize() > 0) {
+        if (Options.OpenSettings) platform::ShellOpen(false, u"install", ScrPath, u"", platform::SW_SHOWNOACTIVATE_);
+        if (hasReadme) {
             const std::u16string readme = Dir + ReadmeCopyName(Title);
             written.files.push_back(readme);
-            if (!SaveReadme(readme)) return false;
+            if (!SaveReadmeCopy(readme, Package.Readme)) return InstallStep::ReadmeCopy;
         }
         uninstaller = platform::File::CreateExclusive(UninstallerName);
-        if (!uninstaller.IsOpen()) return false;
+        if (!uninstaller.IsOpen()) return InstallStep::Uninstaller;
         written.files.push_back(UninstallerName);
         TargetFileName = platform::FullPath(ScrPath);
         UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
-        return WriteUninstallerImage(Self, uninstaller, FileEnd, UninstallerHeader(ScrName));
+        if (!WriteUninstallerImage(Package.Self, uninstaller, Package.FileEnd, UninstallerHeader(header, ScrName)))
+            return InstallStep::Uninstaller;
+        return InstallStep::None;
     }();
-    if (!InstallSucceeded) {
+    if (!result.Succeeded()) {
         // Nothing of a failed installation stays: no files, and nothing registered that
         // would point at them.
         target.Close();
         uninstaller.Close();
-        if (!PreviewOnlyMode) written.Remove();
-        ReportInstallFailure();
-        return true;
+        if (!preview) written.Remove();
+        return result;
     }
+    if (preview) return result;
 
-    if (!PreviewOnlyMode) {
-        if (SetupHeader.UninstallEntryFlag()) RegisterUninstall(Title, UninstallerPath);
-        if (SetupHeader.MenuShortcutsFlag())
-            CreateMenuShortcuts(Title, UninstallerPath, ScrPath, SetupHeader.ReadmeSize() > 0);
-        if (SetupHeader.DesktopShortcutFlag()) CreateDesktopShortcut(Title, ScrPath);
-        if (SetupHeader.PowerRequestOverride()) RequestPowerOverride(ScrName);
-        uninstaller.Close();
-        SaveInstalledFileName(TargetFileName);
-    }
-    if (SetupHeader.ReadmeSize() == 0) Notebook.SetPageIndex(kPageFinished);
-    if (SilentMode) platform::Application::Terminate();
-    return true;
+    if (header.UninstallEntryFlag()) RegisterUninstall(Title, UninstallerPath);
+    const TLinkTargets links{Title, ScrPath, UninstallerPath, hasReadme ? Dir + ReadmeCopyName(Title) : u""};
+    if (header.MenuShortcutsFlag()) CreateMenuShortcuts(links);
+    if (header.DesktopShortcutFlag()) CreateDesktopShortcut(links);
+    if (header.PowerRequestOverride()) RequestPowerOverride(ScrName);
+    uninstaller.Close();
+    SaveInstalledFileName(Title, TargetFileName);
+    return result;
+}
+
+Outcome InstallSilently(TSetupPackage& Package, const std::u16string& Directory) {
+    const TSetupHeader& header = Package.SetupHeader;
+    const std::u16string folder =
+        Directory.empty() ? ComposeDefaultDir(header.DefaultBaseDir(), header.DefaultSubDir()) : Directory;
+    struct Unattended final : TProgressSink {} unattended;
+    return RunInstallation(Package, folder, TInstallOptions{}, unattended).ToOutcome();
 }

@@ -23,18 +23,20 @@ std::u16string GetShellFolderDir(int FolderId) {
     return path;
 }
 
-void CreateDirTree(const std::u16string& Dir) {
-    if (Dir.empty()) return;
+bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created) {
     std::u16string dir = Dir;
-    if (dir.back() == u'\\') dir.pop_back();
-    if (dir.size() < 3) return;  // a drive such as C:
-    if (platform::DirectoryExists(dir)) return;
+    if (!dir.empty() && dir.back() == u'\\') dir.pop_back();
+    if (dir.size() <= 2 || platform::DirectoryExists(dir)) return true;
     const std::u16string parent(text::DirPart(dir));
-    if (parent == dir) return;
-    CreateDirTree(parent);
-    // A level that cannot be created leaves the ones below it uncreated; the caller checks.
-    platform::MakeDirectory(dir);
+    if (parent == dir) return true;
+    if (parent.empty()) return false;
+    if (!ForceDirectories(parent, Created) || !platform::MakeDirectory(dir)) return false;
+    if (Created) Created->push_back(dir);
+    return true;
 }
+
+// A level that cannot be created leaves the ones below it uncreated; the caller checks.
+void CreateDirTree(const std::u16string& Dir) { (void)ForceDirectories(Dir, nullptr); }
 
 platform::HResult CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId) {
     platform::ShellLink link;

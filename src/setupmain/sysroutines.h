@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "../platform/shell.h"
 
@@ -16,8 +17,13 @@ std::u16string GetProgramFilesDir();  // no trailing backslash; empty when the s
 // characters and ending in a backslash; empty when the shell cannot locate it.
 std::u16string GetShellFolderDir(int FolderId);
 
-// Creates Dir and every missing folder above it, outermost first. Reports nothing:
-// callers that need the folder test for it afterwards.
+// Creates Dir with all missing parents, outermost first. False when a parent part is
+// empty (a relative name that does not exist) or a folder cannot be created. Created, when
+// given, receives each folder made, outermost first. Names of at most two characters (a
+// drive such as C:) and names that are their own parent count as existing.
+bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created = nullptr);
+
+// The same, reporting nothing: callers that need the folder test for it afterwards.
 void CreateDirTree(const std::u16string& Dir);
 
 // The longest link path (in UTF-16 code units) that CreateShortcut writes.

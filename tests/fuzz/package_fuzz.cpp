@@ -5,7 +5,7 @@
 
 #include "common/lang.h"
 #include "common/text.h"
-#include "setupmain/package.h"
+#include "package/package.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -7,7 +7,7 @@
 
 #include "common/text.h"
 #include "platform/standin/standin.h"
-#include "setupmain/setup_header.h"
+#include "package/setup_header.h"
 
 struct TestPackage {
     std::string stub = std::string("MZ-stub-bytes-") + std::string(50, 's');

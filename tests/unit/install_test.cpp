@@ -8,15 +8,17 @@
 
 #include "common/lang.h"
 #include "image_builder.h"
+#include "setup/setup.h"
 #include "setup_form.h"
 #include "platform/shell.h"
 #include "platform/standin/standin.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "setupmain/cmdline.h"
-#include "setupmain/package.h"
-#include "setupmain/registration.h"
-#include "setupmain/setupmain.h"
+#include "package/package.h"
+#include "setupmain/install.h"
+#include "setupmain/readme_copy.h"
+#include "setupmain/form.h"
 #include "system_folders.h"
 
 namespace fs = std::filesystem;
@@ -37,8 +39,6 @@ std::string Payload(std::size_t size) {
 class Install : public ::testing::Test {
 protected:
     void SetUp() override {
-        SilentMode = PreviewOnlyMode = false;
-        ExitCode = kExitDone;
         MakeSystemFolders(drive_);
     }
     void TearDown() override {
@@ -61,10 +61,10 @@ protected:
         return h;
     }
 
-    TSCRSetup& Start(const TestPackage& pkg, const std::u16string& commandLine = u"setup.exe") {
+    TestForm& Start(const TestPackage& pkg, const std::u16string& commandLine = u"setup.exe") {
         return StartImage(BuildImage(pkg), commandLine);
     }
-    TSCRSetup& StartImage(const std::string& image, const std::u16string& commandLine = u"setup.exe") {
+    TestForm& StartImage(const std::string& image, const std::u16string& commandLine = u"setup.exe") {
         image_ = image;
         program_ = fs::path(drive_.Root()) / "setup.exe";
         InstallAsProgram(program_, image);
@@ -72,7 +72,7 @@ protected:
         return *form_;
     }
     // Install clicked on the Directory page with the given folder.
-    TSCRSetup& InstallInto(const TestPackage& pkg, const std::u16string& dir) {
+    TestForm& InstallInto(const TestPackage& pkg, const std::u16string& dir) {
         auto& f = Start(pkg);
         f.edDirectory.SetCaption(dir);
         f.btnNext.Click();
@@ -98,7 +98,7 @@ protected:
     TempDrive drive_;
     fs::path program_;
     std::string image_;
-    std::unique_ptr<TSCRSetup> form_;
+    std::unique_ptr<TestForm> form_;
 };
 
 TEST_F(Install, EverythingTheHeaderAsksFor) {
@@ -154,7 +154,7 @@ TEST_F(Install, EverythingTheHeaderAsksFor) {
     EXPECT_FALSE(f.Window.Closed());
     f.btnNext.Click();
     EXPECT_TRUE(f.Window.Closed());
-    EXPECT_EQ(ExitCode, kExitDone);
+    EXPECT_EQ(form_->ExitCode(), kExitDone);
 }
 
 TEST_F(Install, WithoutReadmeTheProgramEndsAtOnce) {
@@ -166,7 +166,7 @@ TEST_F(Install, WithoutReadmeTheProgramEndsAtOnce) {
     f.btnNext.Click();
     EXPECT_EQ(f.Notebook.PageIndex(), kPageFinished);
     EXPECT_TRUE(f.Window.Closed());
-    EXPECT_EQ(ExitCode, kExitDone);
+    EXPECT_EQ(form_->ExitCode(), kExitDone);
     EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"Aurora.scr", "uninstall Aurora.exe"}));
     EXPECT_EQ(FilesIn(std::u16string(kPrograms) + u"\\Aurora"),
               (std::set<std::string>{"Preview Aurora.lnk", "Uninstall Aurora.lnk"}))
@@ -240,7 +240,7 @@ TEST_F(Install, UniqueFileNames) {
         pkg.scrName = c.scrName;
         pkg.title = u"Aurora";
         auto& f = Start(pkg);
-        std::u16string name = u"C:\\Savers\\" + std::u16string(text::FileNamePart(SetupHeader.ScrFileName()));
+        std::u16string name = u"C:\\Savers\\" + std::u16string(text::FileNamePart(f.Package.SetupHeader.ScrFileName()));
         ASSERT_TRUE(f.MakeUniqueFileName(name, u"C:\\Savers\\"));
         EXPECT_EQ(name, u"C:\\Savers\\" + c.expected);
 
@@ -345,12 +345,14 @@ TEST_F(Install, FailedCopyLeavesNothing) {
             fs::remove_all(drive_.Host(u"C:\\Savers"));
             fs::create_directories(drive_.Host(u"C:\\Savers"));
             std::ofstream(drive_.Host(u"C:\\Windows\\system32\\powercfg.exe")) << "MZ";
+            int exitCode = kExitDone;
             if (silent) {
                 program_ = fs::path(drive_.Root()) / "setup.exe";
                 c.arrange();
-                StartImage(AssembleImage(pkg, header), u"setup.exe -silent C:\\Savers\\New");
+                InstallAsProgram(program_, AssembleImage(pkg, header));
+                exitCode = SetupMain(u"setup.exe -silent C:\\Savers\\New");
                 EXPECT_TRUE(standin::Messages().empty());
-                EXPECT_TRUE(platform::Application::Terminated());
+                EXPECT_FALSE(platform::Application::ShowMainForm());
             } else {
                 auto& f = StartImage(AssembleImage(pkg, header));
                 c.arrange();
@@ -361,8 +363,9 @@ TEST_F(Install, FailedCopyLeavesNothing) {
                 EXPECT_EQ(standin::Messages()[0].caption, u"Aurora Setup");
                 EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONERROR_);
                 EXPECT_TRUE(f.Window.Closed());
+                exitCode = f.ExitCode();
             }
-            EXPECT_EQ(ExitCode, kExitInstallFailed);
+            EXPECT_EQ(exitCode, kExitInstallFailed);
             EXPECT_FALSE(fs::exists(drive_.Host(u"C:\\Savers\\New"))) << "the folder it made goes too";
             EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
             EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, kUserKey));
@@ -380,7 +383,7 @@ TEST_F(Install, FailureKeepsWhatWasThereBefore) {
     standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", u"C:\\Savers\\Aurora.scr");
     standin::SetFreeSpace(3);
     auto& f = InstallInto(TestPackage{}, u"C:\\Savers");
-    EXPECT_EQ(ExitCode, kExitInstallFailed);
+    EXPECT_EQ(form_->ExitCode(), kExitInstallFailed);
     EXPECT_TRUE(f.Window.Closed());
     EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"notes.txt"}));
     EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\Savers\\Aurora.scr")
@@ -408,7 +411,7 @@ TEST_F(Install, TargetThatCannotBeCreatedReturnsToTheDirectoryPage) {
     f.btnNext.Click();
     EXPECT_TRUE(standin::Messages().empty());
     EXPECT_EQ(drive_.ReadFile(u"C:\\Other\\Aurora.scr"), TestPackage{}.scr);
-    EXPECT_EQ(ExitCode, kExitDone);
+    EXPECT_EQ(form_->ExitCode(), kExitDone);
 }
 
 TEST_F(Install, PreviewReadsButChangesNothing) {
@@ -437,16 +440,16 @@ TEST_F(Install, PreviewReadsButChangesNothing) {
         EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, kUserKey));
         EXPECT_TRUE(FilesIn(kDesktop).empty());
         EXPECT_TRUE(FilesIn(kPrograms).empty());
-        EXPECT_EQ(ExitCode, kExitDone);
+        EXPECT_EQ(form_->ExitCode(), kExitDone);
     }
 }
 
 TEST_F(Install, SilentInstallsWithoutWindowOrSettingsDialog) {
     TestPackage pkg = Everything();
-    StartImage(AssembleImage(pkg, AllFlags(pkg)), u"setup.exe -silent C:\\Silent");
+    InstallAsProgram(fs::path(drive_.Root()) / "setup.exe", AssembleImage(pkg, AllFlags(pkg)));
+    EXPECT_EQ(SetupMain(u"setup.exe -silent C:\\Silent"), kExitDone);
     EXPECT_TRUE(standin::Messages().empty());
-    EXPECT_TRUE(platform::Application::Terminated());
-    EXPECT_EQ(ExitCode, kExitDone);
+    EXPECT_FALSE(platform::Application::ShowMainForm());
     EXPECT_EQ(drive_.ReadFile(u"C:\\Silent\\Aurora.scr"), pkg.scr);
     EXPECT_TRUE(FilesIn(u"C:\\Silent").count("uninstall Aurora.exe"));
     EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"UninstallString"),
@@ -463,7 +466,7 @@ TEST_F(Install, RegistrationFailuresAreSwallowed) {
     f.edDirectory.SetCaption(u"C:\\Savers");
     f.btnNext.Click();
     EXPECT_TRUE(standin::Messages().empty());
-    EXPECT_EQ(ExitCode, kExitDone);
+    EXPECT_EQ(form_->ExitCode(), kExitDone);
     EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
     EXPECT_EQ(FilesIn(kDesktop), (std::set<std::string>{"Preview Aurora.lnk"})) << "the desktop link still comes";
     EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\Savers\\Aurora.scr");

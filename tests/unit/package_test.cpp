@@ -3,7 +3,7 @@
 #include <random>
 
 #include "image_builder.h"
-#include "setupmain/package.h"
+#include "package/package.h"
 
 namespace {
 

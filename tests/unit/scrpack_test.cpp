@@ -13,7 +13,7 @@
 #include "fileio.h"
 #include "image_builder.h"
 #include "scrpack.h"
-#include "setupmain/package.h"
+#include "package/package.h"
 
 #ifndef _WIN32
 #include <csignal>

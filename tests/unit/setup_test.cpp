@@ -10,7 +10,8 @@
 #include "platform/ui.h"
 #include "setup/setup.h"
 #include "setupmain/cmdline.h"
-#include "setupmain/setupmain.h"
+#include "setup_form.h"
+#include "setupmain/setup_package.h"
 
 namespace fs = std::filesystem;
 
@@ -57,10 +58,10 @@ TEST(CommandLine, ModeSelection) {
         {u"s -delfile x y z w v", true, false, false},
     };
     for (const auto& c : cases) {
-        SetParams(SplitCommandLine(c.line));
-        EXPECT_EQ(IsDelFileSwitch(), c.delfile) << text::Utf16ToUtf8(c.line);
-        EXPECT_EQ(IsSilentSwitch(), c.silent) << text::Utf16ToUtf8(c.line);
-        EXPECT_EQ(IsPreviewOnlySwitch(), c.preview) << text::Utf16ToUtf8(c.line);
+        const RunMode mode = ParseCommandLine(c.line).Mode;
+        EXPECT_EQ(mode == RunMode::DelFile, c.delfile) << text::Utf16ToUtf8(c.line);
+        EXPECT_EQ(mode == RunMode::Silent, c.silent) << text::Utf16ToUtf8(c.line);
+        EXPECT_EQ(mode == RunMode::PreviewOnly, c.preview) << text::Utf16ToUtf8(c.line);
     }
 }
 
@@ -68,8 +69,6 @@ class SetupRun : public ::testing::Test {
 protected:
     void SetUp() override {
         standin::Reset();
-        SilentMode = PreviewOnlyMode = false;
-        ExitCode = kExitDone;
         dir_ = fs::temp_directory_path() / ("setup_test_" + std::to_string(::getpid()));
         fs::create_directories(dir_);
     }
@@ -117,7 +116,6 @@ TEST_F(SetupRun, AFileThatIsNotTheRunningImageIsNotRead) {
     EXPECT_EQ(standin::Messages().size(), 1u);
 
     standin::ResetProcess();
-    ExitCode = kExitDone;
     EXPECT_EQ(Run(u""), kExitDone) << "the same file, when it is the one that runs";
     EXPECT_TRUE(standin::Messages().empty());
 }
@@ -152,17 +150,14 @@ TEST_F(SetupRun, InstallerReadsTextsAndSetsCaption) {
     pkg.licenseMode = 2;
     pkg.lang = u"Setup\r\nSetup=Installation\r\n";
     WriteExe(BuildImage(pkg) + std::string(3 << 20, 'j'));
-    SetParams(SplitCommandLine(u"setup.exe"));
-    TSCRSetup form;
-    form.FormCreate();
+    const auto form = CreateSetupForm(u"setup.exe");
     EXPECT_TRUE(standin::Messages().empty());
     EXPECT_FALSE(platform::Application::Terminated());
-    EXPECT_EQ(form.Role, TrailerKind::Installer);
-    EXPECT_EQ(form.Window.Caption(), u"Aurora Installation");
-    EXPECT_EQ(form.edReadme.Caption(), pkg.readme);
-    EXPECT_EQ(form.edLicense.Caption(), pkg.license);
-    EXPECT_EQ(form.FileEnd, static_cast<std::int64_t>(BuildImage(pkg).size()));
-    form.FormDestroy();
+    EXPECT_EQ(form->Package.Role, TrailerKind::Installer);
+    EXPECT_EQ(form->Window.Caption(), u"Aurora Installation");
+    EXPECT_EQ(form->edReadme.Caption(), pkg.readme);
+    EXPECT_EQ(form->edLicense.Caption(), pkg.license);
+    EXPECT_EQ(form->Package.FileEnd, static_cast<std::int64_t>(BuildImage(pkg).size()));
 }
 
 TEST_F(SetupRun, LicenceNotReadOutsideLicenceModes) {
@@ -171,10 +166,9 @@ TEST_F(SetupRun, LicenceNotReadOutsideLicenceModes) {
         pkg.license = u"Licence terms";
         pkg.licenseMode = mode;
         WriteExe(BuildImage(pkg));
-        TSCRSetup form;
-        form.FormCreate();
-        EXPECT_EQ(form.edLicense.Caption(), u"") << int(mode);
-        EXPECT_EQ(form.Window.Caption(), u"Aurora Setup");
+        const auto form = CreateSetupForm(u"setup.exe");
+        EXPECT_EQ(form->edLicense.Caption(), u"") << int(mode);
+        EXPECT_EQ(form->Window.Caption(), u"Aurora Setup");
     }
 }
 
@@ -183,14 +177,10 @@ TEST_F(SetupRun, ShortNameRuleFollowsTheVersion) {
     pkg.scrName = u"My Screen Saver.scr";
     WriteExe(BuildImage(pkg));
     standin::SetOsVersion({true, 2, 6, 2, u""});
-    TSCRSetup form;
-    form.FormCreate();
-    EXPECT_EQ(SetupHeader.ScrFileName(), u"My_Scree.scr");
+    EXPECT_EQ(LoadSetupPackage().SetupHeader.ScrFileName(), u"My_Scree.scr");
 
     standin::SetOsVersion({false, 0, 0, 0, u""});
-    TSCRSetup other;
-    other.FormCreate();
-    EXPECT_EQ(SetupHeader.ScrFileName(), u"My Screen Saver.scr");
+    EXPECT_EQ(LoadSetupPackage().SetupHeader.ScrFileName(), u"My Screen Saver.scr");
 }
 
 // The installer wrote the shortened name into the uninstaller; shortening again would
@@ -201,10 +191,9 @@ TEST_F(SetupRun, UninstallerKeepsTheNameItCarries) {
     pkg.scrName = u"My_Screen_Saver.scr";
     WriteExe(BuildImage(pkg));
     standin::SetOsVersion({true, 2, 6, 2, u""});
-    TSCRSetup form;
-    form.FormCreate();
-    EXPECT_EQ(form.Role, TrailerKind::Uninstaller);
-    EXPECT_EQ(SetupHeader.ScrFileName(), u"My_Screen_Saver.scr");
+    const TSetupPackage package = LoadSetupPackage();
+    EXPECT_EQ(package.Role, TrailerKind::Uninstaller);
+    EXPECT_EQ(package.SetupHeader.ScrFileName(), u"My_Screen_Saver.scr");
 }
 
 TEST_F(SetupRun, ValidUninstallerEndsWithoutWindow) {

@@ -10,9 +10,11 @@
 #include "platform/standin/standin.h"
 #include "platform/system.h"
 #include "platform/ui.h"
+#include "setup/exit_codes.h"
 #include "setup/setup.h"
 #include "setupmain/cmdline.h"
-#include "setupmain/setupmain.h"
+#include "setupmain/form.h"
+#include "setupmain/handoff.h"
 #include "setupmain/uninstall.h"
 #include "system_folders.h"
 
@@ -27,8 +29,6 @@ constexpr char16_t kUninstaller[] = u"C:\\My Savers\\uninstall Aurora.exe";
 class Uninstall : public ::testing::Test {
 protected:
     void SetUp() override {
-        SilentMode = PreviewOnlyMode = false;
-        ExitCode = kExitDone;
         MakeSystemFolders(drive_);
     }
     void TearDown() override { FreeLangStrings(); }
@@ -55,7 +55,6 @@ protected:
         ASSERT_TRUE(drive_.Exists(uninstaller));
         FreeLangStrings();
         standin::ResetProcess();
-        SilentMode = PreviewOnlyMode = false;
         standin::SetModulePath(uninstaller);
     }
     int RunUninstaller(const std::u16string& args = u"", int answer = platform::IDYES_) {
@@ -90,7 +89,6 @@ TEST_F(Uninstall, RemovesWhatTheInstallationMade) {
     EXPECT_EQ(standin::Messages()[0].caption, u"Aurora Uninstall");
     EXPECT_EQ(standin::Messages()[0].flags, platform::MB_YESNO_ | platform::MB_ICONQUESTION_);
     EXPECT_FALSE(platform::Application::ShowMainForm());
-    EXPECT_TRUE(platform::Application::Terminated());
 
     // The folder, the user's file and the uninstaller (the copy's job) stay.
     EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"notes.txt", "uninstall Aurora.exe"}));
@@ -114,12 +112,12 @@ TEST_F(Uninstall, RemovesWhatTheInstallationMade) {
     EXPECT_EQ(start.file, kTemp + text::Utf8ToUtf16(copy));
     EXPECT_EQ(start.showCommand, platform::SW_HIDE_);
     EXPECT_TRUE(start.ownedByMainForm);
-    SetParams(SplitCommandLine(u"copy.exe " + start.parameters));
-    EXPECT_EQ(ParamCount(), 4);
-    EXPECT_EQ(ParamStr(1), u"-delfile");
-    EXPECT_EQ(ParamStr(2), kUninstaller);
-    EXPECT_EQ(ParamStr(3), u"Screensaver Setup");
-    EXPECT_EQ(ParamStr(4), u"Aurora has been successfully removed from your computer.");
+    const TCommandLine line = ParseCommandLine(u"copy.exe " + start.parameters);
+    EXPECT_EQ(line.ParamCount(), 4);
+    EXPECT_EQ(line.ParamStr(1), u"-delfile");
+    EXPECT_EQ(line.ParamStr(2), kUninstaller);
+    EXPECT_EQ(line.ParamStr(3), u"Screensaver Setup");
+    EXPECT_EQ(line.ParamStr(4), u"Aurora has been successfully removed from your computer.");
 }
 
 TEST_F(Uninstall, DeclinedOrPreviewRemovesNothing) {
@@ -140,8 +138,6 @@ TEST_F(Uninstall, DeclinedOrPreviewRemovesNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         standin::Messages().clear();
-        ExitCode = kExitDone;
-        SilentMode = PreviewOnlyMode = false;
         EXPECT_EQ(RunUninstaller(c.args, c.answer), c.exitCode);
         ASSERT_EQ(standin::Messages().size(), 1u);
         EXPECT_EQ(standin::Messages()[0].flags, platform::MB_YESNO_ | platform::MB_ICONQUESTION_);
@@ -267,14 +263,14 @@ TEST(DelFileParameters, SplitIntoFourWhateverThePathAndTitle) {
         {u"C:\\a b\\c d\\", u"\"\""},
     };
     for (const auto& c : cases) {
-        SetParams(SplitCommandLine(u"copy.exe " + DelFileParameters(c.path, c.title, false)));
-        ASSERT_EQ(ParamCount(), 4) << text::Utf16ToUtf8(c.title);
-        EXPECT_EQ(ParamStr(2), c.path);
-        EXPECT_EQ(ParamStr(3), u"Screensaver Setup");
-        EXPECT_EQ(ParamStr(4).find(u"has been successfully removed"), text::ReplaceAll(c.title, u"\"", u"\u201D").size() + 1);
-        SetParams(SplitCommandLine(u"copy.exe " + DelFileParameters(c.path, c.title, true)));
-        ASSERT_EQ(ParamCount(), 2);
-        EXPECT_EQ(ParamStr(2), c.path);
+        TCommandLine line = ParseCommandLine(u"copy.exe " + DelFileParameters(c.path, c.title, false));
+        ASSERT_EQ(line.ParamCount(), 4) << text::Utf16ToUtf8(c.title);
+        EXPECT_EQ(line.ParamStr(2), c.path);
+        EXPECT_EQ(line.ParamStr(3), u"Screensaver Setup");
+        EXPECT_EQ(line.ParamStr(4).find(u"has been successfully removed"), text::ReplaceAll(c.title, u"\"", u"\u201D").size() + 1);
+        line = ParseCommandLine(u"copy.exe " + DelFileParameters(c.path, c.title, true));
+        ASSERT_EQ(line.ParamCount(), 2);
+        EXPECT_EQ(line.ParamStr(2), c.path);
     }
 }
 
@@ -293,8 +289,8 @@ TEST_F(Uninstall, TranslatedTexts) {
     EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"deinstallieren Aurora.exe"}));
     EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
     EXPECT_TRUE(FilesIn(kDesktop).empty());
-    SetParams(SplitCommandLine(u"copy.exe " + standin::ShellCalls().at(0).parameters));
-    EXPECT_EQ(ParamStr(4), u"Aurora wurde entfernt.");
+    const TCommandLine line = ParseCommandLine(u"copy.exe " + standin::ShellCalls().at(0).parameters);
+    EXPECT_EQ(line.ParamStr(4), u"Aurora wurde entfernt.");
 }
 
 }  // namespace

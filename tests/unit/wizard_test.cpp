@@ -12,7 +12,7 @@
 #include "platform/system.h"
 #include "setup/setup.h"
 #include "setupmain/cmdline.h"
-#include "setupmain/setupmain.h"
+#include "setupmain/form.h"
 
 namespace fs = std::filesystem;
 
@@ -22,15 +22,12 @@ class Wizard : public ::testing::Test {
 protected:
     void SetUp() override {
         standin::Reset();
-        SilentMode = PreviewOnlyMode = false;
-        ExitCode = kExitDone;
         dir_ = fs::temp_directory_path() / ("wizard_test_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "drive_c");
         standin::MapDrive(u'C', (dir_ / "drive_c").string());
         standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILES_, u"C:\\Program Files");
         fs::create_directories(dir_ / "drive_c" / "Program Files");
-        SetParams(SplitCommandLine(u"setup.exe"));
     }
     void TearDown() override {
         form_.reset();
@@ -38,7 +35,7 @@ protected:
         fs::remove_all(dir_);
     }
 
-    TSCRSetup& Start(const TestPackage& pkg, const std::u16string& commandLine = u"setup.exe") {
+    TestForm& Start(const TestPackage& pkg, const std::u16string& commandLine = u"setup.exe") {
         InstallAsProgram(dir_ / "setup.exe", BuildImage(pkg));
         form_ = CreateSetupForm(commandLine);
         return *form_;
@@ -61,7 +58,7 @@ protected:
     }
 
     fs::path dir_;
-    std::unique_ptr<TSCRSetup> form_;
+    std::unique_ptr<TestForm> form_;
 };
 
 TEST_F(Wizard, StartPage) {
@@ -83,7 +80,7 @@ TEST_F(Wizard, StartPage) {
         pkg.skipDirectoryPage = c.skip;
         auto& f = Start(pkg);
         EXPECT_EQ(f.Notebook.PageIndex(), c.page) << int(c.mode) << c.licenceText << c.skip;
-        EXPECT_EQ(f.lbTitle.Caption(), PageTitles[static_cast<std::size_t>(c.page)]);
+        EXPECT_EQ(f.lbTitle.Caption(), f.PageTitles[static_cast<std::size_t>(c.page)]);
         EXPECT_FALSE(f.btnBack.Visible()) << "no page before the start page";
         EXPECT_EQ(f.edLicense.Caption(), c.page == kPageLicense ? u"Terms" : u"");
     }
@@ -114,8 +111,8 @@ TEST_F(Wizard, ButtonsOfEveryPage) {
         EXPECT_EQ(b.next, p == kPageReady ? u"Install" : p == kPageFinished ? u"Finish" : u"Next >") << p;
         EXPECT_EQ(b.backVisible, p == kPageReady) << p;
         EXPECT_EQ(b.cancelEnabled, p == kPageReady) << p;
-        EXPECT_EQ(f.lbTitle.Caption(), PageTitles[static_cast<std::size_t>(p)]);
-        EXPECT_EQ(f.lbDescription.Caption(), PageDescriptions[static_cast<std::size_t>(p)]);
+        EXPECT_EQ(f.lbTitle.Caption(), f.PageTitles[static_cast<std::size_t>(p)]);
+        EXPECT_EQ(f.lbDescription.Caption(), f.PageDescriptions[static_cast<std::size_t>(p)]);
     }
     // Once the installation pages were shown, Cancel stays disabled.
     f.Notebook.SetPageIndex(kPageDirectory);
@@ -417,20 +414,20 @@ TEST_F(Wizard, PreviewCreatesNothing) {
     EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Preview\\Dir\\");
 }
 
+// A silent run makes no form: the folder of its command line goes straight to the installation.
 TEST_F(Wizard, SilentRefusalEndsWithCodeTwo) {
-    auto& f = Start(TestPackage{}, u"setup.exe -silent Q:\\Nowhere");
+    InstallAsProgram(dir_ / "setup.exe", BuildImage(TestPackage{}));
+    EXPECT_EQ(SetupMain(u"setup.exe -silent Q:\\Nowhere"), kExitDirectoryRefused) << "the given folder, not the default";
     EXPECT_TRUE(standin::Messages().empty());
-    EXPECT_TRUE(platform::Application::Terminated());
-    EXPECT_EQ(ExitCode, kExitDirectoryRefused);
-    EXPECT_EQ(f.edDirectory.Caption(), u"Q:\\Nowhere");
+    EXPECT_FALSE(platform::Application::ShowMainForm());
 }
 
 TEST_F(Wizard, SilentUsesTheDefaultWithoutSecondParameter) {
     TestPackage pkg;
     pkg.baseDir = "C:\\Savers";
-    auto& f = Start(pkg, u"setup.exe -silent \"\"");
-    EXPECT_TRUE(fs::is_directory(dir_ / "drive_c" / "Savers" / "Aurora"));
-    EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Savers\\Aurora\\");
+    InstallAsProgram(dir_ / "setup.exe", BuildImage(pkg));
+    EXPECT_EQ(SetupMain(u"setup.exe -silent \"\""), kExitDone);
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "drive_c" / "Savers" / "Aurora" / "Aurora.scr"));
     EXPECT_TRUE(standin::Messages().empty());
 }
 

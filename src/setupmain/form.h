@@ -1,20 +1,27 @@
-// The setup form: reads its package when created and runs the wizard.
+// The wizard of an installer: its window, pages and navigation. The installation itself is
+// a routine of its own (install.h); the form is one caller, with its progress bar for sink.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-#include "../platform/files.h"
 #include "../platform/ui.h"
-#include "setup_header.h"
+#include "cmdline.h"
+#include "install.h"
+#include "outcome.h"
+#include "setup_package.h"
 
-class TSCRSetup {
+class TSCRSetup : private TProgressSink {
 public:
-    TSCRSetup();
+    // The package must be a sound installer's and outlive the form; the translation table is
+    // built from it before.
+    TSCRSetup(TSetupPackage& Package, const TCommandLine& CommandLine);
     ~TSCRSetup();
+    TSCRSetup(const TSCRSetup&) = delete;
+    TSCRSetup& operator=(const TSCRSetup&) = delete;
 
-    // Reads the package and prepares the run; every read failure is reported here.
+    // Captions, texts, start page: the wizard as it first shows.
     void FormCreate();
     void FormDestroy();
     void LangRenameControls();
@@ -27,22 +34,18 @@ public:
     void rbAcceptClick();
     void LinkClick();
     void btnBrowseClick();
-    // The installation: directory checks first. False when a check refused and the wizard is
-    // back on the Directory page: the refusal has been shown, and the caller's click ends there.
+    // The installation into the folder of edDirectory. False when the folder was refused and
+    // the wizard is back on the Directory page: the refusal has been shown, and the caller's
+    // click ends there.
     [[nodiscard]] bool btnOKClick();
-    // Replaces FileName (a path in Dir) by one that takes no other file's place: the
-    // remembered file of an earlier installation into Dir, or a numbered name. False when
-    // every numbered name is taken.
+    // See the routine of the same name; the title is this package's.
     [[nodiscard]] bool MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir);
-    // Where the last installation of this title put the screensaver, or empty.
-    std::u16string LoadInstalledFileName();
-    void SaveInstalledFileName(const std::u16string& FileName);
-    // The uninstall run of an uninstaller image; the window is never shown.
-    void RunUninstall();
-    // Every value of the per-user key and its "PlayList" tree; the key itself stays.
-    void ClearUserSettings();
     // Escape activates Cancel, Back or Next, whichever comes first visible and enabled.
     void FormKeyEscape();
+
+    // How the run ended so far: an installation's outcome, or cancelled once the window
+    // closed before any installation ran.
+    Outcome RunOutcome() const;
 
     platform::Form Window;
 
@@ -79,37 +82,34 @@ public:
     platform::Control Bevel1;
     platform::Control Link;
 
-    // The running program's own file, held from the start to the end of the run.
-    platform::File Self;
-    std::int64_t FileEnd = 0;
-    TrailerKind Role = TrailerKind::None;
+    TSetupPackage& Package;
+    const bool PreviewOnlyMode;
+    std::array<std::u16string, 6> PageTitles;
+    std::array<std::u16string, 6> PageDescriptions;
     // Set once an installation has run, whatever its outcome.
     bool InstallationRan = false;
 
 private:
-    // False when the package is damaged or the program file cannot be read.
-    [[nodiscard]] bool ReadPackage();
     void StartInstallerPages();
-    void ReportCorruptedPackage();
     void ReturnToDirectoryPage();
-    // Puts the default directory into its box the first time a page or a silent run needs it:
-    // finding it loads the shell, which the licence page has no use for.
+    // Puts the default directory into its box the first time a page needs it: finding it
+    // loads the shell, which the licence page has no use for.
     void FillDefaultDirectory();
     bool directoryFilled_ = false;
-    // Shows the refusal (silent runs end instead) and returns to the Directory page; false.
+    // Shows the refusal and returns to the Directory page; false.
     bool RefuseDirectory(std::u16string_view messageKey);
-    [[nodiscard]] bool CopyPayload(platform::File& source, platform::File* target);
-    [[nodiscard]] bool SaveReadme(const std::u16string& path);
     void ReportInstallFailure();
-    // Starts a copy of the program, whose full path is self, that deletes it once it has ended.
-    void HandOffToTemporaryCopy(const std::u16string& self);
+
+    // The copy's progress: hourglass and a disabled form while it runs, the bar after each chunk.
+    void CopyStarted() override;
+    void CopyEnded() override;
+    void CopyProgress(int Percent) override;
+
+    Outcome outcome_ = Outcome::Done;
 };
 
 // Page numbers of the wizard.
 enum : int { kPageLicense, kPageDirectory, kPageReady, kPageProgress, kPageReadme, kPageFinished };
 
-extern TSetupHeader SetupHeader;
-extern std::u16string LangText;
-extern std::array<std::u16string, 6> PageTitles;
-extern std::array<std::u16string, 6> PageDescriptions;
-extern TSCRSetup* SCRSetup;
+// The interactive run of an installer (or its preview): the wizard until it closes.
+Outcome RunWizard(TSetupPackage& Package, const TCommandLine& CommandLine);

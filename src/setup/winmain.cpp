@@ -1,7 +1,8 @@
 // The Windows entry point: hardening first, then the portable program.
-#include "../../setup/setup.h"
-#include "../system.h"
-#include "win32.h"
+#include "exit_codes.h"
+#include "setup.h"
+#include "../platform/system.h"
+#include "../platform/win32/win32.h"
 
 #include <cstddef>
 #include <new>
@@ -28,7 +29,7 @@ void RestrictDllSearch() {
 // the exit code of a failed installation. The global allocation functions are replaced so
 // that none of them throws.
 namespace {
-[[noreturn]] void OutOfMemory() noexcept { ExitProcess(3); }
+[[noreturn]] void OutOfMemory() noexcept { ExitProcess(kExitOutOfMemory); }
 
 void* Allocate(std::size_t size) noexcept { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
 void Release(void* block) noexcept {

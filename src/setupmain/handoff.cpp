@@ -1,0 +1,106 @@
+#include "handoff.h"
+
+#include "../common/lang.h"
+#include "../common/text.h"
+#include "../package/package.h"
+#include "../platform/files.h"
+#include "../platform/system.h"
+#include "sysroutines.h"
+
+namespace {
+
+constexpr char16_t kMsgRemoved[] = u"%s has been successfully removed from your computer.";
+// Numbers of the temporary copy lie in 0 .. 9999998.
+constexpr std::uint32_t kCopyNumbers = 9999999;
+// A name whose file is in use (a copy still running) is not the end: try others.
+constexpr int kCopyAttempts = 8;
+// The uninstaller that started us is still ending; a file that never becomes deletable
+// (no rights) must not keep this process alive for ever.
+constexpr unsigned kDeletePauseMs = 100;
+constexpr int kDeleteTries = 600;
+
+// Small and good enough for names: a linear congruential generator.
+class NameNumbers {
+public:
+    explicit NameNumbers(std::uint64_t seed) : state_(static_cast<std::uint32_t>(seed ^ (seed >> 32))) {}
+    std::uint32_t Next() {
+        state_ = state_ * 134775813u + 1u;
+        return static_cast<std::uint32_t>((static_cast<std::uint64_t>(state_) * kCopyNumbers) >> 32);
+    }
+
+private:
+    std::uint32_t state_;
+};
+
+// A sound uninstaller image in a file on a disk (not a device that blocks or answers).
+bool IsUninstallerFile(const std::u16string& path) {
+    platform::File file = platform::File::OpenRead(path, platform::Share::DenyNone);
+    if (!file.IsOpen() || !file.IsDiskFile()) return false;
+    const TPackage package = LoadPackage(file);
+    return package.Sound() && package.role == TrailerKind::Uninstaller;
+}
+
+// The temporary copy an uninstall run made of itself: in the temporary folder, under its name.
+bool IsTemporaryCopy(const std::u16string& self) {
+    const std::u16string temp = text::AsciiLower(GetTempDir());
+    const std::u16string path = text::AsciiLower(self);
+    const std::u16string prefix = text::AsciiLower(kTemporaryCopyPrefix);
+    return !temp.empty() && text::DirPart(path) == temp && text::FileNamePart(path).substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+std::u16string TemporaryCopyName(std::uint32_t N) {
+    return kTemporaryCopyPrefix + text::DecimalText(N) + u".exe";
+}
+
+std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent) {
+    std::u16string parameters = u"-delfile \"" + UninstallerPath + u"\"";
+    if (Silent) return parameters;
+    // A quotation mark inside a quoted parameter would end it: the title shows a typographic one.
+    const std::u16string title = text::ReplaceAll(Title, u"\"", u"\u201D");
+    return parameters + u" \"" + kApplicationTitle + u"\" \"" + text::ReplaceAll(LangStr(kMsgRemoved), u"%s", title) +
+           u"\"";
+}
+
+void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, bool Silent) {
+    const std::u16string temp = GetTempDir();
+    // Never the current folder: without a temporary folder the uninstaller file stays.
+    if (temp.empty()) return;
+    NameNumbers numbers(platform::PerformanceCounter());
+    for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
+        const std::u16string copy = temp + TemporaryCopyName(numbers.Next());
+        // From the file held since the start: the very program that runs.
+        platform::File file = platform::File::CreateExclusive(copy);
+        if (!file.IsOpen()) continue;
+        if (!CopyRange(Package.Self, 0, Package.Self.Size(), file)) {
+            file.Close();
+            platform::RemoveFile(copy);
+            continue;
+        }
+        file.Close();
+        platform::ShellOpen(true, u"open", copy,
+                            DelFileParameters(platform::ShortPath(Self), Package.SetupHeader.Title(), Silent),
+                            platform::SW_HIDE_);
+        return;
+    }
+}
+
+Outcome RunDelFile(const TCommandLine& CommandLine) {
+    const std::u16string self = platform::FullPath(platform::ModulePath());
+    // Only the copy of an uninstaller goes at the next start, and only once.
+    if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self)) platform::DeleteAtReboot(self);
+
+    // Nothing but an uninstaller is deleted here, whatever the command line names.
+    const std::u16string target = CommandLine.DelFileTarget();
+    if (!IsUninstallerFile(target)) return Outcome::FileStayed;
+    platform::RemoveFile(target);
+    for (int tries = 0; platform::FileExists(target) && tries < kDeleteTries; ++tries) {
+        platform::SleepMs(kDeletePauseMs);
+        platform::RemoveFile(target);
+    }
+    if (platform::FileExists(target)) return Outcome::FileStayed;
+    if (CommandLine.DelFileBox())
+        platform::ShowMessage(CommandLine.DelFileText(), CommandLine.DelFileCaption(), platform::MB_ICONINFORMATION_);
+    return Outcome::Done;
+}

@@ -1,0 +1,30 @@
+// The uninstaller's own file: an uninstaller cannot delete itself while it runs, so it starts
+// a temporary copy of itself that deletes it once it has ended. Both ends live here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cmdline.h"
+#include "outcome.h"
+#include "setup_package.h"
+
+// The name of every temporary copy begins so.
+inline constexpr char16_t kTemporaryCopyPrefix[] = u"Parvolinexuninst";
+
+// Name of the temporary copy for number N: "Parvolinexuninst<N>.exe".
+std::u16string TemporaryCopyName(std::uint32_t N);
+
+// The parameters the temporary copy is started with. Each travels quoted, so that a path
+// with blanks and a title with quotation marks cannot change how they split.
+std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent);
+
+// Sending end: starts a copy of the running uninstaller (from the file it holds), whose full
+// path is Self, in the temporary folder. Without a temporary folder the uninstaller stays.
+void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, bool Silent);
+
+// Receiving end, the run of the temporary copy: deletes the uninstaller the command line
+// names once it has ended and, given four parameters, shows the completion message.
+// Schedules the copy's own deletion at the next start. FileStayed when the file stays (not
+// an uninstaller, or it cannot be deleted).
+Outcome RunDelFile(const TCommandLine& CommandLine);

@@ -1,0 +1,12 @@
+// How a run ended, as every part of the program reports it; the entry turns it into the
+// process exit code.
+#pragma once
+
+enum class Outcome {
+    Done,
+    Damaged,           // the package is damaged or unreadable
+    DirectoryRefused,  // the destination folder was refused
+    InstallFailed,     // the installation failed; nothing of it is left
+    Cancelled,         // cancelled or declined by the user
+    FileStayed,        // -delfile: the uninstaller could not be deleted
+};

@@ -1,0 +1,24 @@
+#include "readme_copy.h"
+
+#include "../common/lang.h"
+#include "../common/text.h"
+#include "../platform/files.h"
+#include "../platform/system.h"
+
+std::u16string ReadmeCopyName(const std::u16string& Title) { return Title + u" " + LangStr(u"Readme") + u".txt"; }
+
+std::string EncodeReadme(std::u16string_view text) {
+    std::string out;
+    if (platform::ToAnsiExact(text, out)) return out;
+    return "\xEF\xBB\xBF" + text::Utf16ToUtf8(text);
+}
+
+bool SaveReadmeCopy(const std::u16string& Path, std::u16string_view Text) {
+    const std::string bytes = EncodeReadme(Text);
+    platform::File file = platform::File::CreateExclusive(Path);
+    return file.IsOpen() && file.Write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+void RemoveReadmeCopy(const std::u16string& Dir, const std::u16string& Title) {
+    platform::RemoveFile(Dir + ReadmeCopyName(Title));
+}

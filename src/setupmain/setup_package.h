@@ -1,0 +1,34 @@
+// The package behind the running program, read once at the start and handed to every part
+// of the run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "../package/setup_header.h"
+#include "../platform/files.h"
+
+struct TSetupPackage {
+    // The running program's own file, held from the start to the end of the run: while it is
+    // held nobody can write it.
+    platform::File Self;
+    // As stored; an installer's with the short-name rule of this system applied.
+    TSetupHeader SetupHeader;
+    std::int64_t FileEnd = 0;
+    TrailerKind Role = TrailerKind::None;
+    // False when the package is damaged or the program file cannot be read.
+    bool Sound = false;
+    // The translations could be read; a damaged package is then reported in its language.
+    bool LanguageRead = false;
+    std::u16string LangText;
+    // An installer's texts, line breaks as CR LF; the licence only when its page is in use.
+    std::u16string Readme;
+    std::u16string License;
+
+    bool IsInstaller() const { return Sound && Role == TrailerKind::Installer; }
+    bool IsUninstaller() const { return Sound && Role == TrailerKind::Uninstaller; }
+};
+
+// Opens the running program's file, checks that it is the very image that runs (not a file
+// renamed into its place) and reads its package.
+TSetupPackage LoadSetupPackage();
