@@ -108,10 +108,11 @@ void RequestPowerOverride(const std::u16string& ScrName) {
     platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", platform::SW_HIDE_);
 }
 
-TInstallResult Refused(InstallStep step, std::u16string_view messageKey) {
+TInstallResult Refused(InstallStep step, std::u16string_view messageKey, const std::u16string& directory = {}) {
     TInstallResult result;
     result.FailedStep = step;
     result.MessageKey = messageKey;
+    result.Directory = directory;
     return result;
 }
 
@@ -158,7 +159,7 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     const std::u16string Title = header.Title();
 
     std::u16string TargetFileName = Dir + std::u16string(text::FileNamePart(header.ScrFileName()));
-    if (!MakeUniqueFileName(TargetFileName, Dir, Title)) return Refused(InstallStep::FileName, kMsgAccessDenied);
+    if (!MakeUniqueFileName(TargetFileName, Dir, Title)) return Refused(InstallStep::FileName, kMsgAccessDenied, Dir);
 
     RunLeftovers written;
     written.folders = check.Created;
@@ -168,7 +169,7 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         // was free a moment ago and must still be.
         target = platform::FileExists(TargetFileName) ? platform::File::CreateExclusive(TargetFileName)
                                                       : platform::File::CreateNew(TargetFileName);
-        if (!target.IsOpen()) return Refused(InstallStep::Target, kMsgAccessDenied);
+        if (!target.IsOpen()) return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
         written.files.push_back(TargetFileName);
     }
 

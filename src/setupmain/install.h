@@ -45,7 +45,7 @@ struct TInstallResult {
     InstallStep FailedStep = InstallStep::None;
     // A refused folder: the message key (passed to LangStr) to show.
     std::u16string_view MessageKey;
-    // The folder as accepted, ending in a backslash; empty when the folder was refused.
+    // The folder as accepted, ending in a backslash; empty when the folder itself was refused.
     std::u16string Directory;
 
     bool Succeeded() const { return FailedStep == InstallStep::None; }

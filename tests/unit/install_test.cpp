@@ -400,6 +400,7 @@ TEST_F(Install, TargetThatCannotBeCreatedReturnsToTheDirectoryPage) {
     EXPECT_EQ(standin::Messages()[0].text, kAccessDenied);
     EXPECT_EQ(standin::Messages()[0].caption, u"Screensaver Setup");
     EXPECT_EQ(f.Notebook.PageIndex(), kPageDirectory);
+    EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Savers\\") << "the folder as it was accepted";
     EXPECT_TRUE(f.btnNext.Visible());
     EXPECT_FALSE(f.Window.Closed());
     EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), "theirs");
