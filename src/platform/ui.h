@@ -41,8 +41,6 @@ public:
     bool Closed() const { return closed_; }
     void SetEnabled(bool enabled);
     bool Enabled() const { return enabled_; }
-    // Shown as a borderless 1 x 1 window, as an uninstall run leaves it.
-    void Collapse();
 
     // Shows the form (unless the application keeps it hidden) and runs the message
     // loop until the form closes or the application terminates.

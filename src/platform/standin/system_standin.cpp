@@ -130,7 +130,6 @@ void Form::SetEnabled(bool enabled) {
     enabled_ = enabled;
     S().trace.push_back(enabled ? "form enabled" : "form disabled");
 }
-void Form::Collapse() {}
 // Tests drive the form directly; the stand-in loop only shows it.
 void Form::Run() {
     if (!S().terminated && !closed_ && S().showMainForm) visible_ = true;

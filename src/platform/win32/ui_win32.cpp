@@ -250,13 +250,6 @@ void Form::SetEnabled(bool enabled) {
     if (handle_) EnableWindow(static_cast<HWND>(handle_), enabled);
 }
 
-void Form::Collapse() {
-    if (!handle_) return;
-    HWND hwnd = static_cast<HWND>(handle_);
-    SetWindowLongPtrW(hwnd, GWL_STYLE, WS_POPUP);
-    SetWindowPos(hwnd, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-}
-
 void Form::Run() {
     if (App().terminated || closed_) return;
     HWND hwnd = static_cast<HWND>(handle_);
