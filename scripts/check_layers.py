@@ -3,8 +3,8 @@
 
 Each folder may include itself and the folders listed for it. A module is a file without its
 extension (a header and its source count as one); no module may reach itself through the modules
-it calls into. A header without a source beside it (types, or an interface implemented elsewhere)
-is called into by nobody and ends no path.
+it calls into, nor a header reach itself through the headers it includes. A header without a
+source beside it (types, or an interface implemented elsewhere) is called into by nobody.
 """
 import os
 import re
@@ -49,6 +49,7 @@ def check(root):
     """(problems, file count, include count) for the tree below root."""
     problems = []
     graph = {}
+    headers = {}
     files = list(files_of(root))
     includes = 0
     for source in files:
@@ -74,8 +75,11 @@ def check(root):
             target_module = SOURCE.sub("", target)
             if target_module != module:
                 graph[module].add(target_module)
+                if not source.endswith((".c", ".cpp")):
+                    headers.setdefault(module, set()).add(target_module)
     implemented = {SOURCE.sub("", f) for f in files if f.endswith((".c", ".cpp"))}
-    calls = {m: {n for n in targets if n in implemented} for m, targets in graph.items()}
+    # A call goes into a module with a source; a header's own includes bind it regardless.
+    calls = {m: {n for n in targets if n in implemented} | headers.get(m, set()) for m, targets in graph.items()}
     problems += [f"cycle: {' -> '.join(c)}" for c in cycles(calls)]
     return problems, len(files), includes
 
