@@ -1,8 +1,12 @@
+#include <cstdint>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
 #include "../../common/text.h"
 #include "../registry.h"
+#include "../registry_read.h"
 #include "standin.h"
 
 namespace {
@@ -11,13 +15,27 @@ struct Value {
     std::u16string name;  // as written
     bool text = true;
     std::u16string data;
+    std::optional<std::string> raw;  // the bytes stored, when a test gave them instead of data
 };
+
+// What a query of the value hands out: a string with its terminator, unless given as bytes.
+std::string Stored(const Value& value) {
+    if (value.raw) return *value.raw;
+    std::string bytes;
+    for (const char16_t c : value.data + u'\0') {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
 // Names of keys and values compare without letter case, as on Windows.
 using Values = std::map<std::u16string, Value>;
 
 struct RegistryState {
     std::map<std::u16string, Values> keys;  // "<root>\<lower-case path>"
     std::set<platform::RegRoot> readOnly;
+    std::function<void()> readHook;
 };
 
 RegistryState& R() {
@@ -51,15 +69,27 @@ namespace standin {
 
 void SetRegValue(platform::RegRoot root, const std::u16string& key, const std::u16string& name,
                  const std::u16string& data, bool text) {
-    MakeKey(KeyId(root, key))[text::AsciiLower(name)] = Value{name, text, data};
+    MakeKey(KeyId(root, key))[text::AsciiLower(name)] = Value{name, text, data, std::nullopt};
 }
+
+void SetRegRawValue(platform::RegRoot root, const std::u16string& key, const std::u16string& name,
+                    const std::string& bytes, bool text) {
+    MakeKey(KeyId(root, key))[text::AsciiLower(name)] = Value{name, text, u"", bytes};
+}
+
+void SetRegistryReadHook(std::function<void()> hook) { R().readHook = std::move(hook); }
 
 std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16string& key, const std::u16string& name) {
     const auto k = R().keys.find(KeyId(root, key));
     if (k == R().keys.end()) return std::nullopt;
     const auto v = k->second.find(text::AsciiLower(name));
     if (v == k->second.end() || !v->second.text) return std::nullopt;
-    return v->second.data;
+    if (!v->second.raw) return v->second.data;
+    std::u16string units;
+    for (std::size_t i = 0; i + 1 < v->second.raw->size(); i += 2)
+        units += static_cast<char16_t>(static_cast<unsigned char>((*v->second.raw)[i]) |
+                                       static_cast<unsigned char>((*v->second.raw)[i + 1]) << 8);
+    return units;
 }
 
 bool RegKeyExists(platform::RegRoot root, const std::u16string& key) { return R().keys.count(KeyId(root, key)) != 0; }
@@ -111,17 +141,30 @@ RegKey RegKey::Create(RegRoot root, const std::u16string& path) {
 RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) const {
     value.clear();
     if (!handle_) return RegValue::Absent;
-    const Values& values = R().keys.at(*Handle(handle_));
-    const auto v = values.find(text::AsciiLower(name));
-    if (v == values.end()) return RegValue::Absent;
-    if (!v->second.text) return RegValue::OtherType;
-    value = v->second.data.substr(0, v->second.data.find(u'\0'));
-    return RegValue::Text;
+    const std::u16string id = *Handle(handle_);
+    // Answers as RegQueryValueEx: the size always, the data only when it fits.
+    return regread::ReadText(
+        [&](char16_t* buffer, std::uint32_t& bytes, bool& isText) {
+            if (const auto hook = R().readHook) hook();
+            const auto k = R().keys.find(id);
+            if (k == R().keys.end()) return regread::Answer::Failed;
+            const auto v = k->second.find(text::AsciiLower(name));
+            if (v == k->second.end()) return regread::Answer::Failed;
+            const std::string stored = Stored(v->second);
+            const std::uint32_t offered = bytes;
+            bytes = static_cast<std::uint32_t>(stored.size());
+            isText = v->second.text;
+            if (!buffer) return regread::Answer::Done;
+            if (offered < stored.size()) return regread::Answer::MoreData;
+            std::memcpy(buffer, stored.data(), stored.size());
+            return regread::Answer::Done;
+        },
+        value);
 }
 
 bool RegKey::WriteString(const std::u16string& name, const std::u16string& value) {
     if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
-    R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{name, true, value};
+    R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{name, true, value, std::nullopt};
     return true;
 }
 

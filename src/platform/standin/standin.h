@@ -81,6 +81,13 @@ int BrowseCount();
 // The registry, kept in memory: keys by root and path, letter case ignored.
 void SetRegValue(platform::RegRoot root, const std::u16string& key, const std::u16string& name,
                  const std::u16string& data, bool text = true);
+// A value of exactly these bytes, as RegSetValueEx stores any length: a string without its
+// terminator or of odd length.
+void SetRegRawValue(platform::RegRoot root, const std::u16string& key, const std::u16string& name,
+                    const std::string& bytes, bool text = true);
+// Called before every query of a value while it is read, to let a test change the registry
+// between the queries of one read.
+void SetRegistryReadHook(std::function<void()> hook);
 // The text of a string value; nullopt when the value is missing or not a string.
 std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16string& key, const std::u16string& name);
 bool RegKeyExists(platform::RegRoot root, const std::u16string& key);

@@ -1,5 +1,9 @@
 #include "../registry.h"
 
+#include <cstdint>
+
+#include "../registry_read.h"
+
 #include "win32.h"
 
 namespace platform {
@@ -43,23 +47,17 @@ RegKey RegKey::Create(RegRoot root, const std::u16string& path) {
 RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) const {
     value.clear();
     if (!handle_) return RegValue::Absent;
-    DWORD type = 0, bytes = 0;
-    LONG status = RegQueryValueExW(K(handle_), win32::W(name), nullptr, &type, nullptr, &bytes);
-    if (status != ERROR_SUCCESS) return RegValue::Absent;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return RegValue::OtherType;
-    // The value may change between the two calls; ask again while the buffer is too small.
-    std::u16string buffer;
-    do {
-        buffer.assign(bytes / sizeof(wchar_t) + 1, u'\0');
-        bytes = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-        status = RegQueryValueExW(K(handle_), win32::W(name), nullptr, &type,
-                                  reinterpret_cast<BYTE*>(win32::W(buffer)), &bytes);
-    } while (status == ERROR_MORE_DATA);
-    if (status != ERROR_SUCCESS) return RegValue::Absent;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return RegValue::OtherType;
-    // Stored strings need not be terminated; the buffer's extra unit is.
-    value = buffer.c_str();
-    return RegValue::Text;
+    return regread::ReadText(
+        [&](char16_t* buffer, std::uint32_t& bytes, bool& isText) {
+            DWORD type = 0, size = bytes;
+            const LONG status = RegQueryValueExW(K(handle_), win32::W(name), nullptr, &type,
+                                                 reinterpret_cast<BYTE*>(buffer), &size);
+            bytes = size;
+            isText = type == REG_SZ || type == REG_EXPAND_SZ;
+            if (status == ERROR_MORE_DATA) return regread::Answer::MoreData;
+            return status == ERROR_SUCCESS ? regread::Answer::Done : regread::Answer::Failed;
+        },
+        value);
 }
 
 std::vector<std::u16string> RegKey::ValueNames() const {
@@ -84,12 +82,31 @@ bool RegKey::DeleteValue(const std::u16string& name) {
 
 namespace {
 
+// A link leads to a key of its own choosing, another user's or the machine's: the tree ends
+// at it. Opened with REG_OPTION_OPEN_LINK, the link key itself holds this value.
+bool IsLink(HKEY key) {
+    DWORD type = 0;
+    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+// Deletes the key behind the handle. RegDeleteKey would open the name again and follow it if
+// it had become a link meanwhile; a link itself can only go this way.
+bool DeleteOpenKey(HKEY key) {
+    using DeleteKeyFunction = LONG(NTAPI*)(HANDLE);
+    const FARPROC address = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey");
+    if (!address) return false;
+    const auto deleteKey = reinterpret_cast<DeleteKeyFunction>(reinterpret_cast<void (*)()>(address));
+    return deleteKey(key) >= 0;
+}
+
 bool DeleteTreeBelow(HKEY parent, const std::u16string& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, win32::W(path), 0, KEY_READ | DELETE, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(parent, win32::W(path), REG_OPTION_OPEN_LINK, KEY_READ | DELETE, &key) != ERROR_SUCCESS)
+        return false;
     DWORD count = 0, longest = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr) == ERROR_SUCCESS) {
+    if (!IsLink(key) && RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
         std::u16string name(longest + 1, u'\0');
         // From the last index down, so deleting one does not shift the ones still to come.
         for (DWORD i = count; i-- > 0;) {
@@ -98,8 +115,9 @@ bool DeleteTreeBelow(HKEY parent, const std::u16string& path) {
                 DeleteTreeBelow(key, std::u16string(name.c_str(), length));
         }
     }
+    const bool deleted = DeleteOpenKey(key);
     RegCloseKey(key);
-    return RegDeleteKeyW(parent, win32::W(path)) == ERROR_SUCCESS;
+    return deleted;
 }
 
 }  // namespace

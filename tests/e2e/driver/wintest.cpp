@@ -5,6 +5,10 @@
 //   wintest run <timeout_ms> [--script FILE|-] [-- <exe> [args...]]
 //   wintest windows [--all]
 //   wintest msgbox <flags> <caption> <text>      shows MessageBoxW, exits with its result
+//   wintest reg-set <key> <name> <type> <hex>    writes exactly these bytes as the value (type as a
+//                                                number), which `reg add` cannot: a string of odd length
+//   wintest reg-link <key> <target>              creates key as a registry link to the key target
+// Keys are written HKCU\<path> or HKLM\<path>.
 //
 // Script lines (tokens are bare words or JSON strings; '#' starts a comment line):
 //   start <exe> [args...]         start the program (instead of "-- exe args" on the command line)
@@ -40,6 +44,7 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -1100,7 +1105,9 @@ bool ReadScript(const std::wstring& source, std::string& text) {
 int Usage() {
     std::fputs("usage: wintest run <timeout_ms> [--script FILE|-] [-- <exe> [args...]]\n"
                "       wintest windows [--all]\n"
-               "       wintest msgbox <flags> <caption> <text>\n",
+               "       wintest msgbox <flags> <caption> <text>\n"
+               "       wintest reg-set <key> <name> <type> <hex>\n"
+               "       wintest reg-link <key> <target>\n",
                stderr);
     return 1;
 }
@@ -1175,6 +1182,84 @@ int MsgBoxCommand(int argc, wchar_t** argv) {
     return MessageBoxW(nullptr, argv[4], argv[3], flags);
 }
 
+// ---------------------------------------------------------------- registry
+
+int RegResult(const char* step, LONG status) {
+    Json j;
+    j.Str("step", FromUtf8(step)).Bool("ok", status == ERROR_SUCCESS);
+    if (status != ERROR_SUCCESS) j.Num("error", status);
+    Emit(j.Text());
+    return status == ERROR_SUCCESS ? 0 : 1;
+}
+
+// HKCU\<path> or HKLM\<path>: the root and the path below it.
+bool SplitKey(const std::wstring& key, HKEY& root, std::wstring& path) {
+    const std::size_t slash = key.find(L'\\');
+    const std::wstring name = key.substr(0, slash);
+    if (slash == std::wstring::npos || (name != L"HKCU" && name != L"HKLM")) return false;
+    root = name == L"HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    path = key.substr(slash + 1);
+    return true;
+}
+
+// The registry's own name of a key, as a link's target must be given.
+bool NativeKeyName(const std::wstring& key, std::wstring& native) {
+    HKEY root = nullptr;
+    std::wstring path;
+    if (!SplitKey(key, root, path)) return false;
+    if (root == HKEY_LOCAL_MACHINE) {
+        native = L"\\Registry\\Machine\\" + path;
+        return true;
+    }
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    alignas(TOKEN_USER) BYTE buffer[256];
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    const bool ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+                    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid);
+    CloseHandle(token);
+    if (!ok) return false;
+    native = std::wstring(L"\\Registry\\User\\") + sid + L"\\" + path;
+    LocalFree(sid);
+    return true;
+}
+
+int RegSetCommand(int argc, wchar_t** argv) {
+    HKEY root = nullptr;
+    std::wstring path;
+    const std::wstring hex = argc == 6 ? argv[5] : L"";
+    if (argc != 6 || !SplitKey(argv[2], root, path) || hex.size() % 2 != 0) return Usage();
+    std::vector<BYTE> data;
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+        data.push_back(static_cast<BYTE>(std::wcstoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(key, argv[3], 0, static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 0)),
+                                data.data(), static_cast<DWORD>(data.size()));
+        RegCloseKey(key);
+    }
+    return RegResult("reg-set", status);
+}
+
+int RegLinkCommand(int argc, wchar_t** argv) {
+    HKEY root = nullptr;
+    std::wstring path, target;
+    if (argc != 4 || !SplitKey(argv[2], root, path)) return Usage();
+    if (!NativeKeyName(argv[3], target)) return RegResult("reg-link", static_cast<LONG>(GetLastError()));
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        // The target without a terminating NUL: the registry takes every byte as part of the name.
+        status = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                                static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    return RegResult("reg-link", status);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -1184,5 +1269,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"run") return RunCommand(argc, argv);
     if (command == L"windows") return WindowsCommand(argc, argv);
     if (command == L"msgbox") return MsgBoxCommand(argc, argv);
+    if (command == L"reg-set") return RegSetCommand(argc, argv);
+    if (command == L"reg-link") return RegLinkCommand(argc, argv);
     return Usage();
 }
