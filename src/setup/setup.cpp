@@ -45,6 +45,7 @@ int SetupMain(std::u16string_view commandLine) {
     const TCommandLine line = ParseCommandLine(commandLine);
     TSetupPackage package = LoadSetupPackage();
     const Outcome outcome = Run(line, package);
+    // Built by the run from the package, released here whatever the run was.
     FreeLangStrings();
     return ExitCodeFor(outcome);
 }

@@ -137,8 +137,6 @@ void TSCRSetup::FormCreate() {
     StartInstallerPages();
 }
 
-void TSCRSetup::FormDestroy() { FreeLangStrings(); }
-
 // Start page, readme and licence texts, caption and link of an installer.
 void TSCRSetup::StartInstallerPages() {
     if (!Package.Readme.empty()) edReadme.SetCaption(Package.Readme);
@@ -275,7 +273,5 @@ Outcome RunWizard(TSetupPackage& Package, const TCommandLine& CommandLine) {
     TSCRSetup form(Package, CommandLine);
     form.FormCreate();
     form.Window.Run();
-    const Outcome outcome = form.RunOutcome();
-    form.FormDestroy();
-    return outcome;
+    return form.RunOutcome();
 }

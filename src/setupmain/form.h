@@ -23,7 +23,6 @@ public:
 
     // Captions, texts, start page: the wizard as it first shows.
     void FormCreate();
-    void FormDestroy();
     void LangRenameControls();
     // Header texts and buttons of the current page.
     void NotebookPageChanged();
