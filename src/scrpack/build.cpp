@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "fileio.h"
+#include "package/names.h"
 #include "package/package.h"
 
 namespace scrpack {
@@ -32,30 +33,23 @@ void CheckUnits(const std::u16string& value, std::size_t minimum, std::size_t ma
                           std::to_string(maximum));
 }
 
-bool IsReservedDeviceName(std::u16string_view name) {
-    // "nul.scr" still opens the device, so only the part before the first dot counts.
-    std::u16string base(name.substr(0, name.find(u'.')));
-    while (!base.empty() && base.back() == u' ') base.pop_back();
-    base = text::AsciiLower(base);
-    for (const char16_t* device : {u"con", u"prn", u"aux", u"nul"})
-        if (base == device) return true;
-    if (base.size() == 4 && (base.starts_with(u"com") || base.starts_with(u"lpt")) && base[3] >= u'1' && base[3] <= u'9')
-        return true;
-    return false;
-}
-
 // The title and the file name end up as names of files, folders and registry keys.
 void CheckWindowsName(const std::u16string& name, const std::string& option, const std::string& utf8) {
-    for (char16_t c : name) {
-        if (c < 0x20) throw EUsageError(option + " " + Quoted(utf8) + " contains a control character");
-        if (std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos)
-            throw EUsageError(option + " " + Quoted(utf8) + " contains '" + static_cast<char>(c) +
+    const TNameCheck check = ::CheckWindowsName(name);
+    switch (check.Problem) {
+        case NameProblem::None:
+        case NameProblem::Empty:  // the length check has spoken
+            return;
+        case NameProblem::ControlCharacter:
+            throw EUsageError(option + " " + Quoted(utf8) + " contains a control character");
+        case NameProblem::ForbiddenCharacter:
+            throw EUsageError(option + " " + Quoted(utf8) + " contains '" + static_cast<char>(check.Character) +
                               "', which Windows does not allow in file names (\\ / : * ? \" < > |)");
+        case NameProblem::DotsAndSpaces:
+            throw EUsageError(option + " " + Quoted(utf8) + " is made of dots and spaces only");
+        case NameProblem::ReservedDevice:
+            throw EUsageError(option + " " + Quoted(utf8) + " is a reserved Windows device name");
     }
-    if (name.find_first_not_of(u". ") == std::u16string::npos)
-        throw EUsageError(option + " " + Quoted(utf8) + " is made of dots and spaces only");
-    if (IsReservedDeviceName(name))
-        throw EUsageError(option + " " + Quoted(utf8) + " is a reserved Windows device name");
 }
 
 void CheckDirText(const std::string& value, const std::string& option) {

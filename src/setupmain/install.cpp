@@ -129,9 +129,9 @@ std::u16string UninstallerFileName(std::u16string_view ScrName) {
 bool MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir, const std::u16string& Title) {
     if (!platform::FileExists(FileName)) return true;
 
-    const std::u16string remembered = LoadInstalledFileName(Title);
-    // Case-sensitive on purpose: only the very folder of the last installation counts.
-    if (!remembered.empty() && text::DirPart(remembered) == Dir) {
+    // Only the last installation's file in this very folder may be replaced.
+    const std::u16string remembered = RememberedFileIn(Title, Dir, text::FileNamePart(FileName));
+    if (!remembered.empty()) {
         FileName = remembered;
         return true;
     }

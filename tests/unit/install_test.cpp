@@ -227,7 +227,12 @@ TEST_F(Install, UniqueFileNames) {
         {"remembered here", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Savers\\Old.scr", u"Old.scr"},
         {"remembered, free name", u"Aurora.scr", {}, u"C:\\Savers\\Old.scr", u"Aurora.scr"},
         {"remembered elsewhere", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Other\\Aurora.scr", u"Aurora1.scr"},
-        {"remembered, other case", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\SAVERS\\Old.scr", u"Aurora1.scr"},
+        // The same folder in other letters; the name goes into the folder as typed.
+        {"remembered, other case", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\SAVERS\\Old.scr", u"Old.scr"},
+        {"remembered, climbing out", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Savers\\../Other/Old.scr", u"Aurora1.scr"},
+        {"remembered, out and back", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Savers\\x\\..\\Old.scr", u"Old.scr"},
+        {"remembered, no screensaver", u"Aurora.scr", {u"Aurora.scr", u"notes.txt"}, u"C:\\Savers\\notes.txt",
+         u"Aurora1.scr"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -488,6 +493,66 @@ TEST_F(Install, EachMenuLinkStandsAlone) {
     // "Preview <title>" and "Uninstall <title>" exceed 260 units with this folder, "Readme" does not.
     EXPECT_EQ(FilesIn(menu), (std::set<std::string>{"Readme.lnk"}));
     EXPECT_EQ(standin::PendingComInitialisations(), 0);
+}
+
+// Names come from a package nobody vouches for: one that is no plain Windows name would put a
+// file or a link outside its folder, or make the uninstall entry the key of every program's.
+TEST_F(Install, ANameThatIsNoPlainNameDamagesThePackage) {
+    struct Case {
+        const char* what;
+        std::u16string title, scrName, lang;
+    };
+    const Case cases[] = {
+        {"title a backslash", u"\\", u"Aurora.scr", u""},
+        {"title climbing", u"..\\Aurora", u"Aurora.scr", u""},
+        {"title empty", u"", u"Aurora.scr", u""},
+        {"title dots", u"..", u"Aurora.scr", u""},
+        {"title a device", u"NUL", u"Aurora.scr", u""},
+        {"file name dots", u"Aurora", u"..", u""},
+        {"file name a device", u"Aurora", u"COM1.scr", u""},
+        {"file name in a folder, dots", u"Aurora", u"sub\\..", u""},
+        {"translated Readme climbing", u"Aurora", u"Aurora.scr", u"Setup\r\nReadme=..\\..\\Notes\r\n"},
+        {"translated Preview with a slash", u"Aurora", u"Aurora.scr", u"Setup\r\nPreview=a/b\r\n"},
+        {"translated Uninstall with a colon", u"Aurora", u"Aurora.scr", u"Setup\r\nUninstall=x:y\r\n"},
+    };
+    const std::u16string other = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other";
+    for (const TrailerKind role : {TrailerKind::Installer, TrailerKind::Uninstaller}) {
+        for (const bool silent : {true, false}) {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.what) + (role == TrailerKind::Uninstaller ? ", uninstaller" : "") +
+                             (silent ? ", silent" : ""));
+                standin::Reset();
+                SetUp();
+                standin::SetRegValue(RegRoot::LocalMachine, other, u"DisplayName", u"Other");
+                TestPackage pkg;
+                pkg.readme = u"Read me";
+                pkg.title = c.title;
+                pkg.scrName = c.scrName;
+                pkg.lang = c.lang;
+                pkg.trailer = role;
+                fs::create_directories(drive_.Host(u"C:\\Savers"));
+                const std::u16string program = role == TrailerKind::Installer ? u"C:\\setup.exe" : u"C:\\Savers\\uninstall.exe";
+                drive_.WriteFile(program, AssembleImage(pkg, AllFlags(pkg)));
+                standin::SetModulePath(program);
+                standin::SetMessageAnswer(platform::IDYES_);
+
+                EXPECT_EQ(SetupMain(u"setup.exe" + std::u16string(silent ? u" -silent C:\\Savers" : u"")), kExitDamaged);
+                if (silent) {
+                    EXPECT_TRUE(standin::Messages().empty());
+                } else {
+                    ASSERT_EQ(standin::Messages().size(), 1u);
+                    EXPECT_EQ(standin::Messages()[0].text, u"The file is corrupted. Setup can not continue.");
+                }
+                EXPECT_EQ(FilesIn(u"C:\\Savers").size(), role == TrailerKind::Installer ? 0u : 1u) << "nothing made";
+                EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, other, u"DisplayName"), u"Other");
+                EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, u"Software\\Glimmerdeck"));
+                EXPECT_TRUE(FilesIn(kPrograms).empty());
+                EXPECT_TRUE(FilesIn(kDesktop).empty());
+                EXPECT_TRUE(FilesIn(kTemp).empty()) << "no hand-off";
+                EXPECT_TRUE(standin::ShellCalls().empty());
+            }
+        }
+    }
 }
 
 TEST(Readme, SavedAsAnsiWhenExactElseUtf8) {

@@ -171,6 +171,12 @@ TEST_F(Uninstall, WhichScreensaverFileGoes) {
         {"remembered here", u"C:\\My Savers\\Aurora1.scr", {"Aurora.scr"}},
         {"nothing remembered: the name the uninstaller carries", u"", {"Aurora.scr"}},
         {"remembered in another folder: that installation stays", u"C:\\Other\\Aurora.scr", {"Aurora.scr"}},
+        // Any process of the user can write the record: it steers nothing outside the folder,
+        // and nothing but a screensaver.
+        {"remembered path climbing out", u"C:\\My Savers\\../Other/Aurora.scr", {"Aurora.scr"}},
+        {"remembered path climbing out and back", u"C:\\My Savers\\..\\Other\\..\\My Savers\\Aurora1.scr", {"Aurora.scr"}},
+        {"remembered file no screensaver", u"C:\\My Savers\\notes.txt", {"Aurora.scr"}},
+        {"remembered folder in other letter case", u"C:\\MY SAVERS\\Aurora1.scr", {"Aurora.scr"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -185,6 +191,7 @@ TEST_F(Uninstall, WhichScreensaverFileGoes) {
         ASSERT_TRUE(drive_.Exists(u"C:\\My Savers\\Aurora1.scr"));
         fs::create_directories(drive_.Host(u"C:\\Other"));
         drive_.WriteFile(u"C:\\Other\\Aurora.scr", "another installation");
+        drive_.WriteFile(u"C:\\My Savers\\notes.txt", "the user's");
         standin::ResetRegistry();
         if (!c.remembered.empty())
             standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", c.remembered);
@@ -192,6 +199,7 @@ TEST_F(Uninstall, WhichScreensaverFileGoes) {
         EXPECT_EQ(SetupMain(u"x -silent"), kExitDone);
         std::set<std::string> expected = c.stays;
         expected.insert("uninstall Aurora1.exe");
+        expected.insert("notes.txt");
         EXPECT_EQ(FilesIn(kDir), expected);
         EXPECT_EQ(drive_.ReadFile(u"C:\\Other\\Aurora.scr"), "another installation");
     }
