@@ -2,6 +2,7 @@
 
 #include "../common/lang.h"
 #include "../common/text.h"
+#include "../package/names.h"
 #include "../package/package.h"
 #include "../platform/files.h"
 #include "../platform/system.h"
@@ -91,15 +92,20 @@ Outcome RunDelFile(const TCommandLine& CommandLine) {
     // Only the copy of an uninstaller goes at the next start, and only once.
     if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self)) platform::DeleteAtReboot(self);
 
-    // Nothing but an uninstaller is deleted here, whatever the command line names.
+    // Nothing but an uninstaller is deleted here, whatever the command line names. One that is
+    // gone already (a second copy, or the user was quicker) leaves nothing to do.
     const std::u16string target = CommandLine.DelFileTarget();
-    if (!IsUninstallerFile(target)) return Outcome::FileStayed;
-    platform::RemoveFile(target);
-    for (int tries = 0; platform::FileExists(target) && tries < kDeleteTries; ++tries) {
-        platform::SleepMs(kDeletePauseMs);
+    const bool gone = !platform::FileExists(target) && !platform::DirectoryExists(target) &&
+                      CheckWindowsName(text::FileNamePart(target)).Plain();
+    if (!gone) {
+        if (!IsUninstallerFile(target)) return Outcome::FileStayed;
         platform::RemoveFile(target);
+        for (int tries = 0; platform::FileExists(target) && tries < kDeleteTries; ++tries) {
+            platform::SleepMs(kDeletePauseMs);
+            platform::RemoveFile(target);
+        }
+        if (platform::FileExists(target)) return Outcome::FileStayed;
     }
-    if (platform::FileExists(target)) return Outcome::FileStayed;
     if (CommandLine.DelFileBox())
         platform::ShowMessage(CommandLine.DelFileText(), CommandLine.DelFileCaption(), platform::MB_ICONINFORMATION_);
     return Outcome::Done;

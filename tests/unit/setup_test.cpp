@@ -298,8 +298,17 @@ TEST_F(DelFile, DeletesNothingButAnUninstaller) {
         EXPECT_TRUE(standin::Messages().empty());
     }
     EXPECT_EQ(Run(u"-delfile C:\\Savers"), kExitInstallFailed) << "a folder";
-    EXPECT_EQ(Run(u"-delfile C:\\Savers\\missing.exe a b"), kExitInstallFailed);
     EXPECT_TRUE(standin::Messages().empty());
+}
+
+// An uninstaller that is gone already has had its end: the closing box, and done.
+TEST_F(DelFile, AnUninstallerAlreadyGoneIsDone) {
+    EXPECT_EQ(Run(u"-delfile C:\\Savers\\missing.exe"), kExitDone);
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(Run(u"-delfile C:\\Savers\\missing.exe Cap Done."), kExitDone);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].caption, u"Cap");
+    EXPECT_EQ(standin::Messages()[0].text, u"Done.");
 }
 
 TEST_F(DelFile, OnlyAnUninstallerReceivesIt) {
