@@ -8,7 +8,8 @@ set(PLATFORM_WIN32_SOURCES
   src/platform/win32/controls_win32.cpp
   src/platform/controls.cpp
   src/platform/win32/shell_win32.cpp
-  src/platform/win32/registry_win32.cpp)
+  src/platform/win32/registry_win32.cpp
+  src/platform/win32/crc32_clmul.cpp)
 set(PLATFORM_WIN32_LIBS comctl32 shell32 ole32 user32 gdi32 advapi32)
 set(PLATFORM_WIN32_DEFINITIONS UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
 

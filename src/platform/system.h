@@ -18,6 +18,9 @@ OsVersionInfo OsVersion();
 // True when the file's PE headers are those of the image this process runs.
 bool IsRunningImage(ByteSource& file);
 
+// CRC-32 (common/crc32.h) continued over Size bytes, by the fastest means the processor has.
+std::uint32_t Crc32(std::uint32_t Crc, const void* Data, std::size_t Size);
+
 // A value that differs from run to run, to seed names that must not collide.
 std::uint64_t PerformanceCounter();
 

@@ -12,6 +12,8 @@ constexpr int kImageBitmap = 2;  // resource of the header picture
 constexpr int kImageIcon = 2;    // resource of the Directory page icon
 
 constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Installation is not complete.";
+constexpr char16_t kMsgDamagedDownload[] =
+    u"The setup file of %s is damaged and nothing was installed. Please download it again.";
 // Shown to authors only, so never translated.
 constexpr char16_t kPreviewNotice[] =
     u"After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
@@ -218,8 +220,9 @@ bool TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
     return false;
 }
 
-void TSCRSetup::ReportInstallFailure() {
-    const std::u16string message = text::ReplaceAll(LangStr(kMsgInstallError), u"%s", Package.SetupHeader.Title());
+void TSCRSetup::ReportInstallFailure(InstallStep FailedStep) {
+    const std::u16string_view key = FailedStep == InstallStep::Checksum ? kMsgDamagedDownload : kMsgInstallError;
+    const std::u16string message = text::ReplaceAll(LangStr(key), u"%s", Package.SetupHeader.Title());
     platform::ShowMessage(message, Window.Caption(), platform::MB_ICONERROR_);
     Window.Close();
 }
@@ -258,7 +261,7 @@ bool TSCRSetup::btnOKClick() {
     InstallationRan = true;
     outcome_ = result.ToOutcome();
     if (!result.Succeeded()) {
-        ReportInstallFailure();
+        ReportInstallFailure(result.FailedStep);
         return true;
     }
     if (PreviewOnlyMode) platform::ShowMessage(kPreviewNotice, Package.SetupHeader.Title(), platform::MB_ICONINFORMATION_);

@@ -98,7 +98,7 @@ private:
     bool directoryFilled_ = false;
     // Shows the refusal and returns to the Directory page; false.
     bool RefuseDirectory(std::u16string_view messageKey);
-    void ReportInstallFailure();
+    void ReportInstallFailure(InstallStep FailedStep);
 
     // The copy's progress: hourglass and a disabled form while it runs, the bar after each chunk.
     void CopyStarted() override;

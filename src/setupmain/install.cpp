@@ -61,12 +61,14 @@ struct RunLeftovers {
     }
 };
 
-// Target is null in a preview: the payload is read all the same.
-[[nodiscard]] bool CopyPayload(TSetupPackage& package, platform::File* target, TProgressSink& sink) {
+// Target is null in a preview: the payload is read all the same. A package with a checksum
+// is checked on the way: the screensaver's bytes as they pass, then the rest of the package.
+[[nodiscard]] InstallStep CopyPayload(TSetupPackage& package, platform::File* target, TProgressSink& sink) {
     CopyScope scope(sink);
     // The one allocation of any size: running short of memory here fails the installation.
     const std::unique_ptr<std::uint8_t[]> buffer(new (kNoThrow) std::uint8_t[kCopyBufferSize]);
-    if (!buffer) return false;
+    if (!buffer) return InstallStep::CopyPayload;
+    std::uint32_t crc = 0;
     platform::File& source = package.Self;
     const std::int64_t size = source.Size();
     std::int64_t position = PayloadStart(package.SetupHeader, package.FileEnd);
@@ -78,12 +80,25 @@ struct RunLeftovers {
         const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
         if (got == 0) break;
         position += static_cast<std::int64_t>(got);
-        if (target && target->Write(buffer.get(), got) != got) return false;  // the disk is full
+        if (target && target->Write(buffer.get(), got) != got) return InstallStep::CopyPayload;  // the disk is full
+        if (package.Checksum) crc = platform::Crc32(crc, buffer.get(), got);
         remaining -= static_cast<std::int64_t>(got);
         sink.CopyProgress(ProgressPercent(position, size));
     }
     // A file that ends early would leave a screensaver that cannot run.
-    return remaining == 0;
+    if (remaining != 0) return InstallStep::CopyPayload;
+    if (!package.Checksum) return InstallStep::None;
+    while (position < package.FileEnd) {
+        const std::int64_t left = package.FileEnd - position;
+        const auto chunk = static_cast<std::size_t>(left < static_cast<std::int64_t>(kCopyBufferSize)
+                                                        ? left
+                                                        : static_cast<std::int64_t>(kCopyBufferSize));
+        const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
+        if (got == 0) return InstallStep::CopyPayload;
+        crc = platform::Crc32(crc, buffer.get(), got);
+        position += static_cast<std::int64_t>(got);
+    }
+    return crc == package.Checksum->crc ? InstallStep::None : InstallStep::Checksum;
 }
 
 // The header the uninstaller carries names the file as it was installed (with its number,
@@ -183,8 +198,10 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     platform::File uninstaller;
     // Any step that fails ends the installation.
     result.FailedStep = [&] {
-        if (!Package.Self.IsOpen() || !CopyPayload(Package, preview ? nullptr : &target, Sink))
-            return InstallStep::CopyPayload;
+        if (!Package.Self.IsOpen()) return InstallStep::CopyPayload;
+        if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, Sink);
+            copied != InstallStep::None)
+            return copied;
         target.Close();
         if (preview) return InstallStep::None;
 

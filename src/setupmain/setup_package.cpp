@@ -25,6 +25,7 @@ bool ReadPackage(TSetupPackage& setup) {
     setup.FileEnd = package.fileEnd;
     setup.SetupHeader = *package.header;
     setup.Role = package.role;
+    setup.Checksum = package.checksum;
     // An uninstaller carries the name its installer already shortened; shortening it again
     // is not always harmless ("My.Screen.Saver.scr" -> "My_Screen_Saver.scr" -> "My_Scree.scr").
     if (setup.Role != TrailerKind::Uninstaller)

@@ -594,3 +594,76 @@ TEST(UnsignStubHeaders, ClearsOnlyTheCertificateEntryAndChecksum) {
 }
 
 }  // namespace
+
+// An installer that carries a checksum installs only the bytes it was built with: a damaged
+// download is refused after the copy, in any of its parts, and leaves nothing behind.
+TEST_F(Install, ChecksumRefusesADamagedPackage) {
+    constexpr char16_t kDamaged[] =
+        u"The setup file of Aurora is damaged and nothing was installed. Please download it again.";
+    TestPackage pkg = Everything();
+    pkg.license.clear();
+    pkg.scr = Payload(250000);
+    const TSetupHeader header = AllFlags(pkg);
+    const std::string intact = WithChecksum(AssembleImage(pkg, header), pkg.stub.size());
+    const std::size_t payloadAt = pkg.stub.size() + kChecksumRecordSize;
+    const std::size_t textsAt = payloadAt + pkg.scr.size();
+    auto flipped = [&](std::size_t at) {
+        std::string image = intact;
+        image[at] = static_cast<char>(image[at] ^ 0x01);
+        return image;
+    };
+    struct Case {
+        const char* what;
+        std::string image;
+    };
+    const Case damaged[] = {
+        {"first payload byte", flipped(payloadAt)},
+        {"payload byte in the last chunk", flipped(textsAt - 1)},
+        {"readme text", flipped(textsAt + 1)},
+        {"reserved header byte", flipped(intact.size() - kHeaderAndTrailer + hdr::Reserved3)},
+        {"stated checksum", flipped(payloadAt - 1)},
+    };
+    for (const bool silent : {false, true}) {
+        for (const auto& c : damaged) {
+            SCOPED_TRACE(std::string(c.what) + (silent ? ", silent" : ""));
+            standin::Reset();
+            SetUp();
+            fs::remove_all(drive_.Host(u"C:\\Savers"));
+            fs::create_directories(drive_.Host(u"C:\\Savers"));
+            int exitCode = kExitDone;
+            if (silent) {
+                InstallAsProgram(fs::path(drive_.Root()) / "setup.exe", c.image);
+                exitCode = SetupMain(u"setup.exe -silent C:\\Savers\\New");
+                EXPECT_TRUE(standin::Messages().empty());
+            } else {
+                auto& f = StartImage(c.image);
+                f.edDirectory.SetCaption(u"C:\\Savers\\New");
+                f.btnNext.Click();
+                ASSERT_EQ(standin::Messages().size(), 1u);
+                EXPECT_EQ(standin::Messages()[0].text, kDamaged);
+                EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONERROR_);
+                EXPECT_TRUE(f.Window.Closed());
+                exitCode = f.ExitCode();
+            }
+            EXPECT_EQ(exitCode, kExitDamaged);
+            EXPECT_FALSE(fs::exists(drive_.Host(u"C:\\Savers\\New")));
+            EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+            EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, kUserKey));
+            EXPECT_TRUE(FilesIn(kDesktop).empty());
+            EXPECT_TRUE(standin::ShellCalls().empty()) << "no settings opened for a damaged screensaver";
+        }
+    }
+
+    // The intact installer installs, and its uninstaller carries no record of its own.
+    standin::Reset();
+    SetUp();
+    auto& f = StartImage(intact);
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(f.ExitCode(), kExitDone);
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), pkg.scr);
+    TestPackage asUninstaller = pkg;
+    asUninstaller.trailer = TrailerKind::Uninstaller;
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\uninstall Aurora.exe"), AssembleImage(asUninstaller, header));
+}

@@ -1,4 +1,6 @@
 #include "../system.h"
+
+#include "../../common/crc32.h"
 #include "../ui.h"
 #include "standin.h"
 
@@ -70,6 +72,8 @@ std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
 std::uint64_t PerformanceCounter() { return S().counter; }
 bool IsRunningImage(ByteSource&) { return S().runningImage; }
+
+std::uint32_t Crc32(std::uint32_t Crc, const void* Data, std::size_t Size) { return ::Crc32(Crc, Data, Size); }
 
 // The stand-in's 8-bit code page is ISO 8859-1: every unit up to U+00FF, nothing else.
 bool ToAnsiExact(std::u16string_view text, std::string& out) {

@@ -1,5 +1,6 @@
 #include "../system.h"
 
+#include "crc32_clmul.h"
 #include "win32.h"
 
 #include <cstring>
@@ -30,6 +31,8 @@ std::uint64_t PerformanceCounter() {
     if (!QueryPerformanceCounter(&value)) return GetTickCount();
     return static_cast<std::uint64_t>(value.QuadPart);
 }
+
+std::uint32_t Crc32(std::uint32_t Crc, const void* Data, std::size_t Size) { return Crc32Clmul(Crc, Data, Size); }
 
 bool IsRunningImage(ByteSource& file) {
     const auto* image = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
