@@ -601,3 +601,24 @@ TEST_F(Scrpack, InfoDescribesUninstallersAndDamagedImages) {
 }
 
 }  // namespace
+
+// info recomputes the checksum: one changed byte anywhere in the package is a damaged image.
+TEST_F(Scrpack, InfoVerifiesTheChecksum) {
+    WriteAll(Path("readme.txt"), "Read me");
+    ASSERT_EQ(RunTool(BuildArgs({"--title", "T", "--readme", Path("readme.txt")})).code, 0);
+    const std::string image = ReadAll(Path("out.exe"));
+    const std::size_t payloadAt = stubBytes.size() + kChecksumRecordSize;
+    for (const std::size_t at : {payloadAt, payloadAt + scrBytes.size() + 1, image.size() - kTrailerSize - 1}) {
+        SCOPED_TRACE(at);
+        std::string damaged = image;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x40);
+        WriteAll(Path("damaged.exe"), damaged);
+        const json info = Info(Path("damaged.exe"), 1);
+        EXPECT_EQ(info["checksum"]["verified"], false);
+        EXPECT_NE(info["checksum"]["stated"], info["checksum"]["computed"]);
+        EXPECT_NE(info["problems"].dump().find("differs from its checksum"), std::string::npos) << info["problems"];
+        const Result text = RunTool({"info", Path("damaged.exe")});
+        EXPECT_EQ(text.code, 1);
+        EXPECT_NE(text.out.find("MISMATCH"), std::string::npos) << text.out;
+    }
+}
