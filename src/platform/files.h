@@ -29,6 +29,9 @@ public:
     static File CreateNew(const std::u16string& path);
 
     bool IsOpen() const { return handle_ != kInvalid; }
+    // A file made by CreateExclusive or CreateNew goes when its handle closes, also when the
+    // process is ended meanwhile: a half-written file never stays. Cleared once it is whole.
+    [[nodiscard]] bool SetDeleteOnClose(bool remove);
     // A file on a disk, not a device such as NUL or COM1.
     bool IsDiskFile() const;
     void Close();

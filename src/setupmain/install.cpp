@@ -186,6 +186,8 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
                                                       : platform::File::CreateNew(TargetFileName);
         if (!target.IsOpen()) return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
         written.files.push_back(TargetFileName);
+        // Until it is whole the file goes with its handle, also when the process is ended.
+        static_cast<void>(target.SetDeleteOnClose(true));
     }
 
     TInstallResult result;
@@ -202,6 +204,7 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, Sink);
             copied != InstallStep::None)
             return copied;
+        if (!preview && !target.SetDeleteOnClose(false)) return InstallStep::CopyPayload;
         target.Close();
         if (preview) return InstallStep::None;
 
@@ -214,9 +217,11 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         uninstaller = platform::File::CreateExclusive(UninstallerName);
         if (!uninstaller.IsOpen()) return InstallStep::Uninstaller;
         written.files.push_back(UninstallerName);
+        static_cast<void>(uninstaller.SetDeleteOnClose(true));
         TargetFileName = platform::FullPath(ScrPath);
         UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
-        if (!WriteUninstallerImage(Package.Self, uninstaller, Package.FileEnd, UninstallerHeader(header, ScrName)))
+        if (!WriteUninstallerImage(Package.Self, uninstaller, Package.FileEnd, UninstallerHeader(header, ScrName)) ||
+            !uninstaller.SetDeleteOnClose(false))
             return InstallStep::Uninstaller;
         return InstallStep::None;
     }();

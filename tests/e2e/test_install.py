@@ -4,6 +4,8 @@ nothing behind. Every test that changes the system works in a prefix of its own.
 import os
 import re
 import shutil
+import subprocess
+import time
 import unittest
 
 import scrimage
@@ -241,6 +243,39 @@ class SilentInstallTest(InstallCase):
             menu = self.probe(env, "folder", "2") + "\\Aurora\\"
             self.assertEqual(self.link(env, menu + "Uninstall Aurora.lnk")[0], (target + "uninstall Aurora1.exe").lower())
             self.assertEqual(self.records(tools, "install-verb.txt"), [], "an unattended run opens no settings")
+
+    def test_an_installation_ended_mid_copy_leaves_no_partial_file(self):
+        """The process is killed while the screensaver is being written: the partial file goes
+        with it, and the next run installs under the plain name, not a numbered one beside it."""
+        big = scrimage.Package(title="Aurora", scr=bytes(range(256)) * (2 << 20), uninstall_entry=True)
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            path = self.installer(env, big)
+            scr = env.host_path("C:\\Big\\Aurora.scr")
+            proc = subprocess.Popen([env.loader, env.win_path(path), "-silent", "C:\\Big"], env=env.env(),
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            seen = 0
+            try:
+                deadline = time.monotonic() + 60
+                while not seen and proc.poll() is None and time.monotonic() < deadline:
+                    seen = os.path.getsize(scr) if os.path.exists(scr) else 0
+                    time.sleep(0.001)
+                proc.kill()
+            finally:
+                proc.wait()
+            self.assertTrue(0 < seen < len(big.scr), f"{seen} of {len(big.scr)} bytes seen during the copy")
+            # The server closes the ended process's handles.
+            deadline = time.monotonic() + 20
+            while os.path.exists(scr) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertEqual(self.files(env, "C:\\Big"), [])
+            self.assertIsNone(env.reg_query(UNINSTALL_KEY + "Aurora"))
+
+            result = env.drive(path, ["-silent", "C:\\Big"])
+            self.assertDriven(result)
+            self.assertEqual(result.exit_code, EXIT_DONE, result)
+            self.assertEqual(self.files(env, "C:\\Big"), ["Aurora.scr", "uninstall Aurora.exe"])
+            self.assertEqual(os.path.getsize(scr), len(big.scr))
 
     def test_silent_runs_never_load_the_window_side(self):
         """Nothing is shown, so the common controls and their visual styles stay out of the

@@ -667,3 +667,19 @@ TEST_F(Install, ChecksumRefusesADamagedPackage) {
     asUninstaller.trailer = TrailerKind::Uninstaller;
     EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\uninstall Aurora.exe"), AssembleImage(asUninstaller, header));
 }
+
+// While it is written the screensaver goes with its handle, so that an ended process leaves
+// no partial file; once whole it stays.
+TEST_F(Install, TheScreensaverStaysOnlyOnceWhole) {
+    TestPackage pkg;
+    pkg.scr = Payload(250000);
+    std::vector<bool> pending;
+    standin::SetMessagePump([&] { pending.push_back(standin::DeleteOnClosePending(u"C:\\Savers\\Aurora.scr")); });
+    auto& f = InstallInto(pkg, u"C:\\Savers");
+    EXPECT_EQ(f.ExitCode(), kExitDone);
+    EXPECT_EQ(pending, std::vector<bool>(3, true));
+    EXPECT_FALSE(standin::DeleteOnClosePending(u"C:\\Savers\\Aurora.scr"));
+    EXPECT_FALSE(standin::DeleteOnClosePending(u"C:\\Savers\\uninstall Aurora.exe"));
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), pkg.scr);
+    EXPECT_TRUE(fs::exists(drive_.Host(u"C:\\Savers\\uninstall Aurora.exe")));
+}

@@ -28,6 +28,11 @@ std::function<void(unsigned)>& SleepHook() {
     static std::function<void(unsigned)> hook;
     return hook;
 }
+// Host paths of open files that go when closed, by descriptor.
+std::map<int, std::string>& DeletePending() {
+    static std::map<int, std::string> pending;
+    return pending;
+}
 // Held files, and whether their holder allows deletion.
 std::map<std::string, bool>& Locked() {
     static std::map<std::string, bool> locked;
@@ -47,6 +52,13 @@ bool IsUndeletable(const std::string& hostPath) {
     return (it != Locked().end() && !it->second) || Running().count(hostPath) != 0;
 }
 }  // namespace
+
+bool DeleteOnClosePending(const std::u16string& path) {
+    std::error_code error;
+    for (const auto& [fd, host] : DeletePending())
+        if (std::filesystem::equivalent(host, HostPath(path), error)) return true;
+    return false;
+}
 
 void LockFile(const std::u16string& path, bool allowsDelete) { Locked()[HostPath(path)] = allowsDelete; }
 void UnlockFile(const std::u16string& path) {
@@ -117,8 +129,30 @@ File& File::operator=(File&& other) noexcept {
 }
 
 void File::Close() {
-    if (handle_ != kInvalid) ::close(static_cast<int>(handle_));
+    if (handle_ != kInvalid) {
+        auto& pendingFiles = standin::DeletePending();
+        const auto pending = pendingFiles.find(static_cast<int>(handle_));
+        if (pending != pendingFiles.end()) {
+            ::unlink(pending->second.c_str());
+            pendingFiles.erase(pending);
+        }
+        ::close(static_cast<int>(handle_));
+    }
     handle_ = kInvalid;
+}
+
+bool File::SetDeleteOnClose(bool remove) {
+    if (!IsOpen()) return false;
+    const int fd = static_cast<int>(handle_);
+    if (!remove) {
+        standin::DeletePending().erase(fd);
+        return true;
+    }
+    char target[4096];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+    if (n <= 0) return false;
+    standin::DeletePending()[fd] = std::string(target, static_cast<std::size_t>(n));
+    return true;
 }
 
 // The host has no share modes; the stand-in opens files shared.

@@ -39,6 +39,8 @@ void SetSleepHook(std::function<void(unsigned)> hook);
 // A file held open by another process that shares neither reading nor writing: opening
 // it fails, and so does deleting it unless the holder allows deletion.
 void LockFile(const std::u16string& path, bool allowsDelete = false);
+// The file is open and goes when its handle closes.
+bool DeleteOnClosePending(const std::u16string& path);
 // A program file that runs: it can be read, but not deleted until UnlockFile.
 void HoldAsRunningProgram(const std::u16string& path);
 void UnlockFile(const std::u16string& path);

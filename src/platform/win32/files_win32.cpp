@@ -55,11 +55,17 @@ File File::OpenReadWrite(const std::u16string& path, Share share) {
 }
 
 File File::CreateExclusive(const std::u16string& path) {
-    return File(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
+    return File(Open(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_ALWAYS));
 }
 
 File File::CreateNew(const std::u16string& path) {
-    return File(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW));
+    return File(Open(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW));
+}
+
+bool File::SetDeleteOnClose(bool remove) {
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = remove ? TRUE : FALSE;
+    return IsOpen() && SetFileInformationByHandle(H(handle_), FileDispositionInfo, &info, sizeof info);
 }
 
 bool File::IsDiskFile() const { return IsOpen() && GetFileType(H(handle_)) == FILE_TYPE_DISK; }
