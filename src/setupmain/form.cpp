@@ -11,6 +11,8 @@ namespace {
 constexpr int kImageBitmap = 2;  // resource of the header picture
 constexpr int kImageIcon = 2;    // resource of the Directory page icon
 
+// Between two repaints of the bar during the copy: about 40 a second.
+constexpr std::uint64_t kProgressPassMs = 25;
 constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Installation is not complete.";
 constexpr char16_t kMsgDamagedDownload[] =
     u"The setup file of %s is damaged and nothing was installed. Please download it again.";
@@ -232,6 +234,7 @@ bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16strin
 }
 
 void TSCRSetup::CopyStarted() {
+    passed_ = false;
     platform::Application::SetBusyCursor(true);
     Window.SetEnabled(false);
 }
@@ -242,7 +245,13 @@ void TSCRSetup::CopyEnded() {
 }
 
 void TSCRSetup::CopyProgress(int Percent) {
-    ProgressBar.SetPosition(Percent);
+    if (ProgressBar.Position() != Percent) ProgressBar.SetPosition(Percent);
+    // Each repaint and message pass is a round trip to the window system: a few dozen a
+    // second keep the window alive, one per chunk would slow a large copy down.
+    const std::uint64_t now = platform::TickCount();
+    if (passed_ && now - lastPass_ < kProgressPassMs) return;
+    passed_ = true;
+    lastPass_ = now;
     ProgressBar.Repaint();
     platform::Application::ProcessMessages();
 }

@@ -104,6 +104,9 @@ private:
     void CopyStarted() override;
     void CopyEnded() override;
     void CopyProgress(int Percent) override;
+    // When the bar was last repainted and the messages last passed on, in TickCount's time.
+    std::uint64_t lastPass_ = 0;
+    bool passed_ = false;
 
     Outcome outcome_ = Outcome::Done;
 };

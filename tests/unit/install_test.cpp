@@ -282,6 +282,7 @@ TEST_F(Install, CopyRunsInChunksWithProgressWhileBusy) {
         passes.push_back({form_->ProgressBar.Position(), standin::BusyCursor(), form_->Window.Enabled(),
                           static_cast<std::size_t>(fs::file_size(drive_.Host(u"C:\\Savers\\Aurora.scr")))});
     });
+    standin::SetClockStep(25);  // a chunk takes as long as the bar may go unpainted
     auto& f = StartImage(image);
     f.ProgressBar.SetPosition(42);  // the bar is not reset before the copy
     f.edDirectory.SetCaption(u"C:\\Savers");
@@ -675,6 +676,7 @@ TEST_F(Install, TheScreensaverStaysOnlyOnceWhole) {
     pkg.scr = Payload(250000);
     std::vector<bool> pending;
     standin::SetMessagePump([&] { pending.push_back(standin::DeleteOnClosePending(u"C:\\Savers\\Aurora.scr")); });
+    standin::SetClockStep(25);
     auto& f = InstallInto(pkg, u"C:\\Savers");
     EXPECT_EQ(f.ExitCode(), kExitDone);
     EXPECT_EQ(pending, std::vector<bool>(3, true));
@@ -682,4 +684,34 @@ TEST_F(Install, TheScreensaverStaysOnlyOnceWhole) {
     EXPECT_FALSE(standin::DeleteOnClosePending(u"C:\\Savers\\uninstall Aurora.exe"));
     EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), pkg.scr);
     EXPECT_TRUE(fs::exists(drive_.Host(u"C:\\Savers\\uninstall Aurora.exe")));
+}
+
+// A fast copy repaints the bar and passes the messages on at a bounded rate, not after every
+// chunk; the bar still ends on the last chunk's percentage.
+TEST_F(Install, ProgressIsRepaintedAtABoundedRate) {
+    TestPackage pkg;
+    constexpr std::size_t kChunk = 100001, kChunks = 30;
+    pkg.scr = Payload(kChunk * kChunks);
+    const std::string image = BuildImage(pkg);
+    std::vector<int> passes;
+    int repaints = 0;
+    standin::SetMessagePump([&] { passes.push_back(form_->ProgressBar.Position()); });
+    standin::SetClockStep(10);  // each chunk takes 10 ms
+    auto& f = StartImage(image);
+    const int paintsBefore = standin::RepaintCount(f.ProgressBar);
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+    repaints = standin::RepaintCount(f.ProgressBar) - paintsBefore;
+
+    const auto size = static_cast<double>(image.size());
+    auto percentAfter = [&](std::size_t chunks) {
+        return static_cast<int>(std::nearbyint(100.0 * double(pkg.stub.size() + chunks * kChunk) / size));
+    };
+    // 25 ms apart at least: the first chunk, then every third.
+    std::vector<int> expected;
+    for (std::size_t chunk = 1; chunk <= kChunks; chunk += 3) expected.push_back(percentAfter(chunk));
+    EXPECT_EQ(passes, expected);
+    EXPECT_EQ(repaints, static_cast<int>(expected.size()));
+    EXPECT_EQ(f.ProgressBar.Position(), percentAfter(kChunks));
+    EXPECT_EQ(f.ExitCode(), kExitDone);
 }

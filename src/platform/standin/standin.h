@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../../common/osversion.h"
+#include "../controls.h"
 #include "../registry.h"
 
 namespace standin {
@@ -101,6 +102,10 @@ void DenyRegistryWrites(platform::RegRoot root);
 void ResetRegistry();
 
 void SetPerformanceCounter(std::uint64_t value);
+// Each reading of the clock (TickCount) moves it on by ms; 0, the start, stops it.
+void SetClockStep(std::uint64_t ms);
+// How often the control was repainted at once (not only invalidated).
+int RepaintCount(const platform::Control& control);
 // Whether the program file read is the image that runs (default: it is).
 void SetRunningImage(bool matches);
 

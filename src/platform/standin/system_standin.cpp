@@ -20,6 +20,7 @@ struct State {
     int browseCount = 0;
     bool busy = false;
     std::uint64_t counter = 12345;
+    std::uint64_t ticks = 1000, tickStep = 0;
     bool runningImage = true;
     std::vector<std::string> trace;
     std::function<void()> pump;
@@ -47,6 +48,7 @@ const std::u16string& LastBrowseText() { return S().browseText; }
 int BrowseCount() { return S().browseCount; }
 bool BusyCursor() { return S().busy; }
 void SetPerformanceCounter(std::uint64_t value) { S().counter = value; }
+void SetClockStep(std::uint64_t ms) { S().tickStep = ms; }
 void SetRunningImage(bool matches) { S().runningImage = matches; }
 std::vector<std::string>& UiTrace() { return S().trace; }
 void SetMessagePump(std::function<void()> pump) { S().pump = std::move(pump); }
@@ -70,6 +72,8 @@ namespace platform {
 
 std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
+std::uint64_t TickCount() { return S().ticks += S().tickStep; }
+
 std::uint64_t PerformanceCounter() { return S().counter; }
 bool IsRunningImage(ByteSource&) { return S().runningImage; }
 

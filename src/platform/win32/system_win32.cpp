@@ -26,6 +26,8 @@ OsVersionInfo OsVersion() {
     return out;
 }
 
+std::uint64_t TickCount() { return GetTickCount64(); }
+
 std::uint64_t PerformanceCounter() {
     LARGE_INTEGER value;
     if (!QueryPerformanceCounter(&value)) return GetTickCount();
