@@ -59,30 +59,21 @@ platform::HResult CreateShortcut(const std::u16string& Target, const std::u16str
     return link.Save(linkPath);
 }
 
-namespace {
-
-bool SameBytes(ByteSource& a, ByteSource& b, std::int64_t size) {
-    char left[4096], right[4096];
-    for (std::int64_t offset = 0; offset < size; offset += static_cast<std::int64_t>(sizeof left)) {
-        const std::size_t want = size - offset < static_cast<std::int64_t>(sizeof left)
-                                     ? static_cast<std::size_t>(size - offset)
-                                     : sizeof left;
-        if (a.ReadAt(offset, left, want) != want || b.ReadAt(offset, right, want) != want ||
-            std::memcmp(left, right, want) != 0)
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 platform::File CreateHeldCopy(ByteSource& Source, const std::u16string& FileName) {
     platform::File file = platform::File::CreateNew(FileName, platform::Share::DenyWrite);
     if (!file.IsOpen()) return file;
     const std::int64_t size = Source.Size();
-    if (CopyRange(Source, 0, size, file) && file.HoldReadOnly(FileName) && file.Size() == size &&
-        SameBytes(Source, file, size))
-        return file;
+    bool same = CopyRange(Source, 0, size, file) && file.HoldReadOnly(FileName) && file.Size() == size;
+    // Held now: what is there stays, and must be what was written.
+    char mine[2048], held[2048];
+    for (std::int64_t offset = 0; same && offset < size; offset += static_cast<std::int64_t>(sizeof mine)) {
+        const std::size_t want = size - offset < static_cast<std::int64_t>(sizeof mine)
+                                     ? static_cast<std::size_t>(size - offset)
+                                     : sizeof mine;
+        same = Source.ReadAt(offset, mine, want) == want && file.ReadAt(offset, held, want) == want &&
+               std::memcmp(mine, held, want) == 0;
+    }
+    if (same) return file;
     file.Close();
     platform::RemoveFile(FileName);
     return file;

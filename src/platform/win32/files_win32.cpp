@@ -102,15 +102,14 @@ bool File::IsRunningProgramFile() {
     const HandlePtr mapping(CreateFileMappingW(H(handle_), nullptr, PAGE_READONLY, 0, 0, nullptr));
     const ViewPtr view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 1) : nullptr);
     if (!view) return false;
-    // Device-form names of up to 32767 characters, ours and the running image's.
+    // Room for the longest name there is, ours and the running image's, in device form.
     constexpr DWORD kUnits = 32768;
     const std::unique_ptr<wchar_t[]> names(new wchar_t[2 * kUnits]);
     wchar_t* mine = names.get();
     wchar_t* running = mine + kUnits;
     const DWORD n = query(GetCurrentProcess(), view.get(), mine, kUnits);
     const DWORD m = query(GetCurrentProcess(), GetModuleHandleW(nullptr), running, kUnits);
-    return n > 0 && n < kUnits && m < kUnits &&
-           CompareStringOrdinal(mine, static_cast<int>(n), running, static_cast<int>(m), TRUE) == CSTR_EQUAL;
+    return n > 0 && CompareStringOrdinal(mine, static_cast<int>(n), running, static_cast<int>(m), TRUE) == CSTR_EQUAL;
 }
 
 bool File::IsDiskFile() const { return IsOpen() && GetFileType(H(handle_)) == FILE_TYPE_DISK; }
