@@ -59,9 +59,9 @@ bool FileExists(const std::u16string& path);
 bool DirectoryExists(const std::u16string& path);
 bool RemoveFile(const std::u16string& path);
 // Restricted: the folder gets an access list of its own rather than its parent's, which the
-// folders and files made in it later inherit: the system and administrators (and the user
-// of a process without administrator rights) may do anything, all other users only read and
-// run.
+// folders and files made in it later inherit: the system, the administrators and the
+// folder's owner (the user of a process that is not elevated) may do anything, all other
+// users only read and run.
 bool MakeDirectory(const std::u16string& path, bool restricted = false);
 bool RemoveEmptyDirectory(const std::u16string& path);
 // Schedules the file's deletion at the next start of the system.

@@ -18,15 +18,15 @@ std::u16string ReplacePlaceholder(const std::u16string& s, std::u16string_view p
     return text::ReplaceAll(s, placeholder, folder());
 }
 
-// Folders made below the Windows folder or a Program Files folder inherit what protects
-// those. Anywhere else (every user may add to what is made in a drive's root) they get an
-// access list of their own, which lets other users read but not write what runs elevated.
-// A spelling not recognised here (a short name) errs on the restricted side.
 bool Below(const std::u16string& dir, const std::u16string& folder) {
     const std::u16string base = WithTrailingBackslash(text::AsciiLower(folder));
     return !folder.empty() && dir.compare(0, base.size(), base) == 0;
 }
 
+// Folders made below the Windows folder or a Program Files folder inherit what protects
+// those. Anywhere else (every user may add to what is made in a drive's root) they get an
+// access list of their own, so that no other user can change what the elevated uninstaller
+// later trusts. A spelling not recognised here (a short name) errs on the restricted side.
 bool InProtectedSystemFolder(const std::u16string& Dir) {
     const std::u16string dir = WithTrailingBackslash(text::AsciiLower(platform::FullPath(Dir)));
     return Below(dir, GetWinDir()) || Below(dir, GetProgramFilesDir()) ||

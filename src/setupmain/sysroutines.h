@@ -40,7 +40,7 @@ platform::HResult CreateShortcut(const std::u16string& Target, const std::u16str
 
 // A new file FileName with Source's bytes, held read-only (see File::HoldReadOnly) so that it
 // can be started as it is. Not open when FileName exists already (whoever put it there could
-// change it), or when it cannot be written or held as written; nothing of it is left then.
+// change it), or when it cannot be written or held as written (what it made is removed).
 platform::File CreateHeldCopy(ByteSource& Source, const std::u16string& FileName);
 
 // True when FileName is gone afterwards (or never existed); false while anybody holds it

@@ -94,7 +94,8 @@ bool File::HoldReadOnly(const std::u16string& path) {
 bool File::IsRunningProgramFile() {
     // The system names the file behind a mapped view as it is named now, renames included,
     // and this handle keeps its file from being renamed (it never shares deletion): the same
-    // name is the same file. Resolved at run time: Windows 7 has it in kernel32 first.
+    // name is the same file. Resolved at run time: kernel32 has it from Windows 7 on, and
+    // before that the header comparison decides alone.
     using QueryFn = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
     const auto query = reinterpret_cast<QueryFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
