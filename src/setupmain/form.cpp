@@ -185,7 +185,8 @@ void TSCRSetup::rbAcceptClick() {
 
 void TSCRSetup::LinkClick() {
     const std::u16string address = Link.Caption();
-    if (text::IsWebAddress(address)) platform::ShellOpen(true, u"", address, u"", platform::SW_SHOWNORMAL_);
+    if (text::IsWebAddress(address))
+        platform::ShellOpen(true, u"", address, u"", GetSystemDir(), platform::SW_SHOWNORMAL_);
 }
 
 void TSCRSetup::btnBrowseClick() {

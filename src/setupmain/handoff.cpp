@@ -71,18 +71,15 @@ void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, 
     NameNumbers numbers(platform::PerformanceCounter());
     for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
         const std::u16string copy = temp + TemporaryCopyName(numbers.Next());
-        // From the file held since the start: the very program that runs.
-        platform::File file = platform::File::CreateExclusive(copy);
-        if (!file.IsOpen()) continue;
-        if (!CopyRange(Package.Self, 0, Package.Self.Size(), file)) {
-            file.Close();
-            platform::RemoveFile(copy);
-            continue;
-        }
-        file.Close();
+        // From the file held since the start: the very program that runs. Always a new file:
+        // in a temporary folder others can write to, a file already there may be anybody's.
+        const platform::File held = CreateHeldCopy(Package.Self, copy);
+        if (!held.IsOpen()) continue;
+        // Started while held, so that nobody can change or replace it before it runs; in the
+        // system folder, so that it keeps no folder of the uninstaller's in use.
         platform::ShellOpen(true, u"open", copy,
                             DelFileParameters(platform::ShortPath(Self), Package.SetupHeader.Title(), Silent),
-                            platform::SW_HIDE_);
+                            GetSystemDir(), platform::SW_HIDE_);
         return;
     }
 }

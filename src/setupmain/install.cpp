@@ -114,13 +114,15 @@ TSetupHeader UninstallerHeader(const TSetupHeader& installer, const std::u16stri
 // Keeps the display on while the screensaver runs, through the system's powercfg.exe.
 // Without the override the display may sleep during the screensaver; nothing more.
 void RequestPowerOverride(const std::u16string& ScrName) {
-    std::u16string program = GetSystemDir();
+    const std::u16string system = GetSystemDir();
+    std::u16string program = system;
     if (program.empty() || program.back() != u'\\') program += u'\\';
     program += u"powercfg.exe";
     if (!platform::FileExists(program)) return;
     // The name is one parameter of powercfg even when it holds a blank.
     const std::u16string name = ScrName.find(u' ') == std::u16string::npos ? ScrName : u"\"" + ScrName + u"\"";
-    platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", platform::SW_HIDE_);
+    platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", system,
+                        platform::SW_HIDE_);
 }
 
 TInstallResult Refused(InstallStep step, std::u16string_view messageKey, const std::u16string& directory = {}) {
@@ -208,7 +210,12 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         target.Close();
         if (preview) return InstallStep::None;
 
-        if (Options.OpenSettings) platform::ShellOpen(false, u"install", ScrPath, u"", platform::SW_SHOWNOACTIVATE_);
+        if (Options.OpenSettings) {
+            // In the installation folder, never the one the setup was started from; both as
+            // full paths, as a relative folder would now mean another.
+            const std::u16string folder = platform::FullPath(Dir);
+            platform::ShellOpen(false, u"install", folder + ScrName, u"", folder, platform::SW_SHOWNOACTIVATE_);
+        }
         if (hasReadme) {
             const std::u16string readme = Dir + ReadmeCopyName(Title);
             written.files.push_back(readme);

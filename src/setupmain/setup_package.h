@@ -33,6 +33,6 @@ struct TSetupPackage {
     bool IsUninstaller() const { return Sound && Role == TrailerKind::Uninstaller; }
 };
 
-// Opens the running program's file, checks that it is the very image that runs (not a file
-// renamed into its place) and reads its package.
+// Opens the running program's file, checks that it is the very file that runs (not another
+// renamed into its place, whatever its headers) and reads its package.
 TSetupPackage LoadSetupPackage();

@@ -143,10 +143,13 @@ TEST_F(Install, EverythingTheHeaderAsksFor) {
     EXPECT_EQ(install.parameters, u"");
     EXPECT_EQ(install.showCommand, platform::SW_SHOWNOACTIVATE_);
     EXPECT_FALSE(install.ownedByMainForm);
+    // Never the folder the setup was started from (the stand-in's is C:\).
+    EXPECT_EQ(install.directory, u"C:\\Savers\\");
     const auto& power = standin::ShellCalls()[1];
     EXPECT_EQ(power.verb, u"");
     EXPECT_EQ(power.file, u"C:\\Windows\\system32\\powercfg.exe");
     EXPECT_EQ(power.parameters, u"/requestsoverride process Aurora.scr display");
+    EXPECT_EQ(power.directory, u"C:\\Windows\\system32");
     EXPECT_EQ(power.showCommand, platform::SW_HIDE_);
 
     f.btnNext.Click();
@@ -155,6 +158,18 @@ TEST_F(Install, EverythingTheHeaderAsksFor) {
     f.btnNext.Click();
     EXPECT_TRUE(f.Window.Closed());
     EXPECT_EQ(form_->ExitCode(), kExitDone);
+}
+
+TEST_F(Install, ARelativeFolderIsHandedToTheShellInFull) {
+    // The shell would take a relative name from the folder it starts the verb in. The
+    // setup's own working folder here is C:\\, where the existing folder is given.
+    fs::create_directories(drive_.Host(u"C:\\Savers"));
+    auto& f = InstallInto(TestPackage{}, u"Savers");
+    EXPECT_EQ(f.Notebook.PageIndex(), kPageFinished);
+    ASSERT_EQ(standin::ShellCalls().size(), 1u);
+    EXPECT_EQ(standin::ShellCalls()[0].verb, u"install");
+    EXPECT_EQ(standin::ShellCalls()[0].file, u"C:\\Savers\\Aurora.scr");
+    EXPECT_EQ(standin::ShellCalls()[0].directory, u"C:\\Savers\\");
 }
 
 TEST_F(Install, WithoutReadmeTheProgramEndsAtOnce) {

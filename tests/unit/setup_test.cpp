@@ -120,6 +120,27 @@ TEST_F(SetupRun, AFileThatIsNotTheRunningImageIsNotRead) {
     EXPECT_TRUE(standin::Messages().empty());
 }
 
+TEST_F(SetupRun, AnotherFileAtTheProgramsPathIsNotRead) {
+    // Renamed away after the start, and another image of the same stub, with headers alike and
+    // another package, put in its place.
+    TestPackage mine, other;
+    other.title = u"Borealis";
+    const std::u16string path = WriteExe(BuildImage(mine));
+    fs::rename(dir_ / "setup.exe", dir_ / "setup.old");
+    std::ofstream(dir_ / "setup.exe", std::ios::binary) << BuildImage(other);
+    standin::SetMessageAnswer(platform::IDYES_);
+    EXPECT_EQ(Run(u"-silent"), kExitDamaged);
+    EXPECT_EQ(Run(u""), kExitDamaged);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, kCorrupt);
+
+    // Started from that file, it is read.
+    standin::ResetProcess();
+    standin::SetModulePath(path);
+    EXPECT_EQ(Run(u""), kExitDone);
+    EXPECT_TRUE(standin::Messages().empty());
+}
+
 TEST_F(SetupRun, DamagedUninstallerShowsTranslatedMessage) {
     TestPackage pkg;
     pkg.trailer = TrailerKind::Uninstaller;

@@ -24,6 +24,20 @@ std::u16string& Module() {
     static std::u16string path;
     return path;
 }
+// The host file the program was started from (device and inode), when there was one.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool known = false;
+};
+FileIdentity& ModuleIdentity() {
+    static FileIdentity identity;
+    return identity;
+}
+std::function<void(const std::u16string&)>& HoldGapHook() {
+    static std::function<void(const std::u16string&)> hook;
+    return hook;
+}
 std::function<void(unsigned)>& SleepHook() {
     static std::function<void(unsigned)> hook;
     return hook;
@@ -71,7 +85,14 @@ void ResetFileLocks() {
     Running().clear();
     FreeSpace() = -1;
     ShortPaths().clear();
+    RestrictedFolders().clear();
+    HoldGapHook() = nullptr;
 }
+std::vector<std::u16string>& RestrictedFolders() {
+    static std::vector<std::u16string> folders;
+    return folders;
+}
+void SetHoldGapHook(std::function<void(const std::u16string&)> hook) { HoldGapHook() = std::move(hook); }
 void SetFreeSpace(long long bytes) { FreeSpace() = bytes; }
 std::map<std::u16string, std::u16string>& ShortPaths() {
     static std::map<std::u16string, std::u16string> paths;
@@ -95,7 +116,12 @@ std::string HostPath(const std::u16string& path) {
 }
 
 void MapDrive(char16_t letter, const std::string& hostFolder) { Drives()[letter] = hostFolder; }
-void SetModulePath(const std::u16string& path) { Module() = path; }
+void SetModulePath(const std::u16string& path) {
+    Module() = path;
+    struct stat st;
+    const bool exists = ::stat(HostPath(path).c_str(), &st) == 0;
+    ModuleIdentity() = exists ? FileIdentity{st.st_dev, st.st_ino, true} : FileIdentity{};
+}
 std::vector<std::u16string>& RebootDeletions() {
     static std::vector<std::u16string> list;
     return list;
@@ -159,7 +185,22 @@ bool File::SetDeleteOnClose(bool remove) {
 File File::OpenRead(const std::u16string& path, Share) { return File(OpenHost(path, O_RDONLY)); }
 File File::OpenReadWrite(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR)); }
 File File::CreateExclusive(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_TRUNC)); }
-File File::CreateNew(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_EXCL)); }
+File File::CreateNew(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR | O_CREAT | O_EXCL)); }
+
+bool File::HoldReadOnly(const std::u16string& path) {
+    if (!IsOpen()) return false;
+    Close();
+    if (standin::HoldGapHook()) standin::HoldGapHook()(path);
+    handle_ = OpenHost(path, O_RDONLY);
+    return IsOpen();
+}
+
+bool File::IsRunningProgramFile() {
+    struct stat st;
+    const standin::FileIdentity& running = standin::ModuleIdentity();
+    return IsOpen() && running.known && ::fstat(static_cast<int>(handle_), &st) == 0 &&
+           st.st_dev == running.device && st.st_ino == running.inode;
+}
 
 bool File::IsDiskFile() const {
     struct stat st;
@@ -210,7 +251,11 @@ bool RemoveFile(const std::u16string& path) {
     const std::string host = standin::HostPath(path);
     return !standin::IsUndeletable(host) && ::unlink(host.c_str()) == 0;
 }
-bool MakeDirectory(const std::u16string& path) { return ::mkdir(standin::HostPath(path).c_str(), 0755) == 0; }
+bool MakeDirectory(const std::u16string& path, bool restricted) {
+    if (::mkdir(standin::HostPath(path).c_str(), 0755) != 0) return false;
+    if (restricted) standin::RestrictedFolders().push_back(path);
+    return true;
+}
 bool RemoveEmptyDirectory(const std::u16string& path) { return ::rmdir(standin::HostPath(path).c_str()) == 0; }
 
 bool DeletionAtRebootPending(const std::u16string& path) {

@@ -112,8 +112,8 @@ void Application::SetBusyCursor(bool busy) {
 }
 
 void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
-               const std::u16string& parameters, int showCommand) {
-    S().shellCalls.push_back({ownedByMainForm, verb, file, parameters, showCommand});
+               const std::u16string& parameters, const std::u16string& directory, int showCommand) {
+    S().shellCalls.push_back({ownedByMainForm, verb, file, parameters, directory, showCommand});
 }
 
 bool BrowseForFolder(std::u16string& Folder, const std::u16string& Text, int) {

@@ -88,9 +88,19 @@ int ShowMessage(const std::u16string& text, const std::u16string& caption, unsig
 namespace platform {
 
 void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
-               const std::u16string& parameters, int showCommand) {
-    ShellExecuteW(ownedByMainForm ? win32::MainWindow() : nullptr, verb.empty() ? nullptr : win32::W(verb),
-                  win32::W(file), parameters.empty() ? nullptr : win32::W(parameters), nullptr, showCommand);
+               const std::u16string& parameters, const std::u16string& directory, int showCommand) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // Without NOASYNC the start may still be under way on another thread when the call
+    // returns, and the caller may end, or let go of the file, right after.
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = ownedByMainForm ? win32::MainWindow() : nullptr;
+    info.lpVerb = verb.empty() ? nullptr : win32::W(verb);
+    info.lpFile = win32::W(file);
+    info.lpParameters = parameters.empty() ? nullptr : win32::W(parameters);
+    info.lpDirectory = directory.empty() ? nullptr : win32::W(directory);
+    info.nShow = showCommand;
+    ShellExecuteExW(&info);
 }
 
 namespace {
