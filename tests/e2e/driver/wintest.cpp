@@ -40,6 +40,7 @@
 //   wait-exit [ms]                until the started process ends; prints its exit code
 //   wait-tree-exit [ms]           until the started process and all its descendants end
 //   sleep <ms>
+//   mark                          prints the performance counter's time in microseconds
 // After the script the driver waits for the process until the run's deadline and prints
 // {"event":"end",...}. A failed step or the deadline ends the process tree.
 // Exit code: 0 done, 1 usage, 2 a step failed, 3 deadline passed.
@@ -657,6 +658,14 @@ public:
             j.Str("step", cmd).Bool("ok", true).Bool("running", !Exited());
             if (Exited()) j.Num("exit_code", ExitCode());
             Emit(j.Text());
+            return true;
+        }
+        if (cmd == L"mark") {
+            // A timestamp for the benchmarks, in microseconds of the performance counter.
+            LARGE_INTEGER now, frequency;
+            QueryPerformanceCounter(&now);
+            QueryPerformanceFrequency(&frequency);
+            Emit(Json().Str("step", cmd).Bool("ok", true).Num("us", now.QuadPart / (frequency.QuadPart / 1000000)).Text());
             return true;
         }
         if (cmd == L"wait-exit") return WaitExit(t, false);
