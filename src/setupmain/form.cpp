@@ -11,8 +11,8 @@ namespace {
 constexpr int kImageBitmap = 2;  // resource of the header picture
 constexpr int kImageIcon = 2;    // resource of the Directory page icon
 
-// Between two repaints of the bar during the copy: about 40 a second.
-constexpr std::uint64_t kProgressPassMs = 25;
+// Between two repaints of the bar during the copy: 25 a second.
+constexpr std::uint64_t kProgressPassMs = 40;
 constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Installation is not complete.";
 constexpr char16_t kMsgDamagedDownload[] =
     u"The setup file of %s is damaged and nothing was installed. Please download it again.";

@@ -297,7 +297,7 @@ TEST_F(Install, CopyRunsInChunksWithProgressWhileBusy) {
         passes.push_back({form_->ProgressBar.Position(), standin::BusyCursor(), form_->Window.Enabled(),
                           static_cast<std::size_t>(fs::file_size(drive_.Host(u"C:\\Savers\\Aurora.scr")))});
     });
-    standin::SetClockStep(25);  // a chunk takes as long as the bar may go unpainted
+    standin::SetClockStep(40);  // a chunk takes as long as the bar may go unpainted
     auto& f = StartImage(image);
     f.ProgressBar.SetPosition(42);  // the bar is not reset before the copy
     f.edDirectory.SetCaption(u"C:\\Savers");
@@ -691,7 +691,7 @@ TEST_F(Install, TheScreensaverStaysOnlyOnceWhole) {
     pkg.scr = Payload(250000);
     std::vector<bool> pending;
     standin::SetMessagePump([&] { pending.push_back(standin::DeleteOnClosePending(u"C:\\Savers\\Aurora.scr")); });
-    standin::SetClockStep(25);
+    standin::SetClockStep(40);
     auto& f = InstallInto(pkg, u"C:\\Savers");
     EXPECT_EQ(f.ExitCode(), kExitDone);
     EXPECT_EQ(pending, std::vector<bool>(3, true));
@@ -722,9 +722,9 @@ TEST_F(Install, ProgressIsRepaintedAtABoundedRate) {
     auto percentAfter = [&](std::size_t chunks) {
         return static_cast<int>(std::nearbyint(100.0 * double(pkg.stub.size() + chunks * kChunk) / size));
     };
-    // 25 ms apart at least: the first chunk, then every third.
+    // 40 ms apart at least: the first chunk, then every fourth.
     std::vector<int> expected;
-    for (std::size_t chunk = 1; chunk <= kChunks; chunk += 3) expected.push_back(percentAfter(chunk));
+    for (std::size_t chunk = 1; chunk <= kChunks; chunk += 4) expected.push_back(percentAfter(chunk));
     EXPECT_EQ(passes, expected);
     EXPECT_EQ(repaints, static_cast<int>(expected.size()));
     EXPECT_EQ(f.ProgressBar.Position(), percentAfter(kChunks));
