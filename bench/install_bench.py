@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
-"""Silent installation of a large screensaver under Wine, against a plain `copy /b` of the same bytes.
+"""Silent and wizard installations of a large screensaver under Wine, against a plain `copy /b` of the
+same bytes.
 
-Both are timed around the whole `wine` command, so both include Wine's process start-up, which is
-timed on its own as well (`wine cmd /c exit`). The installer's peak memory (VmHWM) is sampled from
-/proc while it runs, for the large payload and for a small one.
+The silent installation and the copy are timed around the whole `wine` command, so both include Wine's
+process start-up, which is timed on its own as well (`wine cmd /c exit`). The wizard installation is
+timed inside Wine by the test driver, from its click on Install to the setup's end (so without the
+setup's start-up, but with its hand-off to the screen-saver settings and its exit); it is set against the
+copy of the same round, and against that copy less the round's Wine start-up. The installer's peak memory (VmHWM) is sampled from /proc
+while it runs silently, for the large payload and for a small one.
 
 The stub, the prefix, the Wine loader and cmd.exe are of one architecture: win32 where this host
 runs 32-bit programs, else win64 (or as --arch says; `--arch both` measures one after the other).
@@ -16,6 +20,7 @@ files and its Wine prefix at the end.
 
 import argparse
 import contextlib
+import json
 import os
 import statistics
 import subprocess
@@ -39,8 +44,8 @@ POLL_SECONDS = 0.02
 
 class Bench(BenchPrefix):
     def __init__(self, run_dir, arch):
-        # A silent installation opens no window.
-        super().__init__(run_dir, display=False, arch=arch)
+        # The wizard needs a display.
+        super().__init__(run_dir, display=True, arch=arch)
 
     def start(self):
         super().start()
@@ -71,10 +76,11 @@ class Bench(BenchPrefix):
             err.seek(0)
             return code, seconds, err.read().decode("utf-8", "replace")
 
-    def write_installer(self, name, scr_path):
+    def write_installer(self, name, scr_path, folder="default"):
         cmd = [os.path.join(SOURCE_DIR, "build", "native", "bin", "scrpack"), "build",
                "--stub", stub_path(self.arch), "--scr", scr_path, "--scr-name", SCR_NAME,
-               "--title", TITLE, "--uninstall-entry", "-o", self.host(name)]
+               "--title", TITLE, "--uninstall-entry", "--base-dir", "C:\\bench", "--sub-dir", folder,
+               "-o", self.host(name)]
         done = subprocess.run(cmd, capture_output=True, text=True, timeout=TIMEOUT)
         if done.returncode != 0:
             raise RuntimeError(f"scrpack failed ({done.returncode}): {done.stdout}{done.stderr}")
@@ -167,6 +173,29 @@ def install(bench, setup_win, folder, size, failures, label):
     return seconds, sample
 
 
+def wizard_install(bench, setup_win, size, failures, label):
+    """One installation through the wizard into C:\\bench\\wizard, its default folder: the seconds from
+    the driver's click on Install to the end of the setup (without a readme the wizard closes once the
+    installation is done), or None if it failed."""
+    script = os.path.join(bench.bench_dir, "wizard.txt")
+    with open(script, "w", encoding="utf-8") as f:
+        f.write("\n".join([f"start {setup_win}", "wait-window TSCRSetup *", "wait-state Install enabled 30000",
+                           "mark", "click Install", f"wait-exit {TIMEOUT * 1000}", "mark"]) + "\n")
+    wintest = os.path.join(winenv.bin_dir(bench.arch), "wintest.exe")
+    done = subprocess.run([bench.loader, wintest, "run", str(TIMEOUT * 1000), "--script", "C:\\bench\\wizard.txt"],
+                          env=bench.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT + 60)
+    steps = [json.loads(line) for line in done.stdout.decode("utf-8", "replace").splitlines() if line.startswith("{")]
+    marks = [s["us"] for s in steps if s.get("step") == "mark"]
+    installed = os.path.join(bench.host("wizard"), SCR_NAME)
+    got = os.path.getsize(installed) if os.path.isfile(installed) else None
+    if len(marks) != 2 or got != size or any(not s.get("ok", True) for s in steps):
+        failures.append({"run": label, "exit_code": done.returncode, "installed_size": got, "expected_size": size,
+                         "folder": None, "stderr": (done.stdout + done.stderr).decode("utf-8", "replace")[-1000:]})
+        return None
+    os.unlink(installed)
+    return (marks[1] - marks[0]) / 1e6
+
+
 def summary(values):
     return {"min": min(values), "median": statistics.median(values), "all": values} if values else None
 
@@ -178,6 +207,7 @@ def run(args, arch):
     bench = Bench(run_dir, arch)
     failures = []
     baseline, installs, copies, ratios = [], [], [], []
+    wizards, wizard_ratios, wizard_net_ratios = [], [], []
     memory = {"large": [0, 0], "small": [0, 0]}
     try:
         bench.start()
@@ -187,6 +217,7 @@ def run(args, arch):
         small_payload = bench.host("small.scr")
         write_random(small_payload, small_size)
         small_setup_win = bench.write_installer("small-setup.exe", small_payload)
+        wizard_setup_win = bench.write_installer("wizard-setup.exe", payload, folder="wizard")
         os.unlink(small_payload)
 
         def keep_memory(key, sample):
@@ -203,6 +234,7 @@ def run(args, arch):
             if code != 0:
                 raise RuntimeError(f"wine cmd /c exit ended with {code}: {stderr[-1000:]}")
             baseline.append(seconds)
+            wizard_seconds = wizard_install(bench, wizard_setup_win, size, failures, f"wizard install {i}")
 
             def do_install():
                 done = install(bench, setup_win, f"target{i}", size, failures, f"install {i}")
@@ -229,6 +261,10 @@ def run(args, arch):
             if install_seconds:
                 installs.append(install_seconds)
                 ratios.append(install_seconds / copy_seconds)
+            if wizard_seconds:
+                wizards.append(wizard_seconds)
+                wizard_ratios.append(wizard_seconds / copy_seconds)
+                wizard_net_ratios.append(wizard_seconds / (copy_seconds - seconds))
     finally:
         bench.stop()
 
@@ -239,8 +275,11 @@ def run(args, arch):
         "payload_bytes": size,
         "small_payload_bytes": small_size,
         "runs": args.runs,
-        "seconds": {"baseline": summary(baseline), "install": summary(installs), "copy": summary(copies)},
+        "seconds": {"baseline": summary(baseline), "install": summary(installs), "copy": summary(copies),
+                    "wizard": summary(wizards)},
         "install_over_copy": summary(ratios),
+        "wizard_over_copy": summary(wizard_ratios),
+        "wizard_over_copy_less_startup": summary(wizard_net_ratios),
         "peak_memory_kib": {
             f"{args.size_mb}MiB": {"VmHWM": memory["large"][0], "VmRSS": memory["large"][1]},
             f"{args.small_mb}MiB": {"VmHWM": memory["small"][0], "VmRSS": memory["small"][1]},
@@ -255,7 +294,7 @@ def print_table(result, args):
           f"payload {args.size_mb} MiB of random bytes, {result['runs']} runs")
     print(f"{'':38} {'min':>9} {'median':>9}")
     labels = (("baseline", "wine start-up (cmd /c exit)"), ("install", "install (setup.exe -silent DIR)"),
-              ("copy", "copy (cmd /c copy /b)"))
+              ("copy", "copy (cmd /c copy /b)"), ("wizard", "wizard install (Install to exit)"))
     for key, label in labels:
         s = result["seconds"][key]
         if s:
@@ -265,6 +304,11 @@ def print_table(result, args):
     r = result["install_over_copy"]
     if r:
         print(f"{'install / copy (same round)':38} {r['min']:>9.2f} {r['median']:>9.2f}")
+    for key, label in (("wizard_over_copy", "wizard / copy (same round)"),
+                       ("wizard_over_copy_less_startup", "wizard / (copy - wine start-up)")):
+        r = result[key]
+        if r:
+            print(f"{label:38} {r['min']:>9.2f} {r['median']:>9.2f}")
     print("peak memory of setup.exe (highest over the runs):")
     for payload, m in result["peak_memory_kib"].items():
         print(f"  payload {payload:>7}: VmHWM {m['VmHWM']:>7} KiB, VmRSS {m['VmRSS']:>7} KiB")

@@ -8,7 +8,8 @@ set(PLATFORM_WIN32_SOURCES
   src/platform/win32/controls_win32.cpp
   src/platform/controls.cpp
   src/platform/win32/shell_win32.cpp
-  src/platform/win32/registry_win32.cpp)
+  src/platform/win32/registry_win32.cpp
+  src/platform/win32/crc32_clmul.cpp)
 set(PLATFORM_WIN32_LIBS comctl32 shell32 ole32 user32 gdi32 advapi32)
 set(PLATFORM_WIN32_DEFINITIONS UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
 
@@ -130,6 +131,24 @@ else()
   set_property(TARGET setup PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
   target_link_options(setup PRIVATE -Oz -municode -mwindows -static -static-libgcc -static-libstdc++
                       -Wl,--gc-sections -flto-partition=one -s -Wl,--dynamicbase -Wl,--nxcompat)
+  # The C runtime's start-up is left out (a tenth of the stub): the entry point in entry_mingw.cpp
+  # runs the constructors and calls wWinMain, and its own atexit takes the destructors, to which
+  # -fno-use-cxa-atexit sends every registration. Nothing then applies the runtime's
+  # pseudo-relocations, so a function or variable that would need one (one from a DLL that has
+  # no import stub, as msvcrt's atexit) fails the link instead of the program.
+  # 32-bit symbols carry a leading underscore.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(symbol_prefix _)
+  else()
+    set(symbol_prefix "")
+  endif()
+  target_sources(setup PRIVATE src/platform/win32/entry_mingw.cpp)
+  target_compile_options(setup PRIVATE -fno-use-cxa-atexit)
+  target_link_options(setup PRIVATE -nostartfiles -Wl,--entry=${symbol_prefix}SetupEntry -Wl,--disable-auto-import)
+  # ld 2.40 crashes making the base relocations when msvcrt's import library is first needed by
+  # calls that link-time code generation adds (memmove, memcmp): without the runtime's start-up
+  # nothing asks for it before. Asking for one of its functions loads it in time.
+  target_link_options(setup PRIVATE -Wl,--undefined=${symbol_prefix}memmove)
 endif()
 
 # Every link of the stub prints its size by section and resource type, and the change since the last.

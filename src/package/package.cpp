@@ -161,16 +161,45 @@ TPackage LoadPackage(ByteSource& source) {
     pkg.header = header;
     pkg.readProblems = CommonHeaderProblems(header, end);
     pkg.roleProblems = RoleProblems(header, end, pkg.role);
+    if (pkg.role == TrailerKind::Installer && pkg.roleProblems.empty()) {
+        pkg.checksum = ReadChecksumRecord(source, header, end);
+        if (pkg.checksum && pkg.checksum->covered != static_cast<std::uint32_t>(header.PackageSize()))
+            pkg.roleProblems.push_back("the checksum record does not cover the package");
+    }
     if (pkg.pe) {
         // The package starts where the program ends: nothing it names lies inside the stub,
-        // and nothing lies between the two.
-        const std::int64_t start = pkg.role == TrailerKind::Installer ? PayloadStart(header, end) : TextsStart(header, end);
+        // and nothing lies between the two but the checksum record.
+        std::int64_t start = pkg.role == TrailerKind::Installer ? PayloadStart(header, end) : TextsStart(header, end);
+        if (pkg.checksum) start -= static_cast<std::int64_t>(kChecksumRecordSize);
         if (pkg.role == TrailerKind::Installer && start != pkg.pe->overlayStart)
             pkg.roleProblems.push_back("the screensaver does not start where the program ends");
         if (pkg.role == TrailerKind::Uninstaller && start != pkg.pe->overlayStart)
             pkg.roleProblems.push_back("the texts do not start where the program ends");
     }
     return pkg;
+}
+
+namespace {
+constexpr std::uint8_t kChecksumMagic[8] = {'S', 'c', 'r', 'C', 'R', 'C', '3', '2'};
+}  // namespace
+
+std::array<std::uint8_t, kChecksumRecordSize> ChecksumRecordBytes(const TPackageChecksum& checksum) {
+    std::array<std::uint8_t, kChecksumRecordSize> record{};
+    std::copy(std::begin(kChecksumMagic), std::end(kChecksumMagic), record.begin());
+    for (int i = 0; i < 4; ++i) {
+        record[8 + i] = static_cast<std::uint8_t>(checksum.covered >> (8 * i));
+        record[12 + i] = static_cast<std::uint8_t>(checksum.crc >> (8 * i));
+    }
+    return record;
+}
+
+std::optional<TPackageChecksum> ReadChecksumRecord(ByteSource& source, const TSetupHeader& header, std::int64_t fileEnd) {
+    std::uint8_t record[kChecksumRecordSize];
+    if (!ReadExact(source, PayloadStart(header, fileEnd) - static_cast<std::int64_t>(kChecksumRecordSize), record,
+                   sizeof record) ||
+        !std::equal(std::begin(kChecksumMagic), std::end(kChecksumMagic), record))
+        return std::nullopt;
+    return TPackageChecksum{Le32At(record + 8), Le32At(record + 12)};
 }
 
 std::int64_t TextsStart(const TSetupHeader& header, std::int64_t fileEnd) {
@@ -283,7 +312,8 @@ void UnsignStubHeaders(std::uint8_t* bytes, std::size_t count) {
 bool WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header) {
     // The headers go through a buffer of their own: a signed installer's stub names a
     // certificate table that the uninstaller does not carry.
-    const std::int64_t stub = PayloadStart(header, fileEnd);
+    std::int64_t stub = PayloadStart(header, fileEnd);
+    if (ReadChecksumRecord(source, header, fileEnd)) stub -= static_cast<std::int64_t>(kChecksumRecordSize);
     const auto head = static_cast<std::size_t>(std::clamp<std::int64_t>(stub, 0, kStubHeadBytes));
     std::uint8_t headers[kStubHeadBytes];
     if (source.ReadAt(0, headers, head) != head) return false;

@@ -1,6 +1,7 @@
 // Reading the package behind the stub, and writing the uninstaller image.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,12 +30,26 @@ struct TPeLayout {
 // nullopt when the source does not start with PE headers.
 std::optional<TPeLayout> ReadPeLayout(ByteSource& source);
 
+// The packer writes this record between the program and the screensaver: the CRC-32 of every
+// byte from the screensaver's start to the trailer's end. Packages of other tools have none, and
+// nothing in the header changes meaning for it. As part of the program's overlay it is covered
+// by an Authenticode signature of the installer.
+inline constexpr std::size_t kChecksumRecordSize = 16;
+struct TPackageChecksum {
+    std::uint32_t covered = 0;  // bytes checked: the PackageSize of the header
+    std::uint32_t crc = 0;
+};
+std::array<std::uint8_t, kChecksumRecordSize> ChecksumRecordBytes(const TPackageChecksum& checksum);
+// The record that ends where an installer's screensaver starts, if one does.
+std::optional<TPackageChecksum> ReadChecksumRecord(ByteSource& source, const TSetupHeader& header, std::int64_t fileEnd);
+
 // A package as read from an image, with what is wrong with it.
 struct TPackage {
     std::int64_t fileEnd = 0;  // just past the trailer
     TrailerKind role = TrailerKind::None;
     std::optional<TSetupHeader> header;  // as stored
     std::optional<TPeLayout> pe;
+    std::optional<TPackageChecksum> checksum;  // an installer's, when it carries one
     // Found before the package's language can be known: no package, an unusable header.
     std::vector<const char*> readProblems;
     // The role's own problems, found once the language text could be read.
@@ -73,7 +88,8 @@ std::u16string ShortScrName(std::u16string_view name);
 // certificate table; other bytes, and images that are not PE files, stay as they are.
 void UnsignStubHeaders(std::uint8_t* bytes, std::size_t count);
 
-// Stub (unsigned), texts block, header as held in memory, uninstaller signature.
+// Stub (unsigned, without the installer's checksum record), texts block, header as held in
+// memory, uninstaller signature.
 // False when any part cannot be copied or written whole.
 [[nodiscard]] bool WriteUninstallerImage(ByteSource& source, ByteSink& target, std::int64_t fileEnd, const TSetupHeader& header);
 

@@ -25,13 +25,29 @@ public:
     static File OpenReadWrite(const std::u16string& path, Share share);
     // Creates or truncates the file for writing, nobody else may open it meanwhile.
     static File CreateExclusive(const std::u16string& path);
-    // The same for a file that must not exist yet: never replaces one.
-    static File CreateNew(const std::u16string& path);
+    // The same for a file that must not exist yet: never replaces one. Others may read it
+    // meanwhile only when share says so.
+    static File CreateNew(const std::u16string& path, Share share = Share::Exclusive);
 
     bool IsOpen() const { return handle_ != kInvalid; }
+    // With true, a file made by CreateExclusive or by CreateNew sharing nothing goes when its
+    // handle closes, also when the process is ended meanwhile: a half-written file never
+    // stays. False once it is whole.
+    [[nodiscard]] bool SetDeleteOnClose(bool remove);
     // A file on a disk, not a device such as NUL or COM1.
     bool IsDiskFile() const;
     void Close();
+
+    // Swaps this handle, which made path and shares reading, for one that only reads and
+    // shares nothing but reading: the file can then be started, and nobody can write, rename
+    // or delete it while it is held. False, and closed, when that cannot be had. A process
+    // allowed to write the file may have done so in the moment between the two handles:
+    // check the content once it is held.
+    bool HoldReadOnly(const std::u16string& path);
+
+    // True when this is the very file the running program was started from, not another put
+    // at its path since. True where the system cannot tell.
+    bool IsRunningProgramFile();
 
     std::int64_t Size() override;
     std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count) override;
@@ -46,7 +62,11 @@ private:
 bool FileExists(const std::u16string& path);
 bool DirectoryExists(const std::u16string& path);
 bool RemoveFile(const std::u16string& path);
-bool MakeDirectory(const std::u16string& path);
+// Restricted: the folder gets an access list of its own rather than its parent's, which the
+// folders and files made in it later inherit: the system, the administrators and the
+// folder's owner (the user of a process that is not elevated) may do anything, all other
+// users only read and run.
+bool MakeDirectory(const std::u16string& path, bool restricted = false);
 bool RemoveEmptyDirectory(const std::u16string& path);
 // Schedules the file's deletion at the next start of the system.
 bool DeleteAtReboot(const std::u16string& path);

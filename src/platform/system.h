@@ -18,6 +18,12 @@ OsVersionInfo OsVersion();
 // True when the file's PE headers are those of the image this process runs.
 bool IsRunningImage(ByteSource& file);
 
+// CRC-32 (common/crc32.h) continued over Size bytes, by the fastest means the processor has.
+std::uint32_t Crc32(std::uint32_t Crc, const void* Data, std::size_t Size);
+
+// Milliseconds since the system started.
+std::uint64_t TickCount();
+
 // A value that differs from run to run, to seed names that must not collide.
 std::uint64_t PerformanceCounter();
 
@@ -41,10 +47,11 @@ int ShowMessage(const std::u16string& text, const std::u16string& caption, unsig
 // Show commands, with the values Windows gives them.
 enum : int { SW_HIDE_ = 0, SW_SHOWNORMAL_ = 1, SW_SHOWNOACTIVATE_ = 4 };
 
-// Hands a file, program or address to the shell; an empty verb is the default action.
-// The result is not reported: every caller ignores it.
+// Hands a file, program or address to the shell; an empty verb is the default action. What
+// it starts works in directory (a full path), never in the folder this program was started
+// from. Returns once that has started. The result is not reported: every caller ignores it.
 void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
-               const std::u16string& parameters, int showCommand);
+               const std::u16string& parameters, const std::u16string& directory, int showCommand);
 
 // The shell's folder chooser, modal over the application. Folder holds the folder to
 // preselect and, when the user confirms, the chosen one.

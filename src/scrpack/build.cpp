@@ -3,8 +3,10 @@
 #include <cstring>
 #include <limits>
 
+#include "common/crc32.h"
 #include "common/text.h"
 #include "fileio.h"
+#include "package/names.h"
 #include "package/package.h"
 
 namespace scrpack {
@@ -32,30 +34,23 @@ void CheckUnits(const std::u16string& value, std::size_t minimum, std::size_t ma
                           std::to_string(maximum));
 }
 
-bool IsReservedDeviceName(std::u16string_view name) {
-    // "nul.scr" still opens the device, so only the part before the first dot counts.
-    std::u16string base(name.substr(0, name.find(u'.')));
-    while (!base.empty() && base.back() == u' ') base.pop_back();
-    base = text::AsciiLower(base);
-    for (const char16_t* device : {u"con", u"prn", u"aux", u"nul"})
-        if (base == device) return true;
-    if (base.size() == 4 && (base.starts_with(u"com") || base.starts_with(u"lpt")) && base[3] >= u'1' && base[3] <= u'9')
-        return true;
-    return false;
-}
-
 // The title and the file name end up as names of files, folders and registry keys.
 void CheckWindowsName(const std::u16string& name, const std::string& option, const std::string& utf8) {
-    for (char16_t c : name) {
-        if (c < 0x20) throw EUsageError(option + " " + Quoted(utf8) + " contains a control character");
-        if (std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos)
-            throw EUsageError(option + " " + Quoted(utf8) + " contains '" + static_cast<char>(c) +
+    const TNameCheck check = ::CheckWindowsName(name);
+    switch (check.Problem) {
+        case NameProblem::None:
+        case NameProblem::Empty:  // the length check has spoken
+            return;
+        case NameProblem::ControlCharacter:
+            throw EUsageError(option + " " + Quoted(utf8) + " contains a control character");
+        case NameProblem::ForbiddenCharacter:
+            throw EUsageError(option + " " + Quoted(utf8) + " contains '" + static_cast<char>(check.Character) +
                               "', which Windows does not allow in file names (\\ / : * ? \" < > |)");
+        case NameProblem::DotsAndSpaces:
+            throw EUsageError(option + " " + Quoted(utf8) + " is made of dots and spaces only");
+        case NameProblem::ReservedDevice:
+            throw EUsageError(option + " " + Quoted(utf8) + " is a reserved Windows device name");
     }
-    if (name.find_first_not_of(u". ") == std::u16string::npos)
-        throw EUsageError(option + " " + Quoted(utf8) + " is made of dots and spaces only");
-    if (IsReservedDeviceName(name))
-        throw EUsageError(option + " " + Quoted(utf8) + " is a reserved Windows device name");
 }
 
 void CheckDirText(const std::string& value, const std::string& option) {
@@ -110,8 +105,35 @@ std::u16string ReadTextFile(const std::string& path, const std::string& option) 
     }
 }
 
-void Copy(InputFile& source, std::int64_t size, AtomicOutput& out, const std::string& option, const std::string& path) {
-    if (CopyRange(source, 0, size, out)) return;
+// Passes the bytes on and keeps their CRC-32.
+class CrcSink final : public ByteSink {
+public:
+    explicit CrcSink(ByteSink& target) : target_(target) {}
+    std::size_t Write(const void* buffer, std::size_t count) override {
+        const std::size_t written = target_.Write(buffer, count);
+        crc = Crc32(crc, buffer, written);
+        return written;
+    }
+    std::uint32_t crc = 0;
+
+private:
+    ByteSink& target_;
+};
+
+// Only keeps the CRC-32 of what it is given.
+class CrcOnly final : public ByteSink {
+public:
+    std::size_t Write(const void* buffer, std::size_t count) override {
+        crc = Crc32(crc, buffer, count);
+        return count;
+    }
+    std::uint32_t crc = 0;
+};
+
+// Into out, or through a sink that passes the bytes on to it.
+void Copy(InputFile& source, std::int64_t size, AtomicOutput& out, const std::string& option, const std::string& path,
+          ByteSink* through = nullptr) {
+    if (CopyRange(source, 0, size, through ? *through : out)) return;
     if (!out.WriteError().empty()) throw EBuildError("cannot write the output: " + out.WriteError());
     throw EBuildError(option + ": cannot read " + path + " (was it changed while being read?)");
 }
@@ -226,10 +248,6 @@ BuildResult BuildInstaller(const BuildOptions& o) {
     } catch (const EFileError& e) {
         throw FileProblem("--output", e);
     }
-    const std::int64_t stubSize = stub->Size();
-    Copy(*stub, stubSize, *out, "--stub", o.stub);
-    Copy(*scr, scr->Size(), *out, "--scr", o.scr);
-
     std::string tail;
     tail.reserve(static_cast<std::size_t>(textsSize) + kHeaderAndTrailer);
     text::AppendUtf16Le(tail, readme);
@@ -238,6 +256,22 @@ BuildResult BuildInstaller(const BuildOptions& o) {
     tail.append(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size());
     const auto trailer = SignatureBytes(TrailerKind::Installer);
     tail.append(reinterpret_cast<const char*>(trailer.data()), trailer.size());
+
+    // The checksum goes before the screensaver, so the screensaver is read twice: a file
+    // changed in between would make an installer that refuses to install.
+    CrcOnly scrCrc;
+    if (!CopyRange(*scr, 0, scr->Size(), scrCrc))
+        throw EBuildError("--scr: cannot read " + o.scr + " (was it changed while being read?)");
+    const TPackageChecksum checksum{static_cast<std::uint32_t>(packageSize), Crc32(scrCrc.crc, tail.data(), tail.size())};
+    const auto record = ChecksumRecordBytes(checksum);
+
+    const std::int64_t stubSize = stub->Size();
+    Copy(*stub, stubSize, *out, "--stub", o.stub);
+    if (out->Write(record.data(), record.size()) != record.size())
+        throw EBuildError("cannot write the output: " + out->WriteError());
+    CrcSink copied(*out);
+    Copy(*scr, scr->Size(), *out, "--scr", o.scr, &copied);
+    if (copied.crc != scrCrc.crc) throw EBuildError("--scr: " + o.scr + " changed while it was being read");
     if (out->Write(tail.data(), tail.size()) != tail.size())
         throw EBuildError("cannot write the output: " + out->WriteError());
 
@@ -249,7 +283,7 @@ BuildResult BuildInstaller(const BuildOptions& o) {
     } catch (const EFileError& e) {
         throw FileProblem("--output", e);
     }
-    return {stubSize + packageSize, machine};
+    return {stubSize + static_cast<std::int64_t>(kChecksumRecordSize) + packageSize, machine};
 }
 
 }  // namespace scrpack

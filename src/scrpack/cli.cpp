@@ -1,5 +1,6 @@
 #include "scrpack.h"
 
+#include <cstdio>
 #include <iomanip>
 #include <ostream>
 
@@ -45,6 +46,19 @@ json HeaderJson(const TSetupHeader& h) {
     };
 }
 
+std::string Hex32(std::uint32_t value) {
+    char hex[11];
+    std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(value));
+    return hex;
+}
+
+std::string ChecksumText(const ImageInfo& info) {
+    if (info.checksum)
+        return "CRC-32 " + Hex32(info.checksum->stated) +
+               (info.checksum->Verified() ? ", verified" : ", MISMATCH (the package gives " + Hex32(info.checksum->computed) + ")");
+    return info.role == TrailerKind::Installer ? "none (not checked when installing)" : "-";
+}
+
 json InfoJson(const ImageInfo& info) {
     json blocks = json::object();
     for (const auto& b : info.blocks) blocks[b.name] = json{{"offset", b.offset}, {"size", b.size}};
@@ -56,6 +70,10 @@ json InfoJson(const ImageInfo& info) {
         {"fileEnd", info.fileEnd ? json(*info.fileEnd) : json(nullptr)},
         {"header", info.header ? HeaderJson(*info.header) : json(nullptr)},
         {"blocks", blocks},
+        {"checksum", info.checksum ? json{{"algorithm", "CRC-32"}, {"stated", Hex32(info.checksum->stated)},
+                                          {"computed", Hex32(info.checksum->computed)},
+                                          {"verified", info.checksum->Verified()}}
+                                   : json(nullptr)},
         {"problems", info.problems},
     };
 }
@@ -68,7 +86,8 @@ void PrintInfoText(const ImageInfo& info, std::ostream& out) {
         << "Arch:     "
         << (info.machine ? ArchitectureName(*info.machine) + (info.pe32Plus ? " (PE32+)" : " (PE32)") : "-") << "\n"
         << "Role:     " << RoleName(info.role) << "\n"
-        << "FileEnd:  " << (info.fileEnd ? std::to_string(*info.fileEnd) : "-") << "\n";
+        << "FileEnd:  " << (info.fileEnd ? std::to_string(*info.fileEnd) : "-") << "\n"
+        << "Checksum: " << ChecksumText(info) << "\n";
     if (info.header) {
         const json fields = HeaderJson(*info.header);
         out << "\nHeader\n";

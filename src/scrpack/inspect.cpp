@@ -1,7 +1,10 @@
 #include "scrpack.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
+#include "common/crc32.h"
 #include "fileio.h"
 #include "package/package.h"
 
@@ -27,6 +30,24 @@ std::string ArchitectureName(std::uint16_t machine) {
     std::snprintf(hex, sizeof hex, "0x%x", machine);
     return std::string("machine ") + hex;
 }
+
+namespace {
+
+std::uint32_t PackageCrc(ByteSource& source, std::int64_t from, std::int64_t to) {
+    constexpr std::size_t kChunk = 1 << 20;
+    std::vector<std::uint8_t> buffer(kChunk);
+    std::uint32_t crc = 0;
+    while (from < to) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(to - from, kChunk));
+        if (source.ReadAt(from, buffer.data(), chunk) != chunk)
+            throw EBuildError("the package cannot be read whole for its checksum");
+        crc = Crc32(crc, buffer.data(), chunk);
+        from += static_cast<std::int64_t>(chunk);
+    }
+    return crc;
+}
+
+}  // namespace
 
 ImageInfo InspectImage(const std::string& path) {
     ImageInfo info;
@@ -56,7 +77,15 @@ ImageInfo InspectImage(const std::string& path) {
     if (info.header) {
         const TSetupHeader& h = *info.header;
         const std::int64_t texts = TextsStart(h, end);
-        if (info.role == TrailerKind::Installer) {
+        if (info.role == TrailerKind::Installer && package.checksum) {
+            const std::int64_t record = PayloadStart(h, end) - static_cast<std::int64_t>(kChecksumRecordSize);
+            info.blocks.push_back({"stub", 0, record});
+            info.blocks.push_back({"checksum", record, static_cast<std::int64_t>(kChecksumRecordSize)});
+            info.blocks.push_back({"screensaver", PayloadStart(h, end), PayloadLength(h)});
+            info.checksum = ImageInfo::Checksum{package.checksum->crc, PackageCrc(*file, PayloadStart(h, end), end)};
+            if (!info.checksum->Verified())
+                info.problems.push_back("the package differs from its checksum: the installer file is damaged");
+        } else if (info.role == TrailerKind::Installer) {
             info.blocks.push_back({"stub", 0, PayloadStart(h, end)});
             info.blocks.push_back({"screensaver", PayloadStart(h, end), PayloadLength(h)});
         } else {

@@ -73,6 +73,13 @@ struct ImageInfo {
     std::optional<TSetupHeader> header;
     std::vector<Block> blocks;  // file order; positions as the header states them
     std::vector<std::string> problems;
+    // An installer's checksum record: what it states and what the package's bytes give.
+    struct Checksum {
+        std::uint32_t stated = 0;
+        std::uint32_t computed = 0;
+        bool Verified() const { return stated == computed; }
+    };
+    std::optional<Checksum> checksum;
 
     bool Damaged() const { return !problems.empty(); }
 };

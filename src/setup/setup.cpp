@@ -7,6 +7,7 @@
 #include "../setupmain/form.h"
 #include "../setupmain/handoff.h"
 #include "../setupmain/install.h"
+#include "../setupmain/package_names.h"
 #include "../setupmain/setup_package.h"
 #include "../setupmain/uninstall.h"
 #include "exit_codes.h"
@@ -26,12 +27,14 @@ Outcome ReportCorruptedPackage() {
 Outcome Run(const TCommandLine& commandLine, TSetupPackage& package) {
     // Only an uninstaller receives the hand-off; any other image runs as it always does.
     if (commandLine.Mode == RunMode::DelFile && package.IsUninstaller()) return RunDelFile(commandLine);
+    if (package.LanguageRead) LoadLangSection(package.LangText, u"Setup");
+    // A name that is no plain name damages the package as much as a wrong size.
+    if (package.Sound && !PackageNamesArePlain(package)) package.Sound = false;
     // A silent run of a damaged package has nothing to show and nothing to do: it ends before
     // the application and its window are made.
     if (commandLine.Silent() && !package.Sound) return Outcome::Damaged;
 
     platform::Application::SetTitle(kApplicationTitle);
-    if (package.LanguageRead) LoadLangSection(package.LangText, u"Setup");
     if (!package.Sound) return ReportCorruptedPackage();
     if (commandLine.Silent() || package.IsUninstaller()) platform::Application::SetShowMainForm(false);
     if (package.IsUninstaller()) return RunUninstall(package, commandLine);

@@ -18,6 +18,21 @@ std::u16string ReplacePlaceholder(const std::u16string& s, std::u16string_view p
     return text::ReplaceAll(s, placeholder, folder());
 }
 
+bool Below(const std::u16string& dir, const std::u16string& folder) {
+    const std::u16string base = WithTrailingBackslash(text::AsciiLower(folder));
+    return !folder.empty() && dir.compare(0, base.size(), base) == 0;
+}
+
+// Folders made below the Windows folder or a Program Files folder inherit what protects
+// those. Anywhere else (every user may add to what is made in a drive's root) they get an
+// access list of their own, so that no other user can change what the elevated uninstaller
+// later trusts. A spelling not recognised here (a short name) errs on the restricted side.
+bool InProtectedSystemFolder(const std::u16string& Dir) {
+    const std::u16string dir = WithTrailingBackslash(text::AsciiLower(platform::FullPath(Dir)));
+    return Below(dir, GetWinDir()) || Below(dir, GetProgramFilesDir()) ||
+           Below(dir, GetShellFolderDir(platform::CSIDL_PROGRAM_FILESX86_));
+}
+
 }  // namespace
 
 std::u16string ComposeDefaultDir(std::u16string_view Base, std::u16string_view Sub) {
@@ -34,7 +49,9 @@ TDirectoryCheck CheckDestinationDirectory(const std::u16string& Text, bool Previ
     TDirectoryCheck check;
     if (!PreviewOnly) {
         if (!Text.empty()) {
-            if (!ForceDirectories(Text, &check.Created)) {
+            // Asked only when a folder is to be made: it loads the shell.
+            const bool restricted = !platform::DirectoryExists(Text) && !InProtectedSystemFolder(Text);
+            if (!ForceDirectories(Text, &check.Created, restricted)) {
                 check.MessageKey = kMsgCannotCreateDirectory;
                 return check;
             }

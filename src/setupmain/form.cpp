@@ -11,7 +11,11 @@ namespace {
 constexpr int kImageBitmap = 2;  // resource of the header picture
 constexpr int kImageIcon = 2;    // resource of the Directory page icon
 
+// Between two repaints of the bar during the copy: 25 a second.
+constexpr std::uint64_t kProgressPassMs = 40;
 constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Installation is not complete.";
+constexpr char16_t kMsgDamagedDownload[] =
+    u"The setup file of %s is damaged and nothing was installed. Please download it again.";
 // Shown to authors only, so never translated.
 constexpr char16_t kPreviewNotice[] =
     u"After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
@@ -179,7 +183,8 @@ void TSCRSetup::rbAcceptClick() {
 
 void TSCRSetup::LinkClick() {
     const std::u16string address = Link.Caption();
-    if (text::IsWebAddress(address)) platform::ShellOpen(true, u"", address, u"", platform::SW_SHOWNORMAL_);
+    if (text::IsWebAddress(address))
+        platform::ShellOpen(true, u"", address, u"", GetSystemDir(), platform::SW_SHOWNORMAL_);
 }
 
 void TSCRSetup::btnBrowseClick() {
@@ -216,8 +221,9 @@ bool TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
     return false;
 }
 
-void TSCRSetup::ReportInstallFailure() {
-    const std::u16string message = text::ReplaceAll(LangStr(kMsgInstallError), u"%s", Package.SetupHeader.Title());
+void TSCRSetup::ReportInstallFailure(InstallStep FailedStep) {
+    const std::u16string_view key = FailedStep == InstallStep::Checksum ? kMsgDamagedDownload : kMsgInstallError;
+    const std::u16string message = text::ReplaceAll(LangStr(key), u"%s", Package.SetupHeader.Title());
     platform::ShowMessage(message, Window.Caption(), platform::MB_ICONERROR_);
     Window.Close();
 }
@@ -227,6 +233,7 @@ bool TSCRSetup::MakeUniqueFileName(std::u16string& FileName, const std::u16strin
 }
 
 void TSCRSetup::CopyStarted() {
+    passed_ = false;
     platform::Application::SetBusyCursor(true);
     Window.SetEnabled(false);
 }
@@ -237,7 +244,13 @@ void TSCRSetup::CopyEnded() {
 }
 
 void TSCRSetup::CopyProgress(int Percent) {
-    ProgressBar.SetPosition(Percent);
+    if (ProgressBar.Position() != Percent) ProgressBar.SetPosition(Percent);
+    // Each repaint and message pass is a round trip to the window system: a few dozen a
+    // second keep the window alive, one per chunk would slow a large copy down.
+    const std::uint64_t now = platform::TickCount();
+    if (passed_ && now - lastPass_ < kProgressPassMs) return;
+    passed_ = true;
+    lastPass_ = now;
     ProgressBar.Repaint();
     platform::Application::ProcessMessages();
 }
@@ -256,7 +269,7 @@ bool TSCRSetup::btnOKClick() {
     InstallationRan = true;
     outcome_ = result.ToOutcome();
     if (!result.Succeeded()) {
-        ReportInstallFailure();
+        ReportInstallFailure(result.FailedStep);
         return true;
     }
     if (PreviewOnlyMode) platform::ShowMessage(kPreviewNotice, Package.SetupHeader.Title(), platform::MB_ICONINFORMATION_);

@@ -97,12 +97,15 @@ private:
     bool directoryFilled_ = false;
     // Shows the refusal and returns to the Directory page; false.
     bool RefuseDirectory(std::u16string_view messageKey);
-    void ReportInstallFailure();
+    void ReportInstallFailure(InstallStep FailedStep);
 
     // The copy's progress: hourglass and a disabled form while it runs, the bar after each chunk.
     void CopyStarted() override;
     void CopyEnded() override;
     void CopyProgress(int Percent) override;
+    // When the bar was last repainted and the messages last passed on, in TickCount's time.
+    std::uint64_t lastPass_ = 0;
+    bool passed_ = false;
 
     Outcome outcome_ = Outcome::Done;
 };

@@ -2,6 +2,7 @@
 
 #include "../common/lang.h"
 #include "../common/text.h"
+#include "../package/names.h"
 #include "../package/package.h"
 #include "../platform/files.h"
 #include "../platform/system.h"
@@ -70,18 +71,15 @@ void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, 
     NameNumbers numbers(platform::PerformanceCounter());
     for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
         const std::u16string copy = temp + TemporaryCopyName(numbers.Next());
-        // From the file held since the start: the very program that runs.
-        platform::File file = platform::File::CreateExclusive(copy);
-        if (!file.IsOpen()) continue;
-        if (!CopyRange(Package.Self, 0, Package.Self.Size(), file)) {
-            file.Close();
-            platform::RemoveFile(copy);
-            continue;
-        }
-        file.Close();
+        // From the file held since the start: the very program that runs. Always a new file:
+        // in a temporary folder others can write to, a file already there may be anybody's.
+        const platform::File held = CreateHeldCopy(Package.Self, copy);
+        if (!held.IsOpen()) continue;
+        // Started while held, so that nobody can change or replace it before it runs; in the
+        // system folder, so that it keeps no folder of the uninstaller's in use.
         platform::ShellOpen(true, u"open", copy,
                             DelFileParameters(platform::ShortPath(Self), Package.SetupHeader.Title(), Silent),
-                            platform::SW_HIDE_);
+                            GetSystemDir(), platform::SW_HIDE_);
         return;
     }
 }
@@ -91,15 +89,20 @@ Outcome RunDelFile(const TCommandLine& CommandLine) {
     // Only the copy of an uninstaller goes at the next start, and only once.
     if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self)) platform::DeleteAtReboot(self);
 
-    // Nothing but an uninstaller is deleted here, whatever the command line names.
+    // Nothing but an uninstaller is deleted here, whatever the command line names. One that is
+    // gone already (a second copy, or the user was quicker) leaves nothing to do.
     const std::u16string target = CommandLine.DelFileTarget();
-    if (!IsUninstallerFile(target)) return Outcome::FileStayed;
-    platform::RemoveFile(target);
-    for (int tries = 0; platform::FileExists(target) && tries < kDeleteTries; ++tries) {
-        platform::SleepMs(kDeletePauseMs);
+    const bool gone = !platform::FileExists(target) && !platform::DirectoryExists(target) &&
+                      CheckWindowsName(text::FileNamePart(target)).Plain();
+    if (!gone) {
+        if (!IsUninstallerFile(target)) return Outcome::FileStayed;
         platform::RemoveFile(target);
+        for (int tries = 0; platform::FileExists(target) && tries < kDeleteTries; ++tries) {
+            platform::SleepMs(kDeletePauseMs);
+            platform::RemoveFile(target);
+        }
+        if (platform::FileExists(target)) return Outcome::FileStayed;
     }
-    if (platform::FileExists(target)) return Outcome::FileStayed;
     if (CommandLine.DelFileBox())
         platform::ShowMessage(CommandLine.DelFileText(), CommandLine.DelFileCaption(), platform::MB_ICONINFORMATION_);
     return Outcome::Done;

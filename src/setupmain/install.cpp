@@ -61,12 +61,14 @@ struct RunLeftovers {
     }
 };
 
-// Target is null in a preview: the payload is read all the same.
-[[nodiscard]] bool CopyPayload(TSetupPackage& package, platform::File* target, TProgressSink& sink) {
+// Target is null in a preview: the payload is read all the same. A package with a checksum
+// is checked on the way: the screensaver's bytes as they pass, then the rest of the package.
+[[nodiscard]] InstallStep CopyPayload(TSetupPackage& package, platform::File* target, TProgressSink& sink) {
     CopyScope scope(sink);
     // The one allocation of any size: running short of memory here fails the installation.
     const std::unique_ptr<std::uint8_t[]> buffer(new (kNoThrow) std::uint8_t[kCopyBufferSize]);
-    if (!buffer) return false;
+    if (!buffer) return InstallStep::CopyPayload;
+    std::uint32_t crc = 0;
     platform::File& source = package.Self;
     const std::int64_t size = source.Size();
     std::int64_t position = PayloadStart(package.SetupHeader, package.FileEnd);
@@ -78,12 +80,25 @@ struct RunLeftovers {
         const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
         if (got == 0) break;
         position += static_cast<std::int64_t>(got);
-        if (target && target->Write(buffer.get(), got) != got) return false;  // the disk is full
+        if (target && target->Write(buffer.get(), got) != got) return InstallStep::CopyPayload;  // the disk is full
+        if (package.Checksum) crc = platform::Crc32(crc, buffer.get(), got);
         remaining -= static_cast<std::int64_t>(got);
         sink.CopyProgress(ProgressPercent(position, size));
     }
     // A file that ends early would leave a screensaver that cannot run.
-    return remaining == 0;
+    if (remaining != 0) return InstallStep::CopyPayload;
+    if (!package.Checksum) return InstallStep::None;
+    while (position < package.FileEnd) {
+        const std::int64_t left = package.FileEnd - position;
+        const auto chunk = static_cast<std::size_t>(left < static_cast<std::int64_t>(kCopyBufferSize)
+                                                        ? left
+                                                        : static_cast<std::int64_t>(kCopyBufferSize));
+        const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
+        if (got == 0) return InstallStep::CopyPayload;
+        crc = platform::Crc32(crc, buffer.get(), got);
+        position += static_cast<std::int64_t>(got);
+    }
+    return crc == package.Checksum->crc ? InstallStep::None : InstallStep::Checksum;
 }
 
 // The header the uninstaller carries names the file as it was installed (with its number,
@@ -99,13 +114,15 @@ TSetupHeader UninstallerHeader(const TSetupHeader& installer, const std::u16stri
 // Keeps the display on while the screensaver runs, through the system's powercfg.exe.
 // Without the override the display may sleep during the screensaver; nothing more.
 void RequestPowerOverride(const std::u16string& ScrName) {
-    std::u16string program = GetSystemDir();
+    const std::u16string system = GetSystemDir();
+    std::u16string program = system;
     if (program.empty() || program.back() != u'\\') program += u'\\';
     program += u"powercfg.exe";
     if (!platform::FileExists(program)) return;
     // The name is one parameter of powercfg even when it holds a blank.
     const std::u16string name = ScrName.find(u' ') == std::u16string::npos ? ScrName : u"\"" + ScrName + u"\"";
-    platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", platform::SW_HIDE_);
+    platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", system,
+                        platform::SW_HIDE_);
 }
 
 TInstallResult Refused(InstallStep step, std::u16string_view messageKey, const std::u16string& directory = {}) {
@@ -129,9 +146,9 @@ std::u16string UninstallerFileName(std::u16string_view ScrName) {
 bool MakeUniqueFileName(std::u16string& FileName, const std::u16string& Dir, const std::u16string& Title) {
     if (!platform::FileExists(FileName)) return true;
 
-    const std::u16string remembered = LoadInstalledFileName(Title);
-    // Case-sensitive on purpose: only the very folder of the last installation counts.
-    if (!remembered.empty() && text::DirPart(remembered) == Dir) {
+    // Only the last installation's file in this very folder may be replaced.
+    const std::u16string remembered = RememberedFileIn(Title, Dir, text::FileNamePart(FileName));
+    if (!remembered.empty()) {
         FileName = remembered;
         return true;
     }
@@ -171,6 +188,8 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
                                                       : platform::File::CreateNew(TargetFileName);
         if (!target.IsOpen()) return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
         written.files.push_back(TargetFileName);
+        // Until it is whole the file goes with its handle, also when the process is ended.
+        static_cast<void>(target.SetDeleteOnClose(true));
     }
 
     TInstallResult result;
@@ -183,12 +202,20 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     platform::File uninstaller;
     // Any step that fails ends the installation.
     result.FailedStep = [&] {
-        if (!Package.Self.IsOpen() || !CopyPayload(Package, preview ? nullptr : &target, Sink))
-            return InstallStep::CopyPayload;
+        if (!Package.Self.IsOpen()) return InstallStep::CopyPayload;
+        if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, Sink);
+            copied != InstallStep::None)
+            return copied;
+        if (!preview && !target.SetDeleteOnClose(false)) return InstallStep::CopyPayload;
         target.Close();
         if (preview) return InstallStep::None;
 
-        if (Options.OpenSettings) platform::ShellOpen(false, u"install", ScrPath, u"", platform::SW_SHOWNOACTIVATE_);
+        if (Options.OpenSettings) {
+            // In the installation folder, never the one the setup was started from; both as
+            // full paths, as a relative folder would now mean another.
+            const std::u16string folder = platform::FullPath(Dir);
+            platform::ShellOpen(false, u"install", folder + ScrName, u"", folder, platform::SW_SHOWNOACTIVATE_);
+        }
         if (hasReadme) {
             const std::u16string readme = Dir + ReadmeCopyName(Title);
             written.files.push_back(readme);
@@ -197,9 +224,11 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         uninstaller = platform::File::CreateExclusive(UninstallerName);
         if (!uninstaller.IsOpen()) return InstallStep::Uninstaller;
         written.files.push_back(UninstallerName);
+        static_cast<void>(uninstaller.SetDeleteOnClose(true));
         TargetFileName = platform::FullPath(ScrPath);
         UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
-        if (!WriteUninstallerImage(Package.Self, uninstaller, Package.FileEnd, UninstallerHeader(header, ScrName)))
+        if (!WriteUninstallerImage(Package.Self, uninstaller, Package.FileEnd, UninstallerHeader(header, ScrName)) ||
+            !uninstaller.SetDeleteOnClose(false))
             return InstallStep::Uninstaller;
         return InstallStep::None;
     }();

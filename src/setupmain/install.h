@@ -37,6 +37,7 @@ enum class InstallStep {
     FileName,          // every numbered name is taken
     Target,            // the screensaver's file cannot be created
     CopyPayload,       // the screensaver cannot be read or written whole
+    Checksum,          // the package differs from its checksum: the installer file is damaged
     ReadmeCopy,        // the readme cannot be saved
     Uninstaller,       // the uninstaller cannot be created or written whole
 };
@@ -56,6 +57,7 @@ struct TInstallResult {
                FailedStep == InstallStep::Target;
     }
     Outcome ToOutcome() const {
+        if (FailedStep == InstallStep::Checksum) return Outcome::Damaged;
         return Succeeded() ? Outcome::Done : DirectoryRefused() ? Outcome::DirectoryRefused : Outcome::InstallFailed;
     }
 };

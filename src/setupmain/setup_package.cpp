@@ -17,7 +17,9 @@ bool ReadUtf16(ByteSource& source, std::int64_t offset, std::int64_t bytes, std:
 
 bool ReadPackage(TSetupPackage& setup) {
     setup.Self = platform::File::OpenRead(platform::ModulePath(), platform::Share::DenyWrite);
-    if (!setup.Self.IsOpen() || !platform::IsRunningImage(setup.Self)) return false;
+    // The same headers are not enough: another package behind the same stub has them too.
+    if (!setup.Self.IsOpen() || !setup.Self.IsRunningProgramFile() || !platform::IsRunningImage(setup.Self))
+        return false;
     ByteSource& file = setup.Self;
 
     const TPackage package = LoadPackage(file);
@@ -25,6 +27,7 @@ bool ReadPackage(TSetupPackage& setup) {
     setup.FileEnd = package.fileEnd;
     setup.SetupHeader = *package.header;
     setup.Role = package.role;
+    setup.Checksum = package.checksum;
     // An uninstaller carries the name its installer already shortened; shortening it again
     // is not always harmless ("My.Screen.Saver.scr" -> "My_Screen_Saver.scr" -> "My_Scree.scr").
     if (setup.Role != TrailerKind::Uninstaller)

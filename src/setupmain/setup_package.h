@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "../package/package.h"
 #include "../package/setup_header.h"
 #include "../platform/files.h"
 
@@ -15,6 +17,8 @@ struct TSetupPackage {
     // As stored; an installer's with the short-name rule of this system applied.
     TSetupHeader SetupHeader;
     std::int64_t FileEnd = 0;
+    // An installer's checksum of its package, when the packer wrote one.
+    std::optional<TPackageChecksum> Checksum;
     TrailerKind Role = TrailerKind::None;
     // False when the package is damaged or the program file cannot be read.
     bool Sound = false;
@@ -29,6 +33,6 @@ struct TSetupPackage {
     bool IsUninstaller() const { return Sound && Role == TrailerKind::Uninstaller; }
 };
 
-// Opens the running program's file, checks that it is the very image that runs (not a file
-// renamed into its place) and reads its package.
+// Opens the running program's file, checks that it is the very file that runs (not another
+// renamed into its place, whatever its headers) and reads its package.
 TSetupPackage LoadSetupPackage();

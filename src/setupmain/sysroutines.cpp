@@ -1,6 +1,9 @@
 #include "sysroutines.h"
 
+#include <cstring>
+
 #include "../common/text.h"
+#include "../package/package.h"
 #include "../platform/files.h"
 
 std::u16string GetWinDir() { return platform::WindowsDirectory(); }
@@ -23,14 +26,15 @@ std::u16string GetShellFolderDir(int FolderId) {
     return path;
 }
 
-bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created) {
+bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created, bool Restricted) {
     std::u16string dir = Dir;
     if (!dir.empty() && dir.back() == u'\\') dir.pop_back();
     if (dir.size() <= 2 || platform::DirectoryExists(dir)) return true;
     const std::u16string parent(text::DirPart(dir));
     if (parent == dir) return true;
     if (parent.empty()) return false;
-    if (!ForceDirectories(parent, Created) || !platform::MakeDirectory(dir)) return false;
+    // A folder that appeared meanwhile is not ours: creating it fails, and it is left as it is.
+    if (!ForceDirectories(parent, Created, Restricted) || !platform::MakeDirectory(dir, Restricted)) return false;
     if (Created) Created->push_back(dir);
     return true;
 }
@@ -53,6 +57,26 @@ platform::HResult CreateShortcut(const std::u16string& Target, const std::u16str
     link.SetPath(Target);
     link.SetIconLocation(Target, 0);
     return link.Save(linkPath);
+}
+
+platform::File CreateHeldCopy(ByteSource& Source, const std::u16string& FileName) {
+    platform::File file = platform::File::CreateNew(FileName, platform::Share::DenyWrite);
+    if (!file.IsOpen()) return file;
+    const std::int64_t size = Source.Size();
+    bool same = CopyRange(Source, 0, size, file) && file.HoldReadOnly(FileName) && file.Size() == size;
+    // Held now: what is there stays, and must be what was written.
+    char mine[2048], held[2048];
+    for (std::int64_t offset = 0; same && offset < size; offset += static_cast<std::int64_t>(sizeof mine)) {
+        const std::size_t want = size - offset < static_cast<std::int64_t>(sizeof mine)
+                                     ? static_cast<std::size_t>(size - offset)
+                                     : sizeof mine;
+        same = Source.ReadAt(offset, mine, want) == want && file.ReadAt(offset, held, want) == want &&
+               std::memcmp(mine, held, want) == 0;
+    }
+    if (same) return file;
+    file.Close();
+    platform::RemoveFile(FileName);
+    return file;
 }
 
 bool TryDeleteFile(const std::u16string& FileName) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "../common/bytes.h"
+#include "../platform/files.h"
 #include "../platform/shell.h"
 
 std::u16string GetWinDir();           // no trailing backslash
@@ -20,8 +22,10 @@ std::u16string GetShellFolderDir(int FolderId);
 // Creates Dir with all missing parents, outermost first. False when a parent part is
 // empty (a relative name that does not exist) or a folder cannot be created. Created, when
 // given, receives each folder made, outermost first. Names of at most two characters (a
-// drive such as C:) and names that are their own parent count as existing.
-bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created = nullptr);
+// drive such as C:) and names that are their own parent count as existing. Restricted: each
+// folder made gets an access list of its own (see platform::MakeDirectory).
+bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Created = nullptr,
+                      bool Restricted = false);
 
 // The same, reporting nothing: callers that need the folder test for it afterwards.
 void CreateDirTree(const std::u16string& Dir);
@@ -33,6 +37,11 @@ inline constexpr std::size_t kMaxLinkPath = 260;
 // icon. LinkName may start with a sub-folder, which must exist. Returns S_OK_ or the
 // failing result code.
 platform::HResult CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId);
+
+// A new file FileName with Source's bytes, held read-only (see File::HoldReadOnly) so that it
+// can be started as it is. Not open when FileName exists already (whoever put it there could
+// change it), or when it cannot be written or held as written (what it made is removed).
+platform::File CreateHeldCopy(ByteSource& Source, const std::u16string& FileName);
 
 // True when FileName is gone afterwards (or never existed); false while anybody holds it
 // open or it cannot be deleted for any other reason.

@@ -31,9 +31,9 @@ Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
     // names the file as it was installed.
     const std::u16string self = platform::FullPath(platform::ModulePath());
     const std::u16string ownDir(text::DirPart(self));
-    std::u16string installed = LoadInstalledFileName(Title);
-    if (installed.empty() || text::AsciiLower(text::DirPart(installed)) != text::AsciiLower(ownDir))
-        installed = ownDir + std::u16string(text::FileNamePart(header.ScrFileName()));
+    const std::u16string packaged(text::FileNamePart(header.ScrFileName()));
+    std::u16string installed = RememberedFileIn(Title, ownDir, packaged);
+    if (installed.empty()) installed = ownDir + packaged;
 
     platform::RemoveFile(installed);
     ClearUserSettings(Title);

@@ -1,6 +1,20 @@
 #include "user_record.h"
 
+#include "../common/text.h"
+#include "../package/names.h"
+#include "../platform/files.h"
 #include "../platform/registry.h"
+
+namespace {
+
+// The same extension, letter case ignored (both empty without a dot).
+bool SameExtension(std::u16string_view a, std::u16string_view b) {
+    const std::size_t da = a.rfind(u'.'), db = b.rfind(u'.');
+    if (da == std::u16string_view::npos || db == std::u16string_view::npos) return da == db;
+    return text::AsciiLower(a.substr(da)) == text::AsciiLower(b.substr(db));
+}
+
+}  // namespace
 
 std::u16string LoadInstalledFileName(const std::u16string& Title) {
     std::u16string path;
@@ -20,4 +34,15 @@ void ClearUserSettings(const std::u16string& Title) {
     if (!key.IsOpen()) return;
     for (const std::u16string& name : key.ValueNames()) key.DeleteValue(name);
     platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, kUserKeyBase + Title + u"\\PlayList");
+}
+
+std::u16string RememberedFileIn(const std::u16string& Title, const std::u16string& Dir, std::u16string_view ScrName) {
+    const std::u16string stored = LoadInstalledFileName(Title);
+    if (stored.empty() || Dir.empty() || Dir.back() != u'\\') return {};
+    // Resolved first: "C:\\Savers\\..\\victim\\keep.txt" lies in C:\\victim, not in C:\\Savers.
+    const std::u16string full = platform::FullPath(stored);
+    const std::u16string_view name = text::FileNamePart(full);
+    if (text::AsciiLower(text::DirPart(full)) != text::AsciiLower(platform::FullPath(Dir))) return {};
+    if (!CheckWindowsName(name).Plain() || !SameExtension(name, text::FileNamePart(ScrName))) return {};
+    return Dir + std::u16string(name);
 }

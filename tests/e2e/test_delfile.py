@@ -1,7 +1,7 @@
 """-delfile: the receiving end of the uninstaller's hand-off. Only the temporary copy of an
 uninstaller takes it, and it deletes nothing but an uninstaller: the file named by the second
 parameter, once that program has ended. An information box follows only with exactly four
-parameters and only when the file is gone; a file that stays ends with exit code 3."""
+parameters and only when the file is gone (or was already); a file that stays ends with exit code 3."""
 import json
 import os
 import subprocess
@@ -76,7 +76,6 @@ class DelFileTest(winenv.E2ETestCase):
         cases = {
             "installer": self.victim("setup.exe", self.installer_bytes),
             "document": self.victim("letter.txt", b"Dear reader"),
-            "missing file": os.path.join(self.work(), "gone.exe"),
             "device NUL": "NUL",
             "device COM1": "COM1",
         }
@@ -87,8 +86,19 @@ class DelFileTest(winenv.E2ETestCase):
                 self.assertDriven(result)
                 self.assertEqual((result.exit_code, result.windows_seen), (EXIT_STAYED, []), result)
                 self.assertLess(result.end["elapsed_ms"], 5000, "ends at once")
-                if os.path.isabs(path) and name != "missing file":
+                if os.path.isabs(path):
                     self.assertTrue(os.path.exists(path))
+
+    def test_an_uninstaller_already_gone_is_done(self):
+        gone = self.env.win_path(os.path.join(self.work(), "gone.exe"))
+        result = self.env.drive(self.copy, ["-delfile", gone])
+        self.assertDriven(result)
+        self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+        result = self.env.drive(self.copy, ["-delfile", gone, "Caption", "Removed."],
+                                [["wait-window", "*", "*"], ["dump"], ["click", "OK"]])
+        self.assertDriven(result)
+        self.assertEqual(winenv.message_box(result.dumps()[0])["text"], "Removed.", result)
+        self.assertEqual(result.exit_code, EXIT_DONE)
 
     def test_an_installer_ignores_it(self):
         installer = self.victim("setup.exe", self.installer_bytes)

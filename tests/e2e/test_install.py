@@ -1,9 +1,12 @@
 """Installing for real: the wizard and silent runs copy the screensaver, write the readme and
 the uninstaller, register with Windows and hand the screensaver to the shell; failures leave
 nothing behind. Every test that changes the system works in a prefix of its own."""
+import json
 import os
 import re
 import shutil
+import subprocess
+import time
 import unittest
 
 import scrimage
@@ -131,10 +134,14 @@ class WizardInstallTest(InstallCase):
             self.assertEqual(self.link(env, desktop + "\\Preview Aurora.lnk"), (full, full + ",0"))
 
             self.assertEqual(self.records(tools, "install-verb.txt"), [target + "Aurora.scr"])
-            system32 = env.host_path(self.probe(env, "sysdir"))
-            with open(os.path.join(system32, "powercfg.exe.log"), encoding="utf-8") as f:
+            system32 = self.probe(env, "sysdir")
+            with open(os.path.join(env.host_path(system32), "powercfg.exe.log"), encoding="utf-8") as f:
                 self.assertEqual(f.read().splitlines()[0].split(" ", 1)[1],
                                  "/requestsoverride process Aurora.scr display")
+            # Each works in a folder of the installation's or the system's, never in the one the
+            # setup was started from (the driver's).
+            self.assertEqual(self.records(tools, "install-verb.txt.cwd"), [target.rstrip("\\")])
+            self.assertEqual(self.records(env.host_path(system32), "powercfg.exe.cwd"), [system32])
 
     def test_failed_installation_leaves_nothing(self):
         """The uninstaller cannot be written (a folder has its name): the screensaver and the
@@ -212,6 +219,65 @@ class WizardInstallTest(InstallCase):
             self.assertEqual(self.records(tools, "install-verb.txt"), [])
 
 
+# Rights of a file or folder in SDDL (see `wintest dacl`): the letter codes Windows writes, and
+# which of their bits let a holder change the folder or what is in it.
+SDDL_RIGHTS = {"GA": 0x10000000, "GX": 0x20000000, "GW": 0x40000000, "GR": 0x80000000, "FA": 0x1F01FF,
+               "FR": 0x120089, "FW": 0x120116, "FX": 0x1200A0, "SD": 0x10000, "RC": 0x20000, "WD": 0x40000,
+               "WO": 0x80000, "CC": 0x1, "DC": 0x2, "LC": 0x4, "SW": 0x8, "RP": 0x10, "WP": 0x20, "DT": 0x40,
+               "LO": 0x80, "CR": 0x100}
+# Write data or add a file, append or add a folder, write attributes, delete a child, delete,
+# change the rights or the owner; all rights; write.
+CHANGING = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 | 0x40000000
+
+
+def access_entries(sddl):
+    """(owner, [(type, trustee, rights)]) of an SDDL string's owner and access list."""
+    owner = re.match(r"O:([^:]*?)(?=[A-Z]:|$)", sddl)
+    entries = []
+    for ace in re.findall(r"\(([^)]*)\)", sddl.split("D:", 1)[1] if "D:" in sddl else ""):
+        kind, _, rights, _, _, trustee = ace.split(";")[:6]
+        mask = int(rights, 16) if rights.lower().startswith("0x") else sum(
+            SDDL_RIGHTS[rights[i:i + 2]] for i in range(0, len(rights), 2))
+        entries.append((kind, trustee, mask))
+    return (owner.group(1) if owner else None), entries
+
+
+class FolderAccessTest(InstallCase):
+    """A folder the setup makes outside the Windows and Program Files folders gets an access list
+    of its own, which lets no other user change what the elevated uninstaller later trusts; a
+    folder that was there keeps its own."""
+
+    def dacl(self, env, path):
+        proc = env.wine([env.wintest_exe, "dacl", path])
+        line = json.loads(proc.stdout.strip().splitlines()[-1])
+        self.assertTrue(line["ok"], f"{path}: {line}")
+        return line["sddl"]
+
+    def test_folders_made_by_the_setup(self):
+        pkg = scrimage.Package(title="Aurora", scr=PAYLOAD)
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            os.makedirs(env.host_path("C:\\Existing"))
+            self.assertEqual(env.wine(["cmd", "/c", "mkdir", "C:\\Program Files\\Reference"]).returncode, 0)
+            before = self.dacl(env, "C:\\Existing")
+            path = self.installer(env, pkg)
+            for target in ("C:\\Savers\\Aurora", "C:\\Existing", "C:\\Program Files\\Aurora"):
+                result = env.drive(path, ["-silent", target])
+                self.assertDriven(result)
+                self.assertEqual(result.exit_code, EXIT_DONE, result)
+
+            for made in ("C:\\Savers", "C:\\Savers\\Aurora"):
+                with self.subTest(made):
+                    owner, entries = access_entries(self.dacl(env, made))
+                    allowed = [(trustee, mask) for kind, trustee, mask in entries if kind == "A"]
+                    self.assertNotIn("WD", [trustee for trustee, _ in allowed], "everyone may do nothing")
+                    self.assertEqual([t for t, mask in allowed if mask & CHANGING and t not in ("SY", "BA", "OW", owner)],
+                                     [], "only the system, the administrators and the owner may change it")
+            self.assertEqual(self.dacl(env, "C:\\Existing"), before, "a folder that was there stays as it is")
+            self.assertEqual(self.dacl(env, "C:\\Program Files\\Aurora"), self.dacl(env, "C:\\Program Files\\Reference"),
+                             "below Program Files, what any folder made there has")
+
+
 class SilentInstallTest(InstallCase):
     def test_silent_install_and_names_that_are_taken(self):
         """No window and no settings dialog; a taken name gets a number, and the next
@@ -241,6 +307,39 @@ class SilentInstallTest(InstallCase):
             menu = self.probe(env, "folder", "2") + "\\Aurora\\"
             self.assertEqual(self.link(env, menu + "Uninstall Aurora.lnk")[0], (target + "uninstall Aurora1.exe").lower())
             self.assertEqual(self.records(tools, "install-verb.txt"), [], "an unattended run opens no settings")
+
+    def test_an_installation_ended_mid_copy_leaves_no_partial_file(self):
+        """The process is killed while the screensaver is being written: the partial file goes
+        with it, and the next run installs under the plain name, not a numbered one beside it."""
+        big = scrimage.Package(title="Aurora", scr=bytes(range(256)) * (2 << 20), uninstall_entry=True)
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            path = self.installer(env, big)
+            scr = env.host_path("C:\\Big\\Aurora.scr")
+            proc = subprocess.Popen([env.loader, env.win_path(path), "-silent", "C:\\Big"], env=env.env(),
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            seen = 0
+            try:
+                deadline = time.monotonic() + 60
+                while not seen and proc.poll() is None and time.monotonic() < deadline:
+                    seen = os.path.getsize(scr) if os.path.exists(scr) else 0
+                    time.sleep(0.001)
+                proc.kill()
+            finally:
+                proc.wait()
+            self.assertTrue(0 < seen < len(big.scr), f"{seen} of {len(big.scr)} bytes seen during the copy")
+            # The server closes the ended process's handles.
+            deadline = time.monotonic() + 20
+            while os.path.exists(scr) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertEqual(self.files(env, "C:\\Big"), [])
+            self.assertIsNone(env.reg_query(UNINSTALL_KEY + "Aurora"))
+
+            result = env.drive(path, ["-silent", "C:\\Big"])
+            self.assertDriven(result)
+            self.assertEqual(result.exit_code, EXIT_DONE, result)
+            self.assertEqual(self.files(env, "C:\\Big"), ["Aurora.scr", "uninstall Aurora.exe"])
+            self.assertEqual(os.path.getsize(scr), len(big.scr))
 
     def test_silent_runs_never_load_the_window_side(self):
         """Nothing is shown, so the common controls and their visual styles stay out of the

@@ -214,11 +214,12 @@ class LifecycleTest(LifecycleCase):
 
             registry_after, files_after = snapshot(env)
             # What the recorder standing in for powercfg.exe wrote.
-            log = self.probe(env, "sysdir").rstrip("\\") + "\\powercfg.exe.log"
+            log, cwd = (self.probe(env, "sysdir").rstrip("\\") + "\\powercfg.exe." + ext for ext in ("log", "cwd"))
             self.assertEqual(changes(files, files_after), {
                 target[3:]: (None, "folder"),
                 copy[3:]: (None, len(uninstaller)),
                 log[3:]: (None, os.path.getsize(env.host_path(log))),
+                cwd[3:]: (None, os.path.getsize(env.host_path(cwd))),
             })
             self.assertEqual(changes(registry, registry_after), {
                 "HKEY_CURRENT_USER\\Software\\Glimmerdeck": (None, []),
@@ -307,6 +308,20 @@ class UninstallVariantsTest(SharedPrefixCase):
                 self.assertEqual(len(result.windows_seen), len(expected), result)
                 self.assertEqual(self.state(env, title, target), self.removed() if removes else installed)
                 self.assertEqual(len(self.temp_copies(env) - copies), 1 if removes else 0)
+
+    def test_the_copy_keeps_no_folder_in_use(self):
+        """Started in its own folder (as a double click starts it), the uninstaller hands off to
+        a copy that works in the system folder: the emptied folder can go while the copy still
+        shows its box, which a copy working in the uninstaller's folder would prevent."""
+        env = self.prefix
+        title, target = "Nimbus", "C:\\Savers\\Nimbus"
+        self.install(env, package(title, "Nimbus.scr"), target)
+        steps = [["cwd", target]] + ASK + [
+            ["click", "Yes"], ["wait-exit", "10000"], ["wait-window", "#32770", APP_TITLE, "20000"],
+            ["remove-dir", target], ["click", "OK"], ["wait-tree-exit", "10000"]]
+        result = self.uninstall(env, title, steps=steps)
+        self.assertEqual(result.exit_code, EXIT_DONE)
+        self.assertFalse(os.path.exists(env.host_path(target)))
 
     def test_folder_names_with_blanks(self):
         """The hand-off names the uninstaller by a path with blanks in every part."""

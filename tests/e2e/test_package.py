@@ -121,6 +121,7 @@ class WindowsPackerTest(winenv.E2ETestCase):
         self.assertEqual(info.returncode, 0, info.stdout + info.stderr)
         described = json.loads(info.stdout)
         self.assertEqual((described["architecture"], described["role"]), (arch, "installer"))
+        self.assertTrue(described["checksum"]["verified"], described["checksum"])
         result = self.env.drive(out, [], [["wait-window", "TSCRSetup", "*"], ["dump"], ["close"]])
         self.assertDriven(result)
         self.assertEqual(result.dumps()[0]["caption"], "Aurora Setup")

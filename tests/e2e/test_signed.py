@@ -19,6 +19,8 @@ PACKAGE = scrimage.Package(title="Aurora", scr_name="Aurora.scr", scr=b"not a pr
                            language=scrimage.language_text(**{CORRUPTED: "Die Datei ist beschädigt."}),
                            uninstall_entry=True)
 UNINSTALLER_NAME = "uninstall Aurora.exe"
+CHECKSUM_MAGIC, CHECKSUM_RECORD_SIZE = b"ScrCRC32", 16
+DAMAGED_DOWNLOAD = "The setup file of {} is damaged and nothing was installed. Please download it again."
 USER_KEY = "HKCU\\Software\\Glimmerdeck\\"
 SIGNED = scrimage.Package(title="Signed", scr_name="Signed.scr", scr=b"payload A, not a program " * 60,
                           sub_dir="Signed")
@@ -106,7 +108,10 @@ class SignedInstallerTest(SigningCase):
         self.assertEqual(self.signed[stub_end:texts_start], PACKAGE.scr)
         texts = self.signed[texts_start:end - len(trailer) - scrimage.HEADER_SIZE]
         self.assertEqual(texts, PACKAGE.texts())
-        stub = signing.clear_signature_fields(self.signed[:stub_end])
+        # The packer's checksum record stays with the installer.
+        program_end = stub_end - CHECKSUM_RECORD_SIZE
+        self.assertEqual(self.signed[program_end:program_end + 8], CHECKSUM_MAGIC)
+        stub = signing.clear_signature_fields(self.signed[:program_end])
         return stub + texts + header + scrimage.signature(scrimage.UNINSTALLER_SIGNATURE)
 
     def test_silent_install_writes_an_unsigned_uninstaller_that_runs(self):
@@ -255,3 +260,70 @@ class CertificateTableTest(SigningCase):
         result = self.env.drive(path, ["-silent"])
         self.assertDriven(result)
         self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DAMAGED, []), result)
+
+
+class ChecksumTest(SigningCase):
+    """The packer's checksum, signed or not: one flipped byte of the screensaver makes the
+    installer refuse after its copy, with nothing left behind; the untouched file installs."""
+    PKG = scrimage.Package(title="Aurora", scr_name="Aurora.scr", scr=bytes(range(256)) * 2000, readme="Hello",
+                           uninstall_entry=True, menu_shortcuts=True)
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        if not scrimage.scrpack_program():
+            raise AssertionError("the packer is not built: the checksum cannot be tested")
+        cls.signer, path, cls.signed, _ = sign_installer(cls.env, cls.PKG, "checksum")
+        with open(path.replace(".exe", "-unsigned.exe"), "rb") as f:
+            cls.unsigned = f.read()
+        record = cls.unsigned.find(CHECKSUM_MAGIC)
+        if record < 0:
+            raise AssertionError("the packer wrote no checksum record")
+        # Halfway through the screensaver, which follows the record.
+        cls.flip_at = record + CHECKSUM_RECORD_SIZE + len(cls.PKG.scr) // 2
+
+    def flipped(self, data):
+        damaged = bytearray(data)
+        damaged[self.flip_at] ^= 0x01
+        return bytes(damaged)
+
+    def assert_nothing_installed(self, env, target):
+        self.assertFalse(os.path.exists(env.host_path(target)), "the folder it made is gone")
+        self.assertIsNone(env.reg_query(UNINSTALL_KEY + self.PKG.title))
+        self.assertIsNone(env.reg_query(USER_KEY + self.PKG.title))
+
+    def test_a_flipped_byte_is_refused_signed_or_not(self):
+        signed_damaged = os.path.join(self.env.run_dir, "signed", "checksum-damaged.exe")
+        with open(signed_damaged, "wb") as f:
+            f.write(self.flipped(self.signed))
+        ok, report = self.signer.verify(signed_damaged)
+        self.assertFalse(ok, "the signature no longer matches: " + report)
+        for name, data in (("unsigned", self.unsigned), ("signed", self.signed)):
+            with self.subTest(name), self.env.isolated(self.id() + "-" + name) as env:
+                installer = os.path.join(env.drive_c, "dl", "setup.exe")
+                os.makedirs(os.path.dirname(installer), exist_ok=True)
+                with open(installer, "wb") as f:
+                    f.write(self.flipped(data))
+                silent = env.drive(installer, ["-silent", "C:\\Savers\\Silent"])
+                self.assertDriven(silent)
+                self.assertEqual((silent.exit_code, silent.windows_seen), (EXIT_DAMAGED, []), silent)
+                self.assert_nothing_installed(env, "C:\\Savers\\Silent")
+
+                wizard = env.drive(installer, [], [
+                    ["wait-window", "TSCRSetup", "*"], ["set-text", "C:\\Program Files\\Aurora\\", "C:\\Savers\\Wizard"],
+                    ["click", "Install"], ["wait-window", "#32770", "*"], ["dump"], ["click", "OK"],
+                    ["wait-exit", "10000"]])
+                self.assertDriven(wizard)
+                box = winenv.message_box(wizard.dumps()[0])
+                self.assertEqual((box["text"], box["icon"]), (DAMAGED_DOWNLOAD.format("Aurora"), "error"))
+                self.assertEqual(wizard.exit_code, EXIT_DAMAGED)
+                self.assert_nothing_installed(env, "C:\\Savers\\Wizard")
+
+                # The same bytes untouched install.
+                with open(installer, "wb") as f:
+                    f.write(data)
+                good = env.drive(installer, ["-silent", "C:\\Savers\\Good"])
+                self.assertDriven(good)
+                self.assertEqual(good.exit_code, EXIT_DONE, good)
+                with open(os.path.join(env.host_path("C:\\Savers\\Good"), "Aurora.scr"), "rb") as f:
+                    self.assertEqual(f.read(), self.PKG.scr)

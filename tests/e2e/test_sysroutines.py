@@ -112,24 +112,28 @@ class SysRoutinesTest(winenv.E2ETestCase):
 
     # ------------------------------------------------------------------ guarded deletion
 
+    def holding(self, *args):
+        """The probe run with args in the background, once it has printed "held"."""
+        out = os.path.join(self.work(), "hold.out")
+        with open(out, "wb") as log:
+            holder = subprocess.Popen([self.env.loader, self.probe_exe] + list(args), env=self.env.env(),
+                                      stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            with open(out, "rb") as f:
+                if b"held" in f.read():
+                    return holder
+            time.sleep(0.2)
+        holder.wait(timeout=60)
+        self.fail(f"the holder did not hold: {args}")
+
     def test_trydelete_keeps_a_file_held_by_another_process(self):
         path = os.path.join(self.work(), "held.txt")
         with open(path, "w") as f:
             f.write("kept")
         file_win = self.env.win_path(path)
-        out = os.path.join(self.work(), "hold.out")
-        with open(out, "wb") as log:
-            holder = subprocess.Popen([self.env.loader, self.probe_exe, "hold", file_win, "6"], env=self.env.env(),
-                                      stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.DEVNULL)
+        holder = self.holding("hold", file_win, "6")
         try:
-            deadline = time.monotonic() + 30
-            while time.monotonic() < deadline:
-                with open(out, "rb") as f:
-                    if b"held" in f.read():
-                        break
-                time.sleep(0.2)
-            else:
-                self.fail("the holder did not open the file")
             self.assertEqual(self.probe("trydelete", file_win), (1, "false"))
             with open(path) as f:
                 self.assertEqual(f.read(), "kept")
@@ -138,6 +142,66 @@ class SysRoutinesTest(winenv.E2ETestCase):
         self.assertEqual(self.probe("trydelete", file_win), (0, "true"))
         self.assertFalse(os.path.exists(path))
         self.assertEqual(self.probe("trydelete", file_win), (0, "true"))
+
+    # ------------------------------------------------------------------ the uninstaller's copy
+
+    def test_a_copy_is_never_made_over_a_file_already_there(self):
+        """Anybody may put a file under the copy's name in a shared temporary folder: it is
+        neither written nor started, so nothing of its owner's runs with the uninstaller's rights."""
+        planted = os.path.join(self.work(), "copy.exe")
+        with open(planted, "wb") as f:
+            f.write(b"MZ planted")
+        recorder = os.path.join(self.env.bin_dir, "recorder.exe")
+        self.assertEqual(self.probe("heldcopy", self.env.win_path(recorder), self.env.win_path(planted), "0"),
+                         (1, "refused"))
+        with open(planted, "rb") as f:
+            self.assertEqual(f.read(), b"MZ planted")
+
+    def test_the_held_copy_starts_but_nobody_changes_it(self):
+        """While the copy is held for its start it cannot be overwritten, renamed or deleted,
+        and it starts as it is; let go, the same attempts succeed."""
+        work = self.work()
+        source = os.path.join(work, "recorder.exe")
+        shutil.copyfile(os.path.join(self.env.bin_dir, "recorder.exe"), source)
+        with open(source, "rb") as f:
+            original = f.read()
+        other = os.path.join(work, "other.exe")
+        shutil.copyfile(self.probe_exe, other)
+        copy, renamed, log = (os.path.join(work, name) for name in ("copy.exe", "renamed.exe", "ran.txt"))
+        w = self.env.win_path
+        attempts = {
+            "overwrite": ["cmd", "/c", "copy", "/y", w(other), w(copy)],
+            "rename": ["cmd", "/c", "ren", w(copy), "renamed.exe"],
+            "delete": ["cmd", "/c", "del", w(copy)],
+        }
+        holder = self.holding("heldcopy", w(source), w(copy), "10")
+        try:
+            for name, command in attempts.items():
+                with self.subTest(name):
+                    self.env.wine(command)
+                    self.assertFalse(os.path.exists(renamed))
+                    with open(copy, "rb") as f:
+                        self.assertEqual(f.read(), original)
+            result = self.env.drive(copy, [w(log), "ran"])
+            self.assertDriven(result)
+            self.assertEqual(result.exit_code, 0, result)
+            with open(log, encoding="utf-8") as f:
+                self.assertEqual(f.read().splitlines(), ["ran"])
+        finally:
+            holder.wait(timeout=60)
+        self.env.wine(attempts["rename"])
+        self.assertTrue(os.path.exists(renamed))
+        self.assertFalse(os.path.exists(copy))
+
+    # ------------------------------------------------------------------ the program's own file
+
+    def test_the_program_file_is_told_by_more_than_its_headers(self):
+        """The setup checks that the file it reads its package from is the one that runs: a twin
+        with the very same headers (another package behind the same stub) is not."""
+        twin = os.path.join(self.work(), "sysprobe.exe")
+        shutil.copyfile(self.probe_exe, twin)
+        self.assertEqual(self.probe("programfile", self.env.win_path(self.probe_exe)), (0, "file true, headers true"))
+        self.assertEqual(self.probe("programfile", self.env.win_path(twin)), (0, "file false, headers true"))
 
     # ------------------------------------------------------------------ directories
 

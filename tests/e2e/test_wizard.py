@@ -386,6 +386,10 @@ class LinkTest(WizardCase):
         self.assertDriven(result)
         with open(log, encoding="utf-8") as f:
             self.assertEqual(f.read().splitlines(), [address])
+        # The handler works in the system folder, not in the one the setup was started from.
+        sysdir = self.env.wine([os.path.join(self.env.bin_dir, "sysprobe.exe"), "sysdir"]).stdout.strip()
+        with open(log + ".cwd", encoding="utf-8") as f:
+            self.assertEqual(f.read().splitlines(), [sysdir])
         link = [c for c in result.dumps()[0]["children"] if c["text"] == address]
         self.assertEqual(len(link), 1, result)
         # The label shows the address as it is: its "&" is no accelerator mark.

@@ -96,6 +96,40 @@ TEST_F(DirectoryChecks, AcceptOrRefuseTheText) {
     EXPECT_TRUE(std::filesystem::is_regular_file(drive.Host(u"C:\\file.txt")));
 }
 
+TEST_F(DirectoryChecks, FoldersMadeOutsideTheSystemFoldersAreRestricted) {
+    // Below these the system's own protection is inherited; the Windows folder as the system
+    // spells it, in other letter case than the text.
+    for (const auto* folder : {u"C:\\Windows", u"C:\\Program Files", u"C:\\Program Files (x86)"})
+        std::filesystem::create_directories(drive.Host(folder));
+    standin::SetWindowsDir(u"C:\\WINDOWS");
+    standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILES_, u"C:\\Program Files");
+    standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILESX86_, u"C:\\Program Files (x86)");
+    struct Case {
+        const char* name;
+        std::u16string text;
+        std::vector<std::u16string> created;
+        bool restricted;
+    };
+    const Case cases[] = {
+        {"every new level", u"C:\\Savers\\My Saver", {u"C:\\Savers", u"C:\\Savers\\My Saver"}, true},
+        {"below an existing folder", u"C:\\Existing\\New\\", {u"C:\\Existing\\New"}, true},
+        {"an existing folder stays as it is", u"C:\\Existing", {}, false},
+        {"Program Files", u"C:\\Program Files\\Aurora\\Deep", {u"C:\\Program Files\\Aurora", u"C:\\Program Files\\Aurora\\Deep"}, false},
+        {"Program Files (x86)", u"C:\\Program Files (x86)\\Aurora", {u"C:\\Program Files (x86)\\Aurora"}, false},
+        {"Windows folder", u"C:\\Windows\\Savers", {u"C:\\Windows\\Savers"}, false},
+        {"a name that only begins alike", u"C:\\Program Files Extra", {u"C:\\Program Files Extra"}, true},
+        {"climbing out of Program Files", u"C:\\Program Files\\..\\Aurora", {u"C:\\Program Files\\..\\Aurora"}, true},
+    };
+    for (const auto& c : cases) {
+        standin::RestrictedFolders().clear();
+        const TDirectoryCheck check = CheckDestinationDirectory(c.text, false);
+        EXPECT_TRUE(check.Accepted) << c.name;
+        EXPECT_EQ(check.Created, c.created) << c.name;
+        EXPECT_EQ(standin::RestrictedFolders(), c.restricted ? c.created : std::vector<std::u16string>{}) << c.name;
+    }
+    EXPECT_TRUE(drive.IsDir(u"C:\\Aurora"));
+}
+
 TEST_F(DirectoryChecks, FoldersCreatedBeforeAFailureStay) {
     // The host refuses a name this long, one level below a folder that is new.
     const std::u16string text = u"C:\\New\\" + std::u16string(300, u'a');

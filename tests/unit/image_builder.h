@@ -5,8 +5,10 @@
 #include <fstream>
 #include <string>
 
+#include "common/crc32.h"
 #include "common/text.h"
 #include "platform/standin/standin.h"
+#include "package/package.h"
 #include "package/setup_header.h"
 
 struct TestPackage {
@@ -69,6 +71,14 @@ inline std::string AssembleImage(const TestPackage& s, const TSetupHeader& h) {
 }
 
 inline std::string BuildImage(const TestPackage& s) { return AssembleImage(s, MakeHeader(s)); }
+
+// The image with the packer's checksum record between the stub and the package.
+inline std::string WithChecksum(const std::string& image, std::size_t stubSize) {
+    const std::string package = image.substr(stubSize);
+    const auto record = ChecksumRecordBytes(
+        {static_cast<std::uint32_t>(package.size()), Crc32(0, package.data(), package.size())});
+    return image.substr(0, stubSize) + std::string(record.begin(), record.end()) + package;
+}
 
 // The stub's two builds: PE32 for x86, PE32+ for x64.
 enum class PeFormat { Pe32, Pe32Plus };

@@ -143,10 +143,13 @@ TEST_F(Install, EverythingTheHeaderAsksFor) {
     EXPECT_EQ(install.parameters, u"");
     EXPECT_EQ(install.showCommand, platform::SW_SHOWNOACTIVATE_);
     EXPECT_FALSE(install.ownedByMainForm);
+    // Never the folder the setup was started from (the stand-in's is C:\).
+    EXPECT_EQ(install.directory, u"C:\\Savers\\");
     const auto& power = standin::ShellCalls()[1];
     EXPECT_EQ(power.verb, u"");
     EXPECT_EQ(power.file, u"C:\\Windows\\system32\\powercfg.exe");
     EXPECT_EQ(power.parameters, u"/requestsoverride process Aurora.scr display");
+    EXPECT_EQ(power.directory, u"C:\\Windows\\system32");
     EXPECT_EQ(power.showCommand, platform::SW_HIDE_);
 
     f.btnNext.Click();
@@ -155,6 +158,18 @@ TEST_F(Install, EverythingTheHeaderAsksFor) {
     f.btnNext.Click();
     EXPECT_TRUE(f.Window.Closed());
     EXPECT_EQ(form_->ExitCode(), kExitDone);
+}
+
+TEST_F(Install, ARelativeFolderIsHandedToTheShellInFull) {
+    // The shell would take a relative name from the folder it starts the verb in. The
+    // setup's own working folder here is C:\\, where the existing folder is given.
+    fs::create_directories(drive_.Host(u"C:\\Savers"));
+    auto& f = InstallInto(TestPackage{}, u"Savers");
+    EXPECT_EQ(f.Notebook.PageIndex(), kPageFinished);
+    ASSERT_EQ(standin::ShellCalls().size(), 1u);
+    EXPECT_EQ(standin::ShellCalls()[0].verb, u"install");
+    EXPECT_EQ(standin::ShellCalls()[0].file, u"C:\\Savers\\Aurora.scr");
+    EXPECT_EQ(standin::ShellCalls()[0].directory, u"C:\\Savers\\");
 }
 
 TEST_F(Install, WithoutReadmeTheProgramEndsAtOnce) {
@@ -227,7 +242,12 @@ TEST_F(Install, UniqueFileNames) {
         {"remembered here", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Savers\\Old.scr", u"Old.scr"},
         {"remembered, free name", u"Aurora.scr", {}, u"C:\\Savers\\Old.scr", u"Aurora.scr"},
         {"remembered elsewhere", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Other\\Aurora.scr", u"Aurora1.scr"},
-        {"remembered, other case", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\SAVERS\\Old.scr", u"Aurora1.scr"},
+        // The same folder in other letters; the name goes into the folder as typed.
+        {"remembered, other case", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\SAVERS\\Old.scr", u"Old.scr"},
+        {"remembered, climbing out", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Savers\\../Other/Old.scr", u"Aurora1.scr"},
+        {"remembered, out and back", u"Aurora.scr", {u"Aurora.scr"}, u"C:\\Savers\\x\\..\\Old.scr", u"Old.scr"},
+        {"remembered, no screensaver", u"Aurora.scr", {u"Aurora.scr", u"notes.txt"}, u"C:\\Savers\\notes.txt",
+         u"Aurora1.scr"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -277,6 +297,7 @@ TEST_F(Install, CopyRunsInChunksWithProgressWhileBusy) {
         passes.push_back({form_->ProgressBar.Position(), standin::BusyCursor(), form_->Window.Enabled(),
                           static_cast<std::size_t>(fs::file_size(drive_.Host(u"C:\\Savers\\Aurora.scr")))});
     });
+    standin::SetClockStep(40);  // a chunk takes as long as the bar may go unpainted
     auto& f = StartImage(image);
     f.ProgressBar.SetPosition(42);  // the bar is not reset before the copy
     f.edDirectory.SetCaption(u"C:\\Savers");
@@ -490,6 +511,66 @@ TEST_F(Install, EachMenuLinkStandsAlone) {
     EXPECT_EQ(standin::PendingComInitialisations(), 0);
 }
 
+// Names come from a package nobody vouches for: one that is no plain Windows name would put a
+// file or a link outside its folder, or make the uninstall entry the key of every program's.
+TEST_F(Install, ANameThatIsNoPlainNameDamagesThePackage) {
+    struct Case {
+        const char* what;
+        std::u16string title, scrName, lang;
+    };
+    const Case cases[] = {
+        {"title a backslash", u"\\", u"Aurora.scr", u""},
+        {"title climbing", u"..\\Aurora", u"Aurora.scr", u""},
+        {"title empty", u"", u"Aurora.scr", u""},
+        {"title dots", u"..", u"Aurora.scr", u""},
+        {"title a device", u"NUL", u"Aurora.scr", u""},
+        {"file name dots", u"Aurora", u"..", u""},
+        {"file name a device", u"Aurora", u"COM1.scr", u""},
+        {"file name in a folder, dots", u"Aurora", u"sub\\..", u""},
+        {"translated Readme climbing", u"Aurora", u"Aurora.scr", u"Setup\r\nReadme=..\\..\\Notes\r\n"},
+        {"translated Preview with a slash", u"Aurora", u"Aurora.scr", u"Setup\r\nPreview=a/b\r\n"},
+        {"translated Uninstall with a colon", u"Aurora", u"Aurora.scr", u"Setup\r\nUninstall=x:y\r\n"},
+    };
+    const std::u16string other = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other";
+    for (const TrailerKind role : {TrailerKind::Installer, TrailerKind::Uninstaller}) {
+        for (const bool silent : {true, false}) {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.what) + (role == TrailerKind::Uninstaller ? ", uninstaller" : "") +
+                             (silent ? ", silent" : ""));
+                standin::Reset();
+                SetUp();
+                standin::SetRegValue(RegRoot::LocalMachine, other, u"DisplayName", u"Other");
+                TestPackage pkg;
+                pkg.readme = u"Read me";
+                pkg.title = c.title;
+                pkg.scrName = c.scrName;
+                pkg.lang = c.lang;
+                pkg.trailer = role;
+                fs::create_directories(drive_.Host(u"C:\\Savers"));
+                const std::u16string program = role == TrailerKind::Installer ? u"C:\\setup.exe" : u"C:\\Savers\\uninstall.exe";
+                drive_.WriteFile(program, AssembleImage(pkg, AllFlags(pkg)));
+                standin::SetModulePath(program);
+                standin::SetMessageAnswer(platform::IDYES_);
+
+                EXPECT_EQ(SetupMain(u"setup.exe" + std::u16string(silent ? u" -silent C:\\Savers" : u"")), kExitDamaged);
+                if (silent) {
+                    EXPECT_TRUE(standin::Messages().empty());
+                } else {
+                    ASSERT_EQ(standin::Messages().size(), 1u);
+                    EXPECT_EQ(standin::Messages()[0].text, u"The file is corrupted. Setup can not continue.");
+                }
+                EXPECT_EQ(FilesIn(u"C:\\Savers").size(), role == TrailerKind::Installer ? 0u : 1u) << "nothing made";
+                EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, other, u"DisplayName"), u"Other");
+                EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, u"Software\\Glimmerdeck"));
+                EXPECT_TRUE(FilesIn(kPrograms).empty());
+                EXPECT_TRUE(FilesIn(kDesktop).empty());
+                EXPECT_TRUE(FilesIn(kTemp).empty()) << "no hand-off";
+                EXPECT_TRUE(standin::ShellCalls().empty());
+            }
+        }
+    }
+}
+
 TEST(Readme, SavedAsAnsiWhenExactElseUtf8) {
     EXPECT_EQ(EncodeReadme(u"Gr\u00fc\u00dfe\r\n"), "Gr\xfc\xdf" "e\r\n");
     EXPECT_EQ(EncodeReadme(u""), "");
@@ -529,3 +610,123 @@ TEST(UnsignStubHeaders, ClearsOnlyTheCertificateEntryAndChecksum) {
 }
 
 }  // namespace
+
+// An installer that carries a checksum installs only the bytes it was built with: a damaged
+// download is refused after the copy, in any of its parts, and leaves nothing behind.
+TEST_F(Install, ChecksumRefusesADamagedPackage) {
+    constexpr char16_t kDamaged[] =
+        u"The setup file of Aurora is damaged and nothing was installed. Please download it again.";
+    TestPackage pkg = Everything();
+    pkg.license.clear();
+    pkg.scr = Payload(250000);
+    const TSetupHeader header = AllFlags(pkg);
+    const std::string intact = WithChecksum(AssembleImage(pkg, header), pkg.stub.size());
+    const std::size_t payloadAt = pkg.stub.size() + kChecksumRecordSize;
+    const std::size_t textsAt = payloadAt + pkg.scr.size();
+    auto flipped = [&](std::size_t at) {
+        std::string image = intact;
+        image[at] = static_cast<char>(image[at] ^ 0x01);
+        return image;
+    };
+    struct Case {
+        const char* what;
+        std::string image;
+    };
+    const Case damaged[] = {
+        {"first payload byte", flipped(payloadAt)},
+        {"payload byte in the last chunk", flipped(textsAt - 1)},
+        {"readme text", flipped(textsAt + 1)},
+        {"reserved header byte", flipped(intact.size() - kHeaderAndTrailer + hdr::Reserved3)},
+        {"stated checksum", flipped(payloadAt - 1)},
+    };
+    for (const bool silent : {false, true}) {
+        for (const auto& c : damaged) {
+            SCOPED_TRACE(std::string(c.what) + (silent ? ", silent" : ""));
+            standin::Reset();
+            SetUp();
+            fs::remove_all(drive_.Host(u"C:\\Savers"));
+            fs::create_directories(drive_.Host(u"C:\\Savers"));
+            int exitCode = kExitDone;
+            if (silent) {
+                InstallAsProgram(fs::path(drive_.Root()) / "setup.exe", c.image);
+                exitCode = SetupMain(u"setup.exe -silent C:\\Savers\\New");
+                EXPECT_TRUE(standin::Messages().empty());
+            } else {
+                auto& f = StartImage(c.image);
+                f.edDirectory.SetCaption(u"C:\\Savers\\New");
+                f.btnNext.Click();
+                ASSERT_EQ(standin::Messages().size(), 1u);
+                EXPECT_EQ(standin::Messages()[0].text, kDamaged);
+                EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONERROR_);
+                EXPECT_TRUE(f.Window.Closed());
+                exitCode = f.ExitCode();
+            }
+            EXPECT_EQ(exitCode, kExitDamaged);
+            EXPECT_FALSE(fs::exists(drive_.Host(u"C:\\Savers\\New")));
+            EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+            EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, kUserKey));
+            EXPECT_TRUE(FilesIn(kDesktop).empty());
+            EXPECT_TRUE(standin::ShellCalls().empty()) << "no settings opened for a damaged screensaver";
+        }
+    }
+
+    // The intact installer installs, and its uninstaller carries no record of its own.
+    standin::Reset();
+    SetUp();
+    auto& f = StartImage(intact);
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(f.ExitCode(), kExitDone);
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), pkg.scr);
+    TestPackage asUninstaller = pkg;
+    asUninstaller.trailer = TrailerKind::Uninstaller;
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\uninstall Aurora.exe"), AssembleImage(asUninstaller, header));
+}
+
+// While it is written the screensaver goes with its handle, so that an ended process leaves
+// no partial file; once whole it stays.
+TEST_F(Install, TheScreensaverStaysOnlyOnceWhole) {
+    TestPackage pkg;
+    pkg.scr = Payload(250000);
+    std::vector<bool> pending;
+    standin::SetMessagePump([&] { pending.push_back(standin::DeleteOnClosePending(u"C:\\Savers\\Aurora.scr")); });
+    standin::SetClockStep(40);
+    auto& f = InstallInto(pkg, u"C:\\Savers");
+    EXPECT_EQ(f.ExitCode(), kExitDone);
+    EXPECT_EQ(pending, std::vector<bool>(3, true));
+    EXPECT_FALSE(standin::DeleteOnClosePending(u"C:\\Savers\\Aurora.scr"));
+    EXPECT_FALSE(standin::DeleteOnClosePending(u"C:\\Savers\\uninstall Aurora.exe"));
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), pkg.scr);
+    EXPECT_TRUE(fs::exists(drive_.Host(u"C:\\Savers\\uninstall Aurora.exe")));
+}
+
+// A fast copy repaints the bar and passes the messages on at a bounded rate, not after every
+// chunk; the bar still ends on the last chunk's percentage.
+TEST_F(Install, ProgressIsRepaintedAtABoundedRate) {
+    TestPackage pkg;
+    constexpr std::size_t kChunk = 100001, kChunks = 30;
+    pkg.scr = Payload(kChunk * kChunks);
+    const std::string image = BuildImage(pkg);
+    std::vector<int> passes;
+    int repaints = 0;
+    standin::SetMessagePump([&] { passes.push_back(form_->ProgressBar.Position()); });
+    standin::SetClockStep(10);  // each chunk takes 10 ms
+    auto& f = StartImage(image);
+    const int paintsBefore = standin::RepaintCount(f.ProgressBar);
+    f.edDirectory.SetCaption(u"C:\\Savers");
+    f.btnNext.Click();
+    repaints = standin::RepaintCount(f.ProgressBar) - paintsBefore;
+
+    const auto size = static_cast<double>(image.size());
+    auto percentAfter = [&](std::size_t chunks) {
+        return static_cast<int>(std::nearbyint(100.0 * double(pkg.stub.size() + chunks * kChunk) / size));
+    };
+    // 40 ms apart at least: the first chunk, then every fourth.
+    std::vector<int> expected;
+    for (std::size_t chunk = 1; chunk <= kChunks; chunk += 4) expected.push_back(percentAfter(chunk));
+    EXPECT_EQ(passes, expected);
+    EXPECT_EQ(repaints, static_cast<int>(expected.size()));
+    EXPECT_EQ(f.ProgressBar.Position(), percentAfter(kChunks));
+    EXPECT_EQ(f.ExitCode(), kExitDone);
+}

@@ -462,3 +462,47 @@ TEST_P(PeFormats, UninstallerOfASignedInstallerCarriesNoSignatureFields) {
 }
 
 }  // namespace
+
+// The packer's checksum record lies between the program and the screensaver; anything else
+// there still makes the package damaged, and the uninstaller leaves the record behind.
+TEST_P(PeFormats, ChecksumRecordBetweenProgramAndPackage) {
+    const PeFormat format = GetParam().format;
+    TestPackage pkg;
+    pkg.stub = PeStub(0x400, format);
+    pkg.readme = u"Read me";
+    const TSetupHeader h = MakeHeader(pkg);
+    const std::string plain = AssembleImage(pkg, h);
+    const std::string withRecord = WithChecksum(plain, pkg.stub.size());
+    std::string wrongCoverage = withRecord;
+    wrongCoverage[0x400 + 8] = static_cast<char>(wrongCoverage[0x400 + 8] + 1);
+    std::string notAtProgramEnd = withRecord;  // the record sits 16 bytes behind the program
+    notAtProgramEnd.insert(0x400, std::string(16, 'x'));
+    struct Case {
+        const char* what;
+        std::string image;
+        bool sound, checksum;
+    };
+    const Case cases[] = {
+        {"no record", plain, true, false},
+        {"record", withRecord, true, true},
+        {"record covering other bytes", wrongCoverage, false, true},
+        {"record not where the program ends", notAtProgramEnd, false, true},
+        {"signed, with record", Signed(withRecord, std::string(40, 'C'), format), true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemorySource src(c.image);
+        const TPackage loaded = LoadPackage(src);
+        EXPECT_EQ(loaded.Sound(), c.sound);
+        ASSERT_EQ(loaded.checksum.has_value(), c.checksum);
+        if (!c.sound) continue;
+        if (c.checksum) {
+            const std::string package = plain.substr(0x400);
+            EXPECT_EQ(loaded.checksum->crc, Crc32(0, package.data(), package.size()));
+        }
+        StringSink out;
+        ASSERT_TRUE(WriteUninstallerImage(src, out, loaded.fileEnd, *loaded.header));
+        EXPECT_EQ(out.bytes, pkg.stub + TextsBlock(pkg) + std::string(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size()) +
+                                 Trailer(TrailerKind::Uninstaller));
+    }
+}

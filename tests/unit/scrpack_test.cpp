@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/crc32.h"
 #include "common/text.h"
 #include "fileio.h"
 #include "image_builder.h"
@@ -136,9 +137,15 @@ TEST_F(Scrpack, BuildsTheImageByteForByteAndInfoDecodesEveryField) {
     const std::string texts = readme + license + lang;
 
     const std::string image = ReadAll(Path("out.exe"));
-    const std::size_t scrAt = stubBytes.size(), textsAt = scrAt + scrBytes.size(), headerAt = textsAt + texts.size();
+    // The checksum record lies between the program and the screensaver and covers the rest.
+    const std::size_t recordAt = stubBytes.size(), scrAt = recordAt + kChecksumRecordSize;
+    const std::size_t textsAt = scrAt + scrBytes.size(), headerAt = textsAt + texts.size();
     ASSERT_EQ(image.size(), headerAt + kHeaderAndTrailer);
-    EXPECT_EQ(image.substr(0, scrAt), stubBytes);
+    EXPECT_EQ(image.substr(0, recordAt), stubBytes);
+    const std::string covered = image.substr(scrAt);
+    const auto record = ChecksumRecordBytes({static_cast<std::uint32_t>(covered.size()), Crc32(0, covered.data(), covered.size())});
+    EXPECT_EQ(image.substr(recordAt, kChecksumRecordSize), std::string(record.begin(), record.end()));
+    EXPECT_EQ(image.substr(recordAt, 8), "ScrCRC32");
     EXPECT_EQ(image.substr(scrAt, scrBytes.size()), scrBytes);
     EXPECT_EQ(image.substr(textsAt, texts.size()), texts);
     EXPECT_EQ(image.substr(image.size() - kTrailerSize), Utf16Le(u"Parvol.sig"));
@@ -183,7 +190,10 @@ TEST_F(Scrpack, BuildsTheImageByteForByteAndInfoDecodesEveryField) {
 
     const json& b = info["blocks"];
     auto at = [&](const char* name) { return std::pair{b[name]["offset"].get<std::size_t>(), b[name]["size"].get<std::size_t>()}; };
-    EXPECT_EQ(at("stub"), std::pair(std::size_t{0}, scrAt));
+    EXPECT_EQ(at("stub"), std::pair(std::size_t{0}, recordAt));
+    EXPECT_EQ(at("checksum"), std::pair(recordAt, kChecksumRecordSize));
+    EXPECT_EQ(info["checksum"]["verified"], true);
+    EXPECT_EQ(info["checksum"]["stated"], info["checksum"]["computed"]);
     EXPECT_EQ(at("screensaver"), std::pair(scrAt, scrBytes.size()));
     EXPECT_EQ(at("texts"), std::pair(textsAt, texts.size()));
     EXPECT_EQ(at("readme"), std::pair(textsAt, readme.size()));
@@ -198,6 +208,7 @@ TEST_F(Scrpack, BuildsTheImageByteForByteAndInfoDecodesEveryField) {
     EXPECT_EQ(text.code, 0);
     EXPECT_NE(text.out.find("Role:     installer"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("LicenseMode           3"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(", verified"), std::string::npos) << text.out;
 }
 
 TEST_F(Scrpack, DefaultsComeFromTheTitleAndTheScreensaverFile) {
@@ -488,7 +499,7 @@ TEST_F(Scrpack, OutputReplacesAnExistingFileAndMayBeAnInput) {
     WriteAll(Path("out.exe"), std::string(300000, 'o'));  // longer than the new image
     ASSERT_EQ(RunTool(BuildArgs({"--title", "T"})).code, 0);
     const std::string first = ReadAll(Path("out.exe"));
-    EXPECT_EQ(first.size(), stubBytes.size() + scrBytes.size() + kHeaderAndTrailer);
+    EXPECT_EQ(first.size(), stubBytes.size() + kChecksumRecordSize + scrBytes.size() + kHeaderAndTrailer);
 
     // Packing the screensaver into its own file name replaces it with the installer.
     const Result r = RunTool({"build", "--stub", Path("stub.exe"), "--scr", Path("sky.scr"), "-o", Path("sky.scr"), "--title", "T"});
@@ -590,3 +601,24 @@ TEST_F(Scrpack, InfoDescribesUninstallersAndDamagedImages) {
 }
 
 }  // namespace
+
+// info recomputes the checksum: one changed byte anywhere in the package is a damaged image.
+TEST_F(Scrpack, InfoVerifiesTheChecksum) {
+    WriteAll(Path("readme.txt"), "Read me");
+    ASSERT_EQ(RunTool(BuildArgs({"--title", "T", "--readme", Path("readme.txt")})).code, 0);
+    const std::string image = ReadAll(Path("out.exe"));
+    const std::size_t payloadAt = stubBytes.size() + kChecksumRecordSize;
+    for (const std::size_t at : {payloadAt, payloadAt + scrBytes.size() + 1, image.size() - kTrailerSize - 1}) {
+        SCOPED_TRACE(at);
+        std::string damaged = image;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x40);
+        WriteAll(Path("damaged.exe"), damaged);
+        const json info = Info(Path("damaged.exe"), 1);
+        EXPECT_EQ(info["checksum"]["verified"], false);
+        EXPECT_NE(info["checksum"]["stated"], info["checksum"]["computed"]);
+        EXPECT_NE(info["problems"].dump().find("differs from its checksum"), std::string::npos) << info["problems"];
+        const Result text = RunTool({"info", Path("damaged.exe")});
+        EXPECT_EQ(text.code, 1);
+        EXPECT_NE(text.out.find("MISMATCH"), std::string::npos) << text.out;
+    }
+}

@@ -120,6 +120,27 @@ TEST_F(SetupRun, AFileThatIsNotTheRunningImageIsNotRead) {
     EXPECT_TRUE(standin::Messages().empty());
 }
 
+TEST_F(SetupRun, AnotherFileAtTheProgramsPathIsNotRead) {
+    // Renamed away after the start, and another image of the same stub, with headers alike and
+    // another package, put in its place.
+    TestPackage mine, other;
+    other.title = u"Borealis";
+    const std::u16string path = WriteExe(BuildImage(mine));
+    fs::rename(dir_ / "setup.exe", dir_ / "setup.old");
+    std::ofstream(dir_ / "setup.exe", std::ios::binary) << BuildImage(other);
+    standin::SetMessageAnswer(platform::IDYES_);
+    EXPECT_EQ(Run(u"-silent"), kExitDamaged);
+    EXPECT_EQ(Run(u""), kExitDamaged);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, kCorrupt);
+
+    // Started from that file, it is read.
+    standin::ResetProcess();
+    standin::SetModulePath(path);
+    EXPECT_EQ(Run(u""), kExitDone);
+    EXPECT_TRUE(standin::Messages().empty());
+}
+
 TEST_F(SetupRun, DamagedUninstallerShowsTranslatedMessage) {
     TestPackage pkg;
     pkg.trailer = TrailerKind::Uninstaller;
@@ -298,8 +319,17 @@ TEST_F(DelFile, DeletesNothingButAnUninstaller) {
         EXPECT_TRUE(standin::Messages().empty());
     }
     EXPECT_EQ(Run(u"-delfile C:\\Savers"), kExitInstallFailed) << "a folder";
-    EXPECT_EQ(Run(u"-delfile C:\\Savers\\missing.exe a b"), kExitInstallFailed);
     EXPECT_TRUE(standin::Messages().empty());
+}
+
+// An uninstaller that is gone already has had its end: the closing box, and done.
+TEST_F(DelFile, AnUninstallerAlreadyGoneIsDone) {
+    EXPECT_EQ(Run(u"-delfile C:\\Savers\\missing.exe"), kExitDone);
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(Run(u"-delfile C:\\Savers\\missing.exe Cap Done."), kExitDone);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].caption, u"Cap");
+    EXPECT_EQ(standin::Messages()[0].text, u"Done.");
 }
 
 TEST_F(DelFile, OnlyAnUninstallerReceivesIt) {

@@ -112,6 +112,8 @@ TEST_F(Uninstall, RemovesWhatTheInstallationMade) {
     EXPECT_EQ(start.file, kTemp + text::Utf8ToUtf16(copy));
     EXPECT_EQ(start.showCommand, platform::SW_HIDE_);
     EXPECT_TRUE(start.ownedByMainForm);
+    // Not the uninstaller's folder, which the copy would keep in use.
+    EXPECT_EQ(start.directory, u"C:\\Windows\\system32");
     const TCommandLine line = ParseCommandLine(u"copy.exe " + start.parameters);
     EXPECT_EQ(line.ParamCount(), 4);
     EXPECT_EQ(line.ParamStr(1), u"-delfile");
@@ -171,6 +173,12 @@ TEST_F(Uninstall, WhichScreensaverFileGoes) {
         {"remembered here", u"C:\\My Savers\\Aurora1.scr", {"Aurora.scr"}},
         {"nothing remembered: the name the uninstaller carries", u"", {"Aurora.scr"}},
         {"remembered in another folder: that installation stays", u"C:\\Other\\Aurora.scr", {"Aurora.scr"}},
+        // Any process of the user can write the record: it steers nothing outside the folder,
+        // and nothing but a screensaver.
+        {"remembered path climbing out", u"C:\\My Savers\\../Other/Aurora.scr", {"Aurora.scr"}},
+        {"remembered path climbing out and back", u"C:\\My Savers\\..\\Other\\..\\My Savers\\Aurora1.scr", {"Aurora.scr"}},
+        {"remembered file no screensaver", u"C:\\My Savers\\notes.txt", {"Aurora.scr"}},
+        {"remembered folder in other letter case", u"C:\\MY SAVERS\\Aurora1.scr", {"Aurora.scr"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -185,6 +193,7 @@ TEST_F(Uninstall, WhichScreensaverFileGoes) {
         ASSERT_TRUE(drive_.Exists(u"C:\\My Savers\\Aurora1.scr"));
         fs::create_directories(drive_.Host(u"C:\\Other"));
         drive_.WriteFile(u"C:\\Other\\Aurora.scr", "another installation");
+        drive_.WriteFile(u"C:\\My Savers\\notes.txt", "the user's");
         standin::ResetRegistry();
         if (!c.remembered.empty())
             standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", c.remembered);
@@ -192,6 +201,7 @@ TEST_F(Uninstall, WhichScreensaverFileGoes) {
         EXPECT_EQ(SetupMain(u"x -silent"), kExitDone);
         std::set<std::string> expected = c.stays;
         expected.insert("uninstall Aurora1.exe");
+        expected.insert("notes.txt");
         EXPECT_EQ(FilesIn(kDir), expected);
         EXPECT_EQ(drive_.ReadFile(u"C:\\Other\\Aurora.scr"), "another installation");
     }
@@ -250,6 +260,63 @@ TEST_F(Uninstall, TemporaryCopyTriesOtherNumbersAndNeverTheCurrentFolder) {
     EXPECT_TRUE(standin::ShellCalls().empty());
     EXPECT_EQ(FilesIn(u"C:\\"), (std::set<std::string>{"My Savers", "Program Files", "Setup", "Users", "Windows"}));
     EXPECT_FALSE(drive_.Exists(u"C:\\My Savers\\Aurora.scr")) << "the rest is removed all the same";
+}
+
+TEST_F(Uninstall, TemporaryCopyIsAlwaysAFileOfItsOwn) {
+    // Whoever can write to the temporary folder may put a file under the next name, or change
+    // the copy before it is held: neither is ever started.
+    struct Case {
+        const char* what;
+        bool planted;
+        bool changedBeforeHeld;
+    };
+    const Case cases[] = {
+        {"a file already there under the name", true, false},
+        {"the copy changed between writing and holding", false, true},
+    };
+    const TestPackage pkg = Package();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::Reset();
+        SetUp();
+        fs::remove_all(drive_.Host(kTemp));
+        fs::create_directories(drive_.Host(kTemp));
+        Installed(pkg, AllFlags(pkg));
+        const std::string uninstallerBytes = drive_.ReadFile(kUninstaller);
+        // The name this run draws first.
+        standin::SetPerformanceCounter(4242);
+        EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+        const std::u16string first = standin::ShellCalls().at(0).file;
+
+        standin::Reset();
+        SetUp();
+        fs::remove_all(drive_.Host(kTemp));
+        fs::create_directories(drive_.Host(kTemp));
+        Installed(pkg, AllFlags(pkg));
+        standin::SetPerformanceCounter(4242);
+        const std::string planted = "MZ another program";
+        if (c.planted) drive_.WriteFile(first, planted);
+        int changes = 0;
+        if (c.changedBeforeHeld)
+            standin::SetHoldGapHook([&](const std::u16string& path) {
+                // One byte in the middle: the size stays.
+                std::string bytes = drive_.ReadFile(path);
+                bytes[bytes.size() / 2] ^= 1;
+                if (changes++ == 0) drive_.WriteFile(path, bytes);
+            });
+        EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+
+        ASSERT_EQ(standin::ShellCalls().size(), 1u);
+        const std::u16string started = standin::ShellCalls()[0].file;
+        EXPECT_NE(started, first);
+        EXPECT_EQ(drive_.ReadFile(started), uninstallerBytes);
+        if (c.planted) {
+            EXPECT_EQ(drive_.ReadFile(first), planted) << "left as it was";
+        } else {
+            EXPECT_EQ(changes, 2);
+            EXPECT_FALSE(drive_.Exists(first)) << "the changed copy is removed";
+        }
+    }
 }
 
 TEST(DelFileParameters, SplitIntoFourWhateverThePathAndTitle) {

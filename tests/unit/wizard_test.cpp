@@ -264,6 +264,7 @@ TEST_F(Wizard, LinkShownAndOpenedThroughTheShell) {
         EXPECT_EQ(call.verb, u"");
         EXPECT_EQ(call.file, link);
         EXPECT_EQ(call.parameters, u"");
+        EXPECT_EQ(call.directory, u"C:\\Windows\\system32") << "not the folder the setup was started from";
         EXPECT_EQ(call.showCommand, platform::SW_SHOWNORMAL_);
     }
 

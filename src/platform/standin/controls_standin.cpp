@@ -2,11 +2,19 @@
 // lives in the control. Only the keyboard focus is kept here.
 #include "../native.h"
 
+#include <map>
+
+#include "standin.h"
+
 namespace platform::native {
 
 namespace {
 void* g_focus = nullptr;
+std::map<const void*, int>& Repaints() {
+    static std::map<const void*, int> counts;
+    return counts;
 }
+}  // namespace
 
 // Like a native control, nothing inside a container is made before the container.
 void* Create(Control& control) {
@@ -25,6 +33,8 @@ void* FocusHandle() { return g_focus; }
 void SetChecked(void*, bool) {}
 bool GetChecked(void*, bool cached) { return cached; }
 void SetProgress(void*, int, int) {}
-void Repaint(void*) {}
+void Repaint(void* handle) { ++Repaints()[handle]; }
 
 }  // namespace platform::native
+
+int standin::RepaintCount(const platform::Control& control) { return platform::native::Repaints()[control.Handle()]; }

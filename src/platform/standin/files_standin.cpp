@@ -24,9 +24,28 @@ std::u16string& Module() {
     static std::u16string path;
     return path;
 }
+// The host file the program was started from (device and inode), when there was one.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool known = false;
+};
+FileIdentity& ModuleIdentity() {
+    static FileIdentity identity;
+    return identity;
+}
+std::function<void(const std::u16string&)>& HoldGapHook() {
+    static std::function<void(const std::u16string&)> hook;
+    return hook;
+}
 std::function<void(unsigned)>& SleepHook() {
     static std::function<void(unsigned)> hook;
     return hook;
+}
+// Host paths of open files that go when closed, by descriptor.
+std::map<int, std::string>& DeletePending() {
+    static std::map<int, std::string> pending;
+    return pending;
 }
 // Held files, and whether their holder allows deletion.
 std::map<std::string, bool>& Locked() {
@@ -48,6 +67,13 @@ bool IsUndeletable(const std::string& hostPath) {
 }
 }  // namespace
 
+bool DeleteOnClosePending(const std::u16string& path) {
+    std::error_code error;
+    for (const auto& [fd, host] : DeletePending())
+        if (std::filesystem::equivalent(host, HostPath(path), error)) return true;
+    return false;
+}
+
 void LockFile(const std::u16string& path, bool allowsDelete) { Locked()[HostPath(path)] = allowsDelete; }
 void UnlockFile(const std::u16string& path) {
     Locked().erase(HostPath(path));
@@ -59,7 +85,14 @@ void ResetFileLocks() {
     Running().clear();
     FreeSpace() = -1;
     ShortPaths().clear();
+    RestrictedFolders().clear();
+    HoldGapHook() = nullptr;
 }
+std::vector<std::u16string>& RestrictedFolders() {
+    static std::vector<std::u16string> folders;
+    return folders;
+}
+void SetHoldGapHook(std::function<void(const std::u16string&)> hook) { HoldGapHook() = std::move(hook); }
 void SetFreeSpace(long long bytes) { FreeSpace() = bytes; }
 std::map<std::u16string, std::u16string>& ShortPaths() {
     static std::map<std::u16string, std::u16string> paths;
@@ -83,7 +116,12 @@ std::string HostPath(const std::u16string& path) {
 }
 
 void MapDrive(char16_t letter, const std::string& hostFolder) { Drives()[letter] = hostFolder; }
-void SetModulePath(const std::u16string& path) { Module() = path; }
+void SetModulePath(const std::u16string& path) {
+    Module() = path;
+    struct stat st;
+    const bool exists = ::stat(HostPath(path).c_str(), &st) == 0;
+    ModuleIdentity() = exists ? FileIdentity{st.st_dev, st.st_ino, true} : FileIdentity{};
+}
 std::vector<std::u16string>& RebootDeletions() {
     static std::vector<std::u16string> list;
     return list;
@@ -117,15 +155,52 @@ File& File::operator=(File&& other) noexcept {
 }
 
 void File::Close() {
-    if (handle_ != kInvalid) ::close(static_cast<int>(handle_));
+    if (handle_ != kInvalid) {
+        auto& pendingFiles = standin::DeletePending();
+        const auto pending = pendingFiles.find(static_cast<int>(handle_));
+        if (pending != pendingFiles.end()) {
+            ::unlink(pending->second.c_str());
+            pendingFiles.erase(pending);
+        }
+        ::close(static_cast<int>(handle_));
+    }
     handle_ = kInvalid;
+}
+
+bool File::SetDeleteOnClose(bool remove) {
+    if (!IsOpen()) return false;
+    const int fd = static_cast<int>(handle_);
+    if (!remove) {
+        standin::DeletePending().erase(fd);
+        return true;
+    }
+    char target[4096];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+    if (n <= 0) return false;
+    standin::DeletePending()[fd] = std::string(target, static_cast<std::size_t>(n));
+    return true;
 }
 
 // The host has no share modes; the stand-in opens files shared.
 File File::OpenRead(const std::u16string& path, Share) { return File(OpenHost(path, O_RDONLY)); }
 File File::OpenReadWrite(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR)); }
 File File::CreateExclusive(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_TRUNC)); }
-File File::CreateNew(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_EXCL)); }
+File File::CreateNew(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR | O_CREAT | O_EXCL)); }
+
+bool File::HoldReadOnly(const std::u16string& path) {
+    if (!IsOpen()) return false;
+    Close();
+    if (standin::HoldGapHook()) standin::HoldGapHook()(path);
+    handle_ = OpenHost(path, O_RDONLY);
+    return IsOpen();
+}
+
+bool File::IsRunningProgramFile() {
+    struct stat st;
+    const standin::FileIdentity& running = standin::ModuleIdentity();
+    return IsOpen() && running.known && ::fstat(static_cast<int>(handle_), &st) == 0 &&
+           st.st_dev == running.device && st.st_ino == running.inode;
+}
 
 bool File::IsDiskFile() const {
     struct stat st;
@@ -176,7 +251,11 @@ bool RemoveFile(const std::u16string& path) {
     const std::string host = standin::HostPath(path);
     return !standin::IsUndeletable(host) && ::unlink(host.c_str()) == 0;
 }
-bool MakeDirectory(const std::u16string& path) { return ::mkdir(standin::HostPath(path).c_str(), 0755) == 0; }
+bool MakeDirectory(const std::u16string& path, bool restricted) {
+    if (::mkdir(standin::HostPath(path).c_str(), 0755) != 0) return false;
+    if (restricted) standin::RestrictedFolders().push_back(path);
+    return true;
+}
 bool RemoveEmptyDirectory(const std::u16string& path) { return ::rmdir(standin::HostPath(path).c_str()) == 0; }
 
 bool DeletionAtRebootPending(const std::u16string& path) {

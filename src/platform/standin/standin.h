@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../../common/osversion.h"
+#include "../controls.h"
 #include "../registry.h"
 
 namespace standin {
@@ -18,6 +19,8 @@ namespace standin {
 std::string HostPath(const std::u16string& path);
 void MapDrive(char16_t letter, const std::string& hostFolder);
 
+// The program "starts" from the file at path: that file, by identity, is the running one,
+// whatever is put at the path later.
 void SetModulePath(const std::u16string& path);
 void SetCommandLine(const std::u16string& commandLine);
 void SetOsVersion(const OsVersionInfo& info);
@@ -39,9 +42,16 @@ void SetSleepHook(std::function<void(unsigned)> hook);
 // A file held open by another process that shares neither reading nor writing: opening
 // it fails, and so does deleting it unless the holder allows deletion.
 void LockFile(const std::u16string& path, bool allowsDelete = false);
+// The file is open and goes when its handle closes.
+bool DeleteOnClosePending(const std::u16string& path);
 // A program file that runs: it can be read, but not deleted until UnlockFile.
 void HoldAsRunningProgram(const std::u16string& path);
 void UnlockFile(const std::u16string& path);
+// Called when a file is held read-only, in the moment between its writing handle and the
+// reading one, to let a test change the file as another process could.
+void SetHoldGapHook(std::function<void(const std::u16string&)> hook);
+// Folders made with an access list of their own, in order.
+std::vector<std::u16string>& RestrictedFolders();
 
 // What the system reports as the Windows, System and temporary directories (Windows
 // paths; defaults C:\Windows, C:\Windows\system32 and C:\Windows\Temp\).
@@ -66,7 +76,7 @@ void ResetShell();
 // Every hand-over to the shell, in order.
 struct ShellCall {
     bool ownedByMainForm;
-    std::u16string verb, file, parameters;
+    std::u16string verb, file, parameters, directory;
     int showCommand;
 };
 std::vector<ShellCall>& ShellCalls();
@@ -99,6 +109,10 @@ void DenyRegistryWrites(platform::RegRoot root);
 void ResetRegistry();
 
 void SetPerformanceCounter(std::uint64_t value);
+// Each reading of the clock (TickCount) moves it on by ms; 0, the start, stops it.
+void SetClockStep(std::uint64_t ms);
+// How often the control was repainted at once (not only invalidated).
+int RepaintCount(const platform::Control& control);
 // Whether the program file read is the image that runs (default: it is).
 void SetRunningImage(bool matches);
 

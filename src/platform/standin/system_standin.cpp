@@ -1,4 +1,6 @@
 #include "../system.h"
+
+#include "../../common/crc32.h"
 #include "../ui.h"
 #include "standin.h"
 
@@ -18,6 +20,7 @@ struct State {
     int browseCount = 0;
     bool busy = false;
     std::uint64_t counter = 12345;
+    std::uint64_t ticks = 1000, tickStep = 0;
     bool runningImage = true;
     std::vector<std::string> trace;
     std::function<void()> pump;
@@ -45,6 +48,7 @@ const std::u16string& LastBrowseText() { return S().browseText; }
 int BrowseCount() { return S().browseCount; }
 bool BusyCursor() { return S().busy; }
 void SetPerformanceCounter(std::uint64_t value) { S().counter = value; }
+void SetClockStep(std::uint64_t ms) { S().tickStep = ms; }
 void SetRunningImage(bool matches) { S().runningImage = matches; }
 std::vector<std::string>& UiTrace() { return S().trace; }
 void SetMessagePump(std::function<void()> pump) { S().pump = std::move(pump); }
@@ -68,8 +72,12 @@ namespace platform {
 
 std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
+std::uint64_t TickCount() { return S().ticks += S().tickStep; }
+
 std::uint64_t PerformanceCounter() { return S().counter; }
 bool IsRunningImage(ByteSource&) { return S().runningImage; }
+
+std::uint32_t Crc32(std::uint32_t Crc, const void* Data, std::size_t Size) { return ::Crc32(Crc, Data, Size); }
 
 // The stand-in's 8-bit code page is ISO 8859-1: every unit up to U+00FF, nothing else.
 bool ToAnsiExact(std::u16string_view text, std::string& out) {
@@ -104,8 +112,8 @@ void Application::SetBusyCursor(bool busy) {
 }
 
 void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
-               const std::u16string& parameters, int showCommand) {
-    S().shellCalls.push_back({ownedByMainForm, verb, file, parameters, showCommand});
+               const std::u16string& parameters, const std::u16string& directory, int showCommand) {
+    S().shellCalls.push_back({ownedByMainForm, verb, file, parameters, directory, showCommand});
 }
 
 bool BrowseForFolder(std::u16string& Folder, const std::u16string& Text, int) {

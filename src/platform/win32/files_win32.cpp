@@ -2,6 +2,9 @@
 
 #include "win32.h"
 
+#include <sddl.h>
+
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -25,6 +28,21 @@ std::intptr_t Open(const std::u16string& path, DWORD access, DWORD share, DWORD 
     const HANDLE h = CreateFileW(W(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(h);
 }
+
+struct LocalFreer {
+    void operator()(void* p) const { LocalFree(p); }
+};
+using LocalPtr = std::unique_ptr<void, LocalFreer>;
+
+struct HandleCloser {
+    void operator()(void* h) const { CloseHandle(h); }
+};
+using HandlePtr = std::unique_ptr<void, HandleCloser>;
+
+struct ViewUnmapper {
+    void operator()(void* view) const { UnmapViewOfFile(view); }
+};
+using ViewPtr = std::unique_ptr<void, ViewUnmapper>;
 
 }  // namespace
 
@@ -55,11 +73,53 @@ File File::OpenReadWrite(const std::u16string& path, Share share) {
 }
 
 File File::CreateExclusive(const std::u16string& path) {
-    return File(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
+    return File(Open(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_ALWAYS));
 }
 
-File File::CreateNew(const std::u16string& path) {
-    return File(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW));
+File File::CreateNew(const std::u16string& path, Share share) {
+    // A file others may open meanwhile cannot go with its handle: their opens would have to
+    // share deletion.
+    const DWORD remove = share == Share::Exclusive ? DELETE : 0;
+    return File(Open(path, GENERIC_READ | GENERIC_WRITE | remove, ShareFlags(share), CREATE_NEW));
+}
+
+bool File::SetDeleteOnClose(bool remove) {
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = remove ? TRUE : FALSE;
+    return IsOpen() && SetFileInformationByHandle(H(handle_), FileDispositionInfo, &info, sizeof info);
+}
+
+bool File::HoldReadOnly(const std::u16string& path) {
+    if (!IsOpen()) return false;
+    // A program open for writing cannot be started, and a handle's access cannot be narrowed.
+    // A second handle, sharing writing with this one, keeps the file from being renamed or
+    // deleted until the read-only one is open.
+    const File bridge(Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+    Close();
+    if (bridge.IsOpen()) handle_ = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    return IsOpen();
+}
+
+bool File::IsRunningProgramFile() {
+    // The system names the file behind a mapped view as it is named now, renames included,
+    // and this handle keeps its file from being renamed (it never shares deletion): the same
+    // name is the same file. Resolved at run time: kernel32 has it from Windows 7 on, and
+    // before that the header comparison decides alone.
+    using QueryFn = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
+    const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
+    if (!query) return true;
+    const HandlePtr mapping(CreateFileMappingW(H(handle_), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    const ViewPtr view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 1) : nullptr);
+    if (!view) return false;
+    // Room for the longest name there is, ours and the running image's, in device form.
+    constexpr DWORD kUnits = 32768;
+    const std::unique_ptr<wchar_t[]> names(new wchar_t[2 * kUnits]);
+    wchar_t* mine = names.get();
+    wchar_t* running = mine + kUnits;
+    const DWORD n = query(GetCurrentProcess(), view.get(), mine, kUnits);
+    const DWORD m = query(GetCurrentProcess(), GetModuleHandleW(nullptr), running, kUnits);
+    return n > 0 && CompareStringOrdinal(mine, static_cast<int>(n), running, static_cast<int>(m), TRUE) == CSTR_EQUAL;
 }
 
 bool File::IsDiskFile() const { return IsOpen() && GetFileType(H(handle_)) == FILE_TYPE_DISK; }
@@ -109,7 +169,22 @@ bool DirectoryExists(const std::u16string& path) {
 
 bool RemoveFile(const std::u16string& path) { return DeleteFileW(W(path)) != 0; }
 
-bool MakeDirectory(const std::u16string& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
+bool MakeDirectory(const std::u16string& path, bool restricted) {
+    if (!restricted) return CreateDirectoryW(W(path), nullptr) != 0;
+    // Protected from the parent's entries; each entry passes to the folders and files below.
+    // The system, the administrators and the owner may do anything; users may read and run
+    // (0x1200a9). The owner is the user of a process that is not elevated, and the
+    // Administrators group for one that is: an elevated setup leaves its user's everyday
+    // programs no more than the others.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1,
+            &descriptor, nullptr))
+        return false;
+    const LocalPtr owned(descriptor);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    return CreateDirectoryW(W(path), &attributes) != 0;
+}
 
 bool RemoveEmptyDirectory(const std::u16string& path) { return RemoveDirectoryW(W(path)) != 0; }
 

@@ -1,5 +1,6 @@
 #include "../system.h"
 
+#include "crc32_clmul.h"
 #include "win32.h"
 
 #include <cstring>
@@ -25,11 +26,15 @@ OsVersionInfo OsVersion() {
     return out;
 }
 
+std::uint64_t TickCount() { return GetTickCount64(); }
+
 std::uint64_t PerformanceCounter() {
     LARGE_INTEGER value;
     if (!QueryPerformanceCounter(&value)) return GetTickCount();
     return static_cast<std::uint64_t>(value.QuadPart);
 }
+
+std::uint32_t Crc32(std::uint32_t Crc, const void* Data, std::size_t Size) { return Crc32Clmul(Crc, Data, Size); }
 
 bool IsRunningImage(ByteSource& file) {
     const auto* image = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
@@ -83,9 +88,19 @@ int ShowMessage(const std::u16string& text, const std::u16string& caption, unsig
 namespace platform {
 
 void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
-               const std::u16string& parameters, int showCommand) {
-    ShellExecuteW(ownedByMainForm ? win32::MainWindow() : nullptr, verb.empty() ? nullptr : win32::W(verb),
-                  win32::W(file), parameters.empty() ? nullptr : win32::W(parameters), nullptr, showCommand);
+               const std::u16string& parameters, const std::u16string& directory, int showCommand) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // Without NOASYNC the start may still be under way on another thread when the call
+    // returns, and the caller may end, or let go of the file, right after.
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = ownedByMainForm ? win32::MainWindow() : nullptr;
+    info.lpVerb = verb.empty() ? nullptr : win32::W(verb);
+    info.lpFile = win32::W(file);
+    info.lpParameters = parameters.empty() ? nullptr : win32::W(parameters);
+    info.lpDirectory = directory.empty() ? nullptr : win32::W(directory);
+    info.nShow = showCommand;
+    ShellExecuteExW(&info);
 }
 
 namespace {

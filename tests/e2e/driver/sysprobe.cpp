@@ -11,6 +11,12 @@
 //   sysprobe readlink FILE.lnk           prints "TARGET|ICONFILE,INDEX"
 //   sysprobe trydelete FILE              prints true/false
 //   sysprobe hold FILE SECONDS           holds FILE open without sharing, prints "held"
+//   sysprobe heldcopy SRC DEST SECONDS   copies SRC to the new file DEST as the uninstaller copies
+//                                        itself, holding it as for its start: prints "held" and
+//                                        holds it, or prints "refused"
+//   sysprobe programfile FILE            opens FILE as the setup opens its own file and prints
+//                                        whether it is the running program's file, and whether
+//                                        its headers are: "file true, headers true"
 //   sysprobe pictures                    makes the setup's header picture and Directory page icon
 //                                        on a hidden form, destroys them, then prints whether the
 //                                        images they showed are freed: "bitmap freed, icon freed"
@@ -20,6 +26,7 @@
 
 #include "common/text.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "platform/ui.h"
 #include "platform/win32/win32.h"
 #include "setupmain/destination.h"
@@ -104,6 +111,24 @@ int Hold(const std::u16string& file, int seconds) {
     return 0;
 }
 
+int HeldCopy(const std::u16string& source, const std::u16string& copy, int seconds) {
+    platform::File from = platform::File::OpenRead(source, platform::Share::DenyWrite);
+    const platform::File held = CreateHeldCopy(from, copy);
+    if (!held.IsOpen()) return Print(u"refused", false);
+    Print(u"held", true);
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    return 0;
+}
+
+int ProgramFile(const std::u16string& path) {
+    platform::File file = platform::File::OpenRead(path, platform::Share::DenyWrite);
+    if (!file.IsOpen()) return Print(u"error " + Hex(GetLastError()), false);
+    const bool same = file.IsRunningProgramFile();
+    const bool headers = platform::IsRunningImage(file);
+    return Print(std::u16string(u"file ") + (same ? u"true" : u"false") + u", headers " + (headers ? u"true" : u"false"),
+                 true);
+}
+
 int Pictures() {
     constexpr int kImage = 2;  // the resource of both, as in the setup's form
     platform::Form form;
@@ -164,6 +189,9 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"readlink" && argc == 3) return ReadLink(arg(2));
     if (command == L"trydelete" && argc == 3) return PrintBool(TryDeleteFile(arg(2)));
     if (command == L"hold" && argc == 4) return Hold(arg(2), static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
+    if (command == L"heldcopy" && argc == 5)
+        return HeldCopy(arg(2), arg(3), static_cast<int>(std::wcstol(argv[4], nullptr, 10)));
+    if (command == L"programfile" && argc == 3) return ProgramFile(arg(2));
     if (command == L"pictures" && argc == 2) return Pictures();
     return 2;
 }

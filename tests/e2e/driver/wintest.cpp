@@ -8,11 +8,14 @@
 //   wintest reg-set <key> <name> <type> <hex>    writes exactly these bytes as the value (type as a
 //                                                number), which `reg add` cannot: a string of odd length
 //   wintest reg-link <key> <target>              creates key as a registry link to the key target
+//   wintest dacl <path>                          prints the owner and access list of a file or folder
+//                                                in SDDL: {"sddl": "O:...D:..."}
 // Keys are written HKCU\<path> or HKLM\<path>.
 //
 // Script lines (tokens are bare words or JSON strings; '#' starts a comment line):
 //   start <exe> [args...]         start the program (instead of "-- exe args" on the command line)
 //   rawargs <text>                with start: the text appended verbatim to the command line
+//   cwd <folder>                  with start: the folder the program starts in (else the driver's)
 //   wait-window [--any] <class|*> <caption-regex|*> [ms]   select a visible top-level window
 //   dump                          the selected window and all its child controls (and, for a
 //                                 dialog, which system icon it shows)
@@ -32,10 +35,12 @@
 //   screenshot <file.bmp>         the selected window's screen area as a 24-bit BMP
 //   wait-gone [ms]                until the selected window is destroyed
 //   wait-file <path> [ms]         until the file exists and is not empty
+//   remove-dir <path>             RemoveDirectoryW; fails (with the error) when the folder stays
 //   status                        whether the started process still runs (and its exit code)
 //   wait-exit [ms]                until the started process ends; prints its exit code
 //   wait-tree-exit [ms]           until the started process and all its descendants end
 //   sleep <ms>
+//   mark                          prints the performance counter's time in microseconds
 // After the script the driver waits for the process until the run's deadline and prints
 // {"event":"end",...}. A failed step or the deadline ends the process tree.
 // Exit code: 0 done, 1 usage, 2 a step failed, 3 deadline passed.
@@ -44,6 +49,7 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
+#include <aclapi.h>
 #include <sddl.h>
 #include <tlhelp32.h>
 
@@ -597,7 +603,7 @@ public:
         if (pi_.hThread) CloseHandle(pi_.hThread);
     }
 
-    bool Start(const std::vector<std::wstring>& cmd, const std::wstring& raw) {
+    bool Start(const std::vector<std::wstring>& cmd, const std::wstring& raw, const std::wstring& cwd) {
         if (started_) return Fail("start", "already started");
         if (cmd.empty()) return Fail("start", "no program given");
         std::wstring line = L"\"" + cmd[0] + L"\"";
@@ -607,8 +613,8 @@ public:
         STARTUPINFOW si{};
         si.cb = sizeof si;
         std::wstring mutableLine = line;
-        if (!CreateProcessW(cmd[0].c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                            &pi_)) {
+        if (!CreateProcessW(cmd[0].c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            cwd.empty() ? nullptr : cwd.c_str(), &si, &pi_)) {
             return Fail("start", "CreateProcessW failed, error " + std::to_string(GetLastError()));
         }
         started_ = true;
@@ -621,7 +627,7 @@ public:
     bool Step(const std::vector<std::wstring>& t) {
         const std::wstring& cmd = t[0];
         const std::string name = ToUtf8(cmd);
-        if (cmd != L"start" && cmd != L"rawargs" && cmd != L"sleep" && !started_)
+        if (cmd != L"start" && cmd != L"rawargs" && cmd != L"cwd" && cmd != L"sleep" && !started_)
             return Fail(name, "the program was not started");
         if (cmd == L"wait-window") return WaitWindow(t);
         if (cmd == L"dump") return WithWindow(name, [&] {
@@ -634,6 +640,11 @@ public:
         if (cmd == L"send-command") return SendCommand(t);
         if (cmd == L"wait-state") return WaitState(t);
         if (cmd == L"wait-file") return WaitFile(t);
+        if (cmd == L"remove-dir") {
+            if (t.size() != 2) return Fail(name, "usage: remove-dir <path>");
+            if (!RemoveDirectoryW(t[1].c_str())) return Fail(name, "error " + std::to_string(GetLastError()));
+            return Ok(name);
+        }
         if (cmd == L"set-text") return SetText(t);
         if (cmd == L"key") return Key(t);
         if (cmd == L"close") return WithWindow(name, [&] {
@@ -647,6 +658,14 @@ public:
             j.Str("step", cmd).Bool("ok", true).Bool("running", !Exited());
             if (Exited()) j.Num("exit_code", ExitCode());
             Emit(j.Text());
+            return true;
+        }
+        if (cmd == L"mark") {
+            // A timestamp for the benchmarks, in microseconds of the performance counter.
+            LARGE_INTEGER now, frequency;
+            QueryPerformanceCounter(&now);
+            QueryPerformanceFrequency(&frequency);
+            Emit(Json().Str("step", cmd).Bool("ok", true).Num("us", now.QuadPart / (frequency.QuadPart / 1000000)).Text());
             return true;
         }
         if (cmd == L"wait-exit") return WaitExit(t, false);
@@ -1107,7 +1126,8 @@ int Usage() {
                "       wintest windows [--all]\n"
                "       wintest msgbox <flags> <caption> <text>\n"
                "       wintest reg-set <key> <name> <type> <hex>\n"
-               "       wintest reg-link <key> <target>\n",
+               "       wintest reg-link <key> <target>\n"
+               "       wintest dacl <path>\n",
                stderr);
     return 1;
 }
@@ -1153,17 +1173,18 @@ int RunCommand(int argc, wchar_t** argv) {
             steps.push_back(tokens);
         }
     }
-    // "start" and "rawargs" are gathered first: the program starts before the first other step.
-    std::wstring rawArgs;
+    // "start", "rawargs" and "cwd" are gathered first: the program starts before the first other step.
+    std::wstring rawArgs, cwd;
     for (const auto& s : steps) {
         if (s[0] == L"start") cmd.assign(s.begin() + 1, s.end());
         if (s[0] == L"rawargs" && s.size() == 2) rawArgs = s[1];
+        if (s[0] == L"cwd" && s.size() == 2) cwd = s[1];
     }
     bool ok = true;
-    if (!cmd.empty()) ok = runner.Start(cmd, rawArgs);
+    if (!cmd.empty()) ok = runner.Start(cmd, rawArgs, cwd);
     for (const auto& s : steps) {
         if (!ok) break;
-        if (s[0] == L"start" || s[0] == L"rawargs") continue;
+        if (s[0] == L"start" || s[0] == L"rawargs" || s[0] == L"cwd") continue;
         ok = runner.Step(s);
     }
     return runner.Finish(ok);
@@ -1260,6 +1281,26 @@ int RegLinkCommand(int argc, wchar_t** argv) {
     return RegResult("reg-link", status);
 }
 
+// ---------------------------------------------------------------- security
+
+int DaclCommand(int argc, wchar_t** argv) {
+    if (argc != 3) return Usage();
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    const DWORD status = GetNamedSecurityInfoW(argv[2], SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, &sd);
+    wchar_t* text = nullptr;
+    const bool ok = status == ERROR_SUCCESS &&
+                    ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr);
+    Json j;
+    j.Str("step", L"dacl").Bool("ok", ok);
+    if (ok) j.Str("sddl", text);
+    else j.Num("error", status == ERROR_SUCCESS ? GetLastError() : status);
+    Emit(j.Text());
+    LocalFree(text);
+    LocalFree(sd);
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -1271,5 +1312,6 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"msgbox") return MsgBoxCommand(argc, argv);
     if (command == L"reg-set") return RegSetCommand(argc, argv);
     if (command == L"reg-link") return RegLinkCommand(argc, argv);
+    if (command == L"dacl") return DaclCommand(argc, argv);
     return Usage();
 }
