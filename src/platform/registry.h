@@ -1,6 +1,7 @@
 // The registry: the machine-wide uninstall entry and the per-user key of the setup.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ public:
     // REG_SZ and REG_EXPAND_SZ give their text up to the first NUL (unexpanded).
     RegValue ReadString(const std::u16string& name, std::u16string& value) const;
     bool WriteString(const std::u16string& name, const std::u16string& value);
+    bool WriteDword(const std::u16string& name, std::uint32_t value);
     // Every value's name, the unnamed default value as "".
     std::vector<std::u16string> ValueNames() const;
     bool DeleteValue(const std::u16string& name);

@@ -206,7 +206,7 @@ void TSCRSetup::FormKeyEscape() {
 void TSCRSetup::FillDefaultDirectory() {
     if (directoryFilled_) return;
     directoryFilled_ = true;
-    edDirectory.SetCaption(ComposeDefaultDir(Package.SetupHeader.DefaultBaseDir(), Package.SetupHeader.DefaultSubDir()));
+    edDirectory.SetCaption(DefaultInstallDirectory(Package.SetupHeader));
 }
 
 // Back on the Directory page, where the user can choose again.

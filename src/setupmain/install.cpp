@@ -242,7 +242,20 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     }
     if (preview) return result;
 
-    if (header.UninstallEntryFlag()) RegisterUninstall(Title, UninstallerPath);
+    if (header.UninstallEntryFlag()) {
+        const std::u16string folder(text::DirPart(TargetFileName));
+        std::int64_t bytes = PayloadLength(header) + uninstaller.Size();
+        if (hasReadme)
+            bytes += platform::File::OpenRead(Dir + ReadmeCopyName(Title), platform::Share::DenyNone).Size();
+        TUninstallEntry entry;
+        entry.Title = Title;
+        entry.UninstallerPath = UninstallerPath;
+        entry.ScrPath = TargetFileName;
+        entry.InstallLocation = folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder;
+        entry.EstimatedSizeKiB = static_cast<std::uint32_t>((bytes + 1023) / 1024);
+        entry.Link = header.LinkAddress();
+        RegisterUninstall(entry);
+    }
     const TLinkTargets links{Title, ScrPath, UninstallerPath, hasReadme ? Dir + ReadmeCopyName(Title) : u""};
     if (header.MenuShortcutsFlag()) CreateMenuShortcuts(links);
     if (header.DesktopShortcutFlag()) CreateDesktopShortcut(links);
@@ -252,10 +265,13 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     return result;
 }
 
+std::u16string DefaultInstallDirectory(const TSetupHeader& Header) {
+    const std::u16string registered = RegisteredInstallLocation(Header.Title());
+    return registered.empty() ? ComposeDefaultDir(Header.DefaultBaseDir(), Header.DefaultSubDir()) : registered;
+}
+
 Outcome InstallSilently(TSetupPackage& Package, const std::u16string& Directory) {
-    const TSetupHeader& header = Package.SetupHeader;
-    const std::u16string folder =
-        Directory.empty() ? ComposeDefaultDir(header.DefaultBaseDir(), header.DefaultSubDir()) : Directory;
+    const std::u16string folder = Directory.empty() ? DefaultInstallDirectory(Package.SetupHeader) : Directory;
     struct Unattended final : TProgressSink {} unattended;
     return RunInstallation(Package, folder, TInstallOptions{}, unattended).ToOutcome();
 }

@@ -81,6 +81,10 @@ std::u16string UninstallerFileName(std::u16string_view ScrName);
 inline constexpr char16_t kMsgAccessDenied[] =
     u"Unable to copy the files. Access is denied. Please select a different directory.";
 
-// The silent run: into Directory, or the package's default folder when it is empty; no
+// Where an earlier installation of the title registered itself, so that a new version
+// replaces it in place; else the package's default folder.
+std::u16string DefaultInstallDirectory(const TSetupHeader& Header);
+
+// The silent run: into Directory, or the default folder above when it is empty; no
 // window, no question, no screen-saver settings.
 Outcome InstallSilently(TSetupPackage& Package, const std::u16string& Directory);

@@ -41,7 +41,7 @@ Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
 
     HandOffToTemporaryCopy(Package, self, CommandLine.Silent());
 
-    if (header.UninstallEntryFlag()) RemoveUninstallEntry(Title);
+    if (header.UninstallEntryFlag()) RemoveUninstallEntry(Title, self);
     if (header.MenuShortcutsFlag()) RemoveMenuShortcuts(Title);
     if (header.DesktopShortcutFlag()) RemoveDesktopShortcut(Title);
     return Outcome::Done;

@@ -1,13 +1,70 @@
 #include "uninstall_entry.h"
 
+#include "../common/text.h"
+#include "../platform/files.h"
 #include "../platform/registry.h"
 
-void RegisterUninstall(const std::u16string& Title, const std::u16string& UninstallerPath) {
-    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
-    key.WriteString(u"DisplayName", Title);
-    key.WriteString(u"UninstallString", u"\"" + UninstallerPath + u"\"");
+namespace {
+
+using platform::RegRoot;
+
+// The machine's list can be written: an elevated run, or one with rights given to it.
+bool MachineListWritable() { return platform::RegKey::Create(RegRoot::LocalMachine, kUninstallKeyBase).IsOpen(); }
+
+std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\""; }
+
+bool SameFile(const std::u16string& a, const std::u16string& b) {
+    return text::AsciiLower(a) == text::AsciiLower(b) ||
+           text::AsciiLower(platform::ShortPath(a)) == text::AsciiLower(platform::ShortPath(b));
 }
 
-void RemoveUninstallEntry(const std::u16string& Title) {
-    platform::RegKey::DeleteTree(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
+bool WriteEntry(RegRoot root, const TUninstallEntry& e) {
+    platform::RegKey key = platform::RegKey::Create(root, kUninstallKeyBase + e.Title);
+    if (!key.WriteString(u"DisplayName", e.Title)) return false;
+    key.WriteString(u"UninstallString", Quoted(e.UninstallerPath));
+    key.WriteString(u"QuietUninstallString", Quoted(e.UninstallerPath) + u" -silent");
+    key.WriteString(u"DisplayIcon", e.ScrPath);
+    key.WriteString(u"InstallLocation", e.InstallLocation);
+    key.WriteDword(u"EstimatedSize", e.EstimatedSizeKiB);
+    key.WriteDword(u"NoModify", 1);
+    key.WriteDword(u"NoRepair", 1);
+    const std::u16string link = text::AsciiLower(e.Link);
+    const std::u16string page =
+        text::IsWebAddress(e.Link) && (link.starts_with(u"http:") || link.starts_with(u"https:")) ? e.Link : u"";
+    // An upgrade by a package without them leaves none of the earlier installation's behind.
+    for (const auto& [name, value] : {std::pair{u"URLInfoAbout", &page}, {u"DisplayVersion", &e.Version},
+                                      {u"Publisher", &e.Publisher}}) {
+        if (value->empty()) key.DeleteValue(name);
+        else key.WriteString(name, *value);
+    }
+    return true;
+}
+
+}  // namespace
+
+void RegisterUninstall(const TUninstallEntry& Entry) {
+    if (!WriteEntry(RegRoot::LocalMachine, Entry)) static_cast<void>(WriteEntry(RegRoot::CurrentUser, Entry));
+}
+
+void RemoveUninstallEntry(const std::u16string& Title, const std::u16string& UninstallerPath) {
+    for (const RegRoot root : {RegRoot::LocalMachine, RegRoot::CurrentUser}) {
+        std::u16string command;
+        if (platform::RegKey::Open(root, kUninstallKeyBase + Title).ReadString(u"UninstallString", command) !=
+            platform::RegValue::Text)
+            continue;
+        if (command.size() >= 2 && command.front() == u'"' && command.back() == u'"')
+            command = command.substr(1, command.size() - 2);
+        if (SameFile(command, UninstallerPath)) platform::RegKey::DeleteTree(root, kUninstallKeyBase + Title);
+    }
+}
+
+std::u16string RegisteredInstallLocation(const std::u16string& Title) {
+    // What the user's own list says steers only a run that would write there itself.
+    const RegRoot root = MachineListWritable() ? RegRoot::LocalMachine : RegRoot::CurrentUser;
+    std::u16string folder;
+    if (platform::RegKey::Open(root, kUninstallKeyBase + Title).ReadString(u"InstallLocation", folder) !=
+            platform::RegValue::Text ||
+        folder.empty() || !platform::DirectoryExists(folder))
+        return {};
+    return folder.back() == u'\\' ? folder : folder + u'\\';
 }

@@ -125,7 +125,18 @@ TEST_F(Install, EverythingTheHeaderAsksFor) {
     EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"DisplayName"), u"Aurora");
     EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"UninstallString"),
               u"\"C:\\Savers\\uninstall Aurora.exe\"");
-    EXPECT_EQ(standin::RegValueCount(RegRoot::LocalMachine, kUninstallKey), 2u) << "nothing else is written";
+    // What deployment tools read: a silent removal, the icon, the folder, the size in KiB.
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"QuietUninstallString"),
+              u"\"C:\\Savers\\uninstall Aurora.exe\" -silent");
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"DisplayIcon"), u"C:\\Savers\\Aurora.scr");
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"InstallLocation"), u"C:\\Savers");
+    const auto installed = pkg.scr.size() + AssembleImage(asUninstaller, header).size() + 16;  // "Read me\r\nplease"
+    EXPECT_EQ(standin::RegDword(RegRoot::LocalMachine, kUninstallKey, u"EstimatedSize"), (installed + 1023) / 1024);
+    EXPECT_EQ(standin::RegDword(RegRoot::LocalMachine, kUninstallKey, u"NoModify"), 1u);
+    EXPECT_EQ(standin::RegDword(RegRoot::LocalMachine, kUninstallKey, u"NoRepair"), 1u);
+    EXPECT_EQ(standin::RegValueCount(RegRoot::LocalMachine, kUninstallKey), 8u)
+        << "no web page, version or publisher to name";
+    EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, kUninstallKey));
     EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\Savers\\Aurora.scr");
 
     const std::u16string menu = std::u16string(kPrograms) + u"\\Aurora\\";

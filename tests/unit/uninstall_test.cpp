@@ -361,3 +361,64 @@ TEST_F(Uninstall, TranslatedTexts) {
 }
 
 }  // namespace
+
+// Without rights for the machine's list the installation is listed for its user, and its
+// uninstaller finds the entry there; an entry of the same title that starts another
+// uninstaller is another installation's and stays.
+TEST_F(Uninstall, EntryFollowsTheRightsOfTheRun) {
+    const TestPackage pkg = Package();
+    struct Case {
+        const char* what;
+        bool machineWritable;
+        RegRoot written, other;
+    };
+    const Case cases[] = {
+        {"elevated", true, RegRoot::LocalMachine, RegRoot::CurrentUser},
+        {"standard user", false, RegRoot::CurrentUser, RegRoot::LocalMachine},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::Reset();
+        SetUp();
+        fs::remove_all(drive_.Host(u"C:\\My Savers"));
+        if (!c.machineWritable) standin::DenyRegistryWrites(RegRoot::LocalMachine);
+        Installed(pkg, AllFlags(pkg));
+        EXPECT_EQ(standin::RegString(c.written, kUninstallKey, u"UninstallString"), u"\"" + std::u16string(kUninstaller) + u"\"");
+        EXPECT_EQ(standin::RegString(c.written, kUninstallKey, u"InstallLocation"), u"C:\\My Savers");
+        EXPECT_FALSE(standin::RegKeyExists(c.other, kUninstallKey));
+
+        // Another installation of the title elsewhere, in the other list.
+        standin::SetRegValue(c.other, kUninstallKey, u"UninstallString", u"\"D:\\Elsewhere\\uninstall Aurora.exe\"");
+        EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+        EXPECT_FALSE(standin::RegKeyExists(c.written, kUninstallKey));
+        EXPECT_TRUE(standin::RegKeyExists(c.other, kUninstallKey)) << "not this uninstaller's entry";
+    }
+}
+
+// A second installation of the title without a folder goes where the first one registered
+// itself (a silent upgrade replaces it in place); the old uninstaller then removes all.
+TEST_F(Uninstall, SilentUpgradeReplacesInPlace) {
+    TestPackage pkg = Package();
+    pkg.link = u"https://aurora.example/";
+    Installed(pkg, AllFlags(pkg));
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"URLInfoAbout"), u"https://aurora.example/");
+
+    TestPackage newer = pkg;
+    newer.scr = "SCREENSAVER-PAYLOAD, VERSION 2";
+    newer.link = u"mailto:aurora@example.org";  // no web page to list
+    drive_.WriteFile(u"C:\\Setup\\setup2.exe", AssembleImage(newer, AllFlags(newer)));
+    standin::ResetProcess();
+    standin::SetModulePath(u"C:\\Setup\\setup2.exe");
+    EXPECT_EQ(SetupMain(u"setup2.exe -silent"), kExitDone);
+    EXPECT_EQ(drive_.ReadFile(u"C:\\My Savers\\Aurora.scr"), newer.scr);
+    EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"Aurora Readme.txt", "Aurora.scr", "uninstall Aurora.exe"}));
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"URLInfoAbout"), std::nullopt);
+    EXPECT_FALSE(fs::exists(drive_.Host(u"C:\\Program Files\\Aurora"))) << "not the package's default folder";
+
+    FreeLangStrings();
+    standin::ResetProcess();
+    standin::SetModulePath(kUninstaller);
+    EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+    EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"uninstall Aurora.exe"}));
+    EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+}

@@ -77,6 +77,16 @@ void SetRegRawValue(platform::RegRoot root, const std::u16string& key, const std
     MakeKey(KeyId(root, key))[text::AsciiLower(name)] = Value{name, text, u"", bytes};
 }
 
+std::optional<std::uint32_t> RegDword(platform::RegRoot root, const std::u16string& key, const std::u16string& name) {
+    const auto k = R().keys.find(KeyId(root, key));
+    if (k == R().keys.end()) return std::nullopt;
+    const auto v = k->second.find(text::AsciiLower(name));
+    if (v == k->second.end() || v->second.text || !v->second.raw || v->second.raw->size() != 4) return std::nullopt;
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>((*v->second.raw)[static_cast<std::size_t>(i)]);
+    return value;
+}
+
 void SetRegistryReadHook(std::function<void()> hook) { R().readHook = std::move(hook); }
 
 std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16string& key, const std::u16string& name) {
@@ -165,6 +175,14 @@ RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) c
 bool RegKey::WriteString(const std::u16string& name, const std::u16string& value) {
     if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
     R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{name, true, value, std::nullopt};
+    return true;
+}
+
+bool RegKey::WriteDword(const std::u16string& name, std::uint32_t value) {
+    if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i));
+    R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{name, false, u"", bytes};
     return true;
 }
 

@@ -101,6 +101,8 @@ void SetRegistryReadHook(std::function<void()> hook);
 // The text of a string value; nullopt when the value is missing or not a string.
 std::optional<std::u16string> RegString(platform::RegRoot root, const std::u16string& key, const std::u16string& name);
 bool RegKeyExists(platform::RegRoot root, const std::u16string& key);
+// A REG_DWORD value written by WriteDword.
+std::optional<std::uint32_t> RegDword(platform::RegRoot root, const std::u16string& key, const std::u16string& name);
 std::size_t RegValueCount(platform::RegRoot root, const std::u16string& key);
 // Every key below key, as paths relative to it (lower case).
 std::vector<std::u16string> RegSubkeys(platform::RegRoot root, const std::u16string& key);

@@ -133,4 +133,10 @@ bool RegKey::WriteString(const std::u16string& name, const std::u16string& value
            ERROR_SUCCESS;
 }
 
+bool RegKey::WriteDword(const std::u16string& name, std::uint32_t value) {
+    const DWORD data = value;
+    return handle_ && RegSetValueExW(K(handle_), win32::W(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                                     sizeof data) == ERROR_SUCCESS;
+}
+
 }  // namespace platform
