@@ -15,7 +15,14 @@ inline constexpr HResult E_FILENAME_TOO_LONG_ = static_cast<HResult>(0x800700CEu
 inline constexpr bool Failed(HResult hr) { return hr < 0; }
 
 // Special folder identifiers (CSIDL), with the values Windows gives them.
-enum : int { CSIDL_DESKTOP_ = 0, CSIDL_PROGRAMS_ = 2, CSIDL_PROGRAM_FILES_ = 38, CSIDL_PROGRAM_FILESX86_ = 42 };
+enum : int {
+    CSIDL_DESKTOP_ = 0,
+    CSIDL_PROGRAMS_ = 2,
+    CSIDL_COMMON_PROGRAMS_ = 23,
+    CSIDL_COMMON_DESKTOPDIRECTORY_ = 25,
+    CSIDL_PROGRAM_FILES_ = 38,
+    CSIDL_PROGRAM_FILESX86_ = 42
+};
 
 // As the system reports them: the Windows and System directories without, the
 // temporary directory with a trailing backslash. Empty when the system call fails.

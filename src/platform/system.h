@@ -21,6 +21,9 @@ bool IsRunningImage(ByteSource& file);
 // CRC-32 (common/crc32.h) continued over Size bytes, by the fastest means the processor has.
 std::uint32_t Crc32(std::uint32_t Crc, const void* Data, std::size_t Size);
 
+// The process runs as the local system account, as deployment tools install.
+bool IsSystemAccount();
+
 // Milliseconds since the system started.
 std::uint64_t TickCount();
 

@@ -3,7 +3,17 @@
 #include "../common/lang.h"
 #include "../platform/files.h"
 #include "../platform/shell.h"
+#include "../platform/system.h"
 #include "sysroutines.h"
+
+namespace {
+// Run as the system account (by a deployment tool), the links go where every user sees them,
+// and are removed from there again.
+int ProgramsFolder() { return platform::IsSystemAccount() ? platform::CSIDL_COMMON_PROGRAMS_ : platform::CSIDL_PROGRAMS_; }
+int DesktopFolder() {
+    return platform::IsSystemAccount() ? platform::CSIDL_COMMON_DESKTOPDIRECTORY_ : platform::CSIDL_DESKTOP_;
+}
+}  // namespace
 
 std::u16string PreviewLinkName(const std::u16string& Title) { return LangStr(u"Preview") + u" " + Title; }
 std::u16string ReadmeLinkName() { return LangStr(u"Readme"); }
@@ -11,24 +21,24 @@ std::u16string UninstallLinkName(const std::u16string& Title) { return LangStr(u
 
 void CreateMenuShortcuts(const TLinkTargets& Targets) {
     const std::u16string& Title = Targets.Title;
-    const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
+    const std::u16string programs = GetShellFolderDir(ProgramsFolder());
     if (programs.empty()) return;
     CreateDirTree(programs + Title + u"\\");
 
     const std::u16string folder = Title + u"\\";
-    (void)CreateShortcut(Targets.ScrPath, folder + PreviewLinkName(Title), platform::CSIDL_PROGRAMS_);
+    (void)CreateShortcut(Targets.ScrPath, folder + PreviewLinkName(Title), ProgramsFolder());
     if (!Targets.ReadmePath.empty())
-        (void)CreateShortcut(Targets.ReadmePath, folder + ReadmeLinkName(), platform::CSIDL_PROGRAMS_);
-    (void)CreateShortcut(Targets.UninstallerPath, folder + UninstallLinkName(Title), platform::CSIDL_PROGRAMS_);
+        (void)CreateShortcut(Targets.ReadmePath, folder + ReadmeLinkName(), ProgramsFolder());
+    (void)CreateShortcut(Targets.UninstallerPath, folder + UninstallLinkName(Title), ProgramsFolder());
 }
 
 void CreateDesktopShortcut(const TLinkTargets& Targets) {
-    (void)CreateShortcut(Targets.ScrPath, PreviewLinkName(Targets.Title), platform::CSIDL_DESKTOP_);
+    (void)CreateShortcut(Targets.ScrPath, PreviewLinkName(Targets.Title), DesktopFolder());
 }
 
 void RemoveMenuShortcuts(const std::u16string& Title) {
     // A Programs folder the shell cannot locate holds none of our links.
-    const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
+    const std::u16string programs = GetShellFolderDir(ProgramsFolder());
     if (programs.empty()) return;
     const std::u16string folder = programs + Title + u"\\";
     platform::RemoveFile(folder + PreviewLinkName(Title) + u".lnk");
@@ -39,6 +49,6 @@ void RemoveMenuShortcuts(const std::u16string& Title) {
 }
 
 void RemoveDesktopShortcut(const std::u16string& Title) {
-    const std::u16string desktop = GetShellFolderDir(platform::CSIDL_DESKTOP_);
+    const std::u16string desktop = GetShellFolderDir(DesktopFolder());
     if (!desktop.empty()) platform::RemoveFile(desktop + PreviewLinkName(Title) + u".lnk");
 }

@@ -422,3 +422,29 @@ TEST_F(Uninstall, SilentUpgradeReplacesInPlace) {
     EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"uninstall Aurora.exe"}));
     EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
 }
+
+// Installed by the system account, as deployment tools install: the links land in the folders
+// every user sees, nothing in the system account's own, and its uninstaller removes them.
+TEST_F(Uninstall, SystemAccountLinksAreForAllUsers) {
+    constexpr char16_t kCommonPrograms[] = u"C:\\ProgramData\\Start Menu\\Programs";
+    constexpr char16_t kCommonDesktop[] = u"C:\\Users\\Public\\Desktop";
+    for (const auto* folder : {kCommonPrograms, kCommonDesktop}) fs::create_directories(drive_.Host(folder));
+    auto commonFolders = [&] {
+        standin::SetSpecialFolder(platform::CSIDL_COMMON_PROGRAMS_, kCommonPrograms);
+        standin::SetSpecialFolder(platform::CSIDL_COMMON_DESKTOPDIRECTORY_, kCommonDesktop);
+        standin::SetSystemAccount(true);
+    };
+    const TestPackage pkg = Package();
+    commonFolders();
+    Installed(pkg, AllFlags(pkg));
+    EXPECT_EQ(FilesIn(std::u16string(kCommonPrograms) + u"\\Aurora"),
+              (std::set<std::string>{"Preview Aurora.lnk", "Readme.lnk", "Uninstall Aurora.lnk"}));
+    EXPECT_EQ(FilesIn(kCommonDesktop), (std::set<std::string>{"Preview Aurora.lnk"}));
+    EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
+    EXPECT_TRUE(FilesIn(kDesktop).empty());
+
+    commonFolders();  // the uninstaller's run starts afresh
+    EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+    EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kCommonPrograms) + u"\\Aurora")));
+    EXPECT_TRUE(FilesIn(kCommonDesktop).empty());
+}

@@ -113,6 +113,8 @@ void ResetRegistry();
 void SetPerformanceCounter(std::uint64_t value);
 // Each reading of the clock (TickCount) moves it on by ms; 0, the start, stops it.
 void SetClockStep(std::uint64_t ms);
+// Runs as the local system account.
+void SetSystemAccount(bool system);
 // How often the control was repainted at once (not only invalidated).
 int RepaintCount(const platform::Control& control);
 // Whether the program file read is the image that runs (default: it is).

@@ -21,6 +21,7 @@ struct State {
     bool busy = false;
     std::uint64_t counter = 12345;
     std::uint64_t ticks = 1000, tickStep = 0;
+    bool systemAccount = false;
     bool runningImage = true;
     std::vector<std::string> trace;
     std::function<void()> pump;
@@ -49,6 +50,7 @@ int BrowseCount() { return S().browseCount; }
 bool BusyCursor() { return S().busy; }
 void SetPerformanceCounter(std::uint64_t value) { S().counter = value; }
 void SetClockStep(std::uint64_t ms) { S().tickStep = ms; }
+void SetSystemAccount(bool system) { S().systemAccount = system; }
 void SetRunningImage(bool matches) { S().runningImage = matches; }
 std::vector<std::string>& UiTrace() { return S().trace; }
 void SetMessagePump(std::function<void()> pump) { S().pump = std::move(pump); }
@@ -72,6 +74,8 @@ namespace platform {
 
 std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
+bool IsSystemAccount() { return S().systemAccount; }
+
 std::uint64_t TickCount() { return S().ticks += S().tickStep; }
 
 std::uint64_t PerformanceCounter() { return S().counter; }

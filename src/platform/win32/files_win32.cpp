@@ -34,11 +34,6 @@ struct LocalFreer {
 };
 using LocalPtr = std::unique_ptr<void, LocalFreer>;
 
-struct HandleCloser {
-    void operator()(void* h) const { CloseHandle(h); }
-};
-using HandlePtr = std::unique_ptr<void, HandleCloser>;
-
 struct ViewUnmapper {
     void operator()(void* view) const { UnmapViewOfFile(view); }
 };
@@ -109,7 +104,7 @@ bool File::IsRunningProgramFile() {
     const auto query = reinterpret_cast<QueryFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
     if (!query) return true;
-    const HandlePtr mapping(CreateFileMappingW(H(handle_), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    const win32::HandlePtr mapping(CreateFileMappingW(H(handle_), nullptr, PAGE_READONLY, 0, 0, nullptr));
     const ViewPtr view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 1) : nullptr);
     if (!view) return false;
     // Room for the longest name there is, ours and the running image's, in device form.

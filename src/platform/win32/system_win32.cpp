@@ -26,6 +26,19 @@ OsVersionInfo OsVersion() {
     return out;
 }
 
+bool IsSystemAccount() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    const win32::HandlePtr owned(token);
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenUser, &info, sizeof info, &size) &&
+           IsWellKnownSid(info.user.User.Sid, WinLocalSystemSid);
+}
+
 std::uint64_t TickCount() { return GetTickCount64(); }
 
 std::uint64_t PerformanceCounter() {

@@ -32,6 +32,12 @@ struct PidlFree {
 };
 using PidlPtr = std::unique_ptr<ITEMIDLIST, PidlFree>;
 
+// A kernel handle, closed when it goes.
+struct HandleCloser {
+    void operator()(void* h) const { CloseHandle(h); }
+};
+using HandlePtr = std::unique_ptr<void, HandleCloser>;
+
 // Pixels at 96 DPI to pixels at the system's DPI.
 int Scale(int value);
 
