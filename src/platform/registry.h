@@ -30,13 +30,13 @@ public:
 
     bool IsOpen() const { return handle_ != nullptr; }
 
-    // REG_SZ and REG_EXPAND_SZ give their text up to the first NUL (unexpanded).
-    RegValue ReadString(const std::u16string& name, std::u16string& value) const;
-    bool WriteString(const std::u16string& name, const std::u16string& value);
-    bool WriteDword(const std::u16string& name, std::uint32_t value);
+    // Value names are NUL-terminated. REG_SZ and REG_EXPAND_SZ give their text up to the first NUL (unexpanded).
+    RegValue ReadString(const char16_t* name, std::u16string& value) const;
+    bool WriteString(const char16_t* name, const std::u16string& value);
+    bool WriteDword(const char16_t* name, std::uint32_t value);
     // Every value's name, the unnamed default value as "".
     std::vector<std::u16string> ValueNames() const;
-    bool DeleteValue(const std::u16string& name);
+    bool DeleteValue(const char16_t* name);
 
     // Deletes the key with every key below it. False when it did not exist or stays.
     static bool DeleteTree(RegRoot root, const std::u16string& path);

@@ -13,10 +13,8 @@ bool MachineListWritable() { return platform::RegKey::Create(RegRoot::LocalMachi
 
 std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\""; }
 
-bool SameFile(const std::u16string& a, const std::u16string& b) {
-    return text::AsciiLower(a) == text::AsciiLower(b) ||
-           text::AsciiLower(platform::ShortPath(a)) == text::AsciiLower(platform::ShortPath(b));
-}
+// Short names spell one file one way, whatever path started it.
+std::u16string Spelling(const std::u16string& path) { return text::AsciiLower(platform::ShortPath(path)); }
 
 bool WriteEntry(RegRoot root, const TUninstallEntry& e) {
     platform::RegKey key = platform::RegKey::Create(root, kUninstallKeyBase + e.Title);
@@ -30,7 +28,7 @@ bool WriteEntry(RegRoot root, const TUninstallEntry& e) {
     key.WriteDword(u"NoRepair", 1);
     const std::u16string link = text::AsciiLower(e.Link);
     const std::u16string page =
-        text::IsWebAddress(e.Link) && (link.starts_with(u"http:") || link.starts_with(u"https:")) ? e.Link : u"";
+        text::IsWebAddress(e.Link) && (link.starts_with(u"http:") || link.starts_with(u"https:")) ? e.Link : std::u16string();
     // An upgrade by a package without them leaves none of the earlier installation's behind.
     for (const auto& [name, value] : {std::pair{u"URLInfoAbout", &page}, {u"DisplayVersion", &e.Version},
                                       {u"Publisher", &e.Publisher}}) {
@@ -47,14 +45,14 @@ void RegisterUninstall(const TUninstallEntry& Entry) {
 }
 
 void RemoveUninstallEntry(const std::u16string& Title, const std::u16string& UninstallerPath) {
+    const std::u16string path = kUninstallKeyBase + Title;
+    const std::u16string mine = Spelling(UninstallerPath);
     for (const RegRoot root : {RegRoot::LocalMachine, RegRoot::CurrentUser}) {
         std::u16string command;
-        if (platform::RegKey::Open(root, kUninstallKeyBase + Title).ReadString(u"UninstallString", command) !=
-            platform::RegValue::Text)
-            continue;
-        if (command.size() >= 2 && command.front() == u'"' && command.back() == u'"')
-            command = command.substr(1, command.size() - 2);
-        if (SameFile(command, UninstallerPath)) platform::RegKey::DeleteTree(root, kUninstallKeyBase + Title);
+        if (platform::RegKey::Open(root, path).ReadString(u"UninstallString", command) == platform::RegValue::Text &&
+            command.size() > 2 && command.front() == u'"' && command.back() == u'"' &&
+            Spelling(command.substr(1, command.size() - 2)) == mine)
+            platform::RegKey::DeleteTree(root, path);
     }
 }
 

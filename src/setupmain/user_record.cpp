@@ -32,7 +32,7 @@ void SaveInstalledFileName(const std::u16string& Title, const std::u16string& Fi
 void ClearUserSettings(const std::u16string& Title) {
     platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, kUserKeyBase + Title);
     if (!key.IsOpen()) return;
-    for (const std::u16string& name : key.ValueNames()) key.DeleteValue(name);
+    for (const std::u16string& name : key.ValueNames()) key.DeleteValue(name.c_str());
     platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, kUserKeyBase + Title + u"\\PlayList");
 }
 

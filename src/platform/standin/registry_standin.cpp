@@ -148,7 +148,8 @@ RegKey RegKey::Create(RegRoot root, const std::u16string& path) {
     return RegKey(const_cast<std::u16string*>(&k->first));
 }
 
-RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) const {
+RegValue RegKey::ReadString(const char16_t* nameText, std::u16string& value) const {
+    const std::u16string name(nameText);
     value.clear();
     if (!handle_) return RegValue::Absent;
     const std::u16string id = *Handle(handle_);
@@ -172,13 +173,15 @@ RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) c
         value);
 }
 
-bool RegKey::WriteString(const std::u16string& name, const std::u16string& value) {
+bool RegKey::WriteString(const char16_t* nameText, const std::u16string& value) {
+    const std::u16string name(nameText);
     if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
     R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{name, true, value, std::nullopt};
     return true;
 }
 
-bool RegKey::WriteDword(const std::u16string& name, std::uint32_t value) {
+bool RegKey::WriteDword(const char16_t* nameText, std::uint32_t value) {
+    const std::u16string name(nameText);
     if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
     std::string bytes;
     for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i));
@@ -193,7 +196,8 @@ std::vector<std::u16string> RegKey::ValueNames() const {
     return names;
 }
 
-bool RegKey::DeleteValue(const std::u16string& name) {
+bool RegKey::DeleteValue(const char16_t* nameText) {
+    const std::u16string name(nameText);
     if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
     return R().keys.at(*Handle(handle_)).erase(text::AsciiLower(name)) != 0;
 }

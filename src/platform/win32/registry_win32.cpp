@@ -44,13 +44,13 @@ RegKey RegKey::Create(RegRoot root, const std::u16string& path) {
     return RegKey(key);
 }
 
-RegValue RegKey::ReadString(const std::u16string& name, std::u16string& value) const {
+RegValue RegKey::ReadString(const char16_t* name, std::u16string& value) const {
     value.clear();
     if (!handle_) return RegValue::Absent;
     return regread::ReadText(
         [&](char16_t* buffer, std::uint32_t& bytes, bool& isText) {
             DWORD type = 0, size = bytes;
-            const LONG status = RegQueryValueExW(K(handle_), win32::W(name), nullptr, &type,
+            const LONG status = RegQueryValueExW(K(handle_), reinterpret_cast<const wchar_t*>(name), nullptr, &type,
                                                  reinterpret_cast<BYTE*>(buffer), &size);
             bytes = size;
             isText = type == REG_SZ || type == REG_EXPAND_SZ;
@@ -76,8 +76,8 @@ std::vector<std::u16string> RegKey::ValueNames() const {
     return names;
 }
 
-bool RegKey::DeleteValue(const std::u16string& name) {
-    return handle_ && RegDeleteValueW(K(handle_), win32::W(name)) == ERROR_SUCCESS;
+bool RegKey::DeleteValue(const char16_t* name) {
+    return handle_ && RegDeleteValueW(K(handle_), reinterpret_cast<const wchar_t*>(name)) == ERROR_SUCCESS;
 }
 
 namespace {
@@ -126,16 +126,16 @@ bool RegKey::DeleteTree(RegRoot root, const std::u16string& path) {
     return DeleteTreeBelow(RootKey(root), path);
 }
 
-bool RegKey::WriteString(const std::u16string& name, const std::u16string& value) {
+bool RegKey::WriteString(const char16_t* name, const std::u16string& value) {
     if (!handle_) return false;
     const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(char16_t));
-    return RegSetValueExW(K(handle_), win32::W(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
+    return RegSetValueExW(K(handle_), reinterpret_cast<const wchar_t*>(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
            ERROR_SUCCESS;
 }
 
-bool RegKey::WriteDword(const std::u16string& name, std::uint32_t value) {
+bool RegKey::WriteDword(const char16_t* name, std::uint32_t value) {
     const DWORD data = value;
-    return handle_ && RegSetValueExW(K(handle_), win32::W(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+    return handle_ && RegSetValueExW(K(handle_), reinterpret_cast<const wchar_t*>(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                                      sizeof data) == ERROR_SUCCESS;
 }
 

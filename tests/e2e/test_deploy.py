@@ -1,0 +1,86 @@
+"""What deployment tools read and run: the uninstall entry's values after a silent and a wizard
+installation, its silent uninstall command run as Windows splits it, and a silent upgrade that
+replaces the installation in place."""
+import math
+import os
+import re
+
+import scrimage
+from test_install import EXIT_DONE, PAYLOAD, UNINSTALL_KEY, InstallCase
+
+KEY = UNINSTALL_KEY + "Aurora"
+
+
+def package(scr=PAYLOAD, link="https://aurora.example/"):
+    return scrimage.Package(title="Aurora", scr=scr, readme="Hello", link=link, uninstall_entry=True,
+                            menu_shortcuts=True)
+
+
+class DeployTest(InstallCase):
+    def entry(self, env):
+        names = ("DisplayName", "UninstallString", "QuietUninstallString", "DisplayIcon", "InstallLocation",
+                 "EstimatedSize", "NoModify", "NoRepair", "URLInfoAbout")
+        return {name: env.reg_query(KEY, name) for name in names}
+
+    def expected_entry(self, env, folder):
+        host = env.host_path(folder)
+        installed = sum(os.path.getsize(os.path.join(host, name)) for name in os.listdir(host))
+        uninstaller = f"{folder}\\uninstall Aurora.exe"
+        return {"DisplayName": "Aurora", "UninstallString": f'"{uninstaller}"',
+                "QuietUninstallString": f'"{uninstaller}" -silent', "DisplayIcon": f"{folder}\\Aurora.scr",
+                "InstallLocation": folder, "EstimatedSize": hex(math.ceil(installed / 1024)), "NoModify": "0x1",
+                "NoRepair": "0x1", "URLInfoAbout": "https://aurora.example/"}
+
+    def quiet_uninstall(self, env):
+        """Runs QuietUninstallString as Windows splits it: the quoted program, then its arguments."""
+        command = env.reg_query(KEY, "QuietUninstallString")
+        m = re.fullmatch(r'"([^"]+)" (.*)', command or "")
+        self.assertTrue(m, command)
+        result = env.drive(env.host_path(m.group(1)), [], [["wait-tree-exit", "30000"]], raw_args=m.group(2))
+        self.assertDriven(result)
+        self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+
+    def test_entry_of_silent_and_wizard_installations(self):
+        for how in ("silent", "wizard"):
+            with self.subTest(how), self.env.isolated(self.id() + how) as env:
+                self.system(env)
+                folder = "C:\\Program Files\\My Savers"
+                path = self.installer(env, package())
+                if how == "silent":
+                    result = env.drive(path, ["-silent", folder])
+                else:
+                    result = env.drive(path, [], [
+                        ["wait-window", "TSCRSetup", "*"], ["set-text", "C:\\Program Files\\Aurora\\", folder],
+                        ["click", "Install"], ["wait-state", "Readme", "visible", "20000"], ["click", "Next >"],
+                        ["wait-state", "Finished", "visible"], ["click", "Finish"], ["wait-exit", "10000"]])
+                self.assertDriven(result)
+                self.assertEqual(result.exit_code, EXIT_DONE, result)
+                self.assertEqual(self.files(env, folder), ["Aurora Readme.txt", "Aurora.scr", "uninstall Aurora.exe"])
+                self.assertEqual(self.entry(env), self.expected_entry(env, folder))
+
+                self.quiet_uninstall(env)
+                self.assertIn(self.files(env, folder), ([], None))
+                self.assertIsNone(env.reg_query(KEY))
+                self.assertIsNone(self.files(env, self.probe(env, "folder", "2") + "\\Aurora"))
+
+    def test_silent_upgrade_replaces_in_place(self):
+        newer = PAYLOAD + b" version 2"
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            first = env.drive(self.installer(env, package()), ["-silent", "C:\\Savers"])
+            self.assertDriven(first)
+            self.assertEqual(first.exit_code, EXIT_DONE, first)
+            # No folder given: the registered one, not the package's default.
+            second = env.drive(self.installer(env, package(newer, link=""), name="setup2.exe"), ["-silent"])
+            self.assertDriven(second)
+            self.assertEqual((second.exit_code, second.windows_seen), (EXIT_DONE, []), second)
+            self.assertEqual(self.files(env, "C:\\Savers"), ["Aurora Readme.txt", "Aurora.scr", "uninstall Aurora.exe"])
+            self.assertEqual(self.read(env, "C:\\Savers\\Aurora.scr"), newer)
+            self.assertIsNone(self.files(env, "C:\\Program Files\\Aurora"))
+            expected = self.expected_entry(env, "C:\\Savers")
+            expected["URLInfoAbout"] = None  # the newer package names no web page
+            self.assertEqual(self.entry(env), expected)
+
+            self.quiet_uninstall(env)
+            self.assertIn(self.files(env, "C:\\Savers"), ([], None))
+            self.assertIsNone(env.reg_query(KEY))
