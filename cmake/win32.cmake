@@ -10,7 +10,7 @@ set(PLATFORM_WIN32_SOURCES
   src/platform/win32/shell_win32.cpp
   src/platform/win32/registry_win32.cpp
   src/platform/win32/crc32_clmul.cpp)
-set(PLATFORM_WIN32_LIBS comctl32 shell32 ole32 user32 gdi32 advapi32)
+set(PLATFORM_WIN32_LIBS comctl32 shell32 ole32 user32 gdi32 advapi32 version)
 set(PLATFORM_WIN32_DEFINITIONS UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
 
 add_library(platform_win32 STATIC ${PLATFORM_WIN32_SOURCES})
@@ -38,7 +38,7 @@ target_compile_definitions(setup PRIVATE ${PLATFORM_WIN32_DEFINITIONS})
 # a run that ends early (a silent run of a damaged package) never loads them, and the wizard's
 # window does not wait for the shell and COM, which it needs only later. They come from the
 # system folder alone (see RestrictDllSearch).
-set(SETUP_DELAYED_DLLS comctl32 shell32 ole32)
+set(SETUP_DELAYED_DLLS comctl32 shell32 ole32 version)
 if(MSVC)
   foreach(dll ${SETUP_DELAYED_DLLS})
     target_link_options(setup PRIVATE /DELAYLOAD:${dll}.dll)

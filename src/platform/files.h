@@ -73,6 +73,13 @@ bool DeleteAtReboot(const std::u16string& path);
 // True when the file's deletion at the next start is already scheduled.
 bool DeletionAtRebootPending(const std::u16string& path);
 
+// What a program's version resource says (its first language): the "ProductVersion",
+// "FileVersion" and "CompanyName" strings. False when it has none.
+struct VersionStrings {
+    std::u16string productVersion, fileVersion, companyName;
+};
+bool ReadVersionStrings(const std::u16string& path, VersionStrings& strings);
+
 // The absolute form of a path, "." and ".." resolved; the path itself when that fails.
 std::u16string FullPath(const std::u16string& path);
 

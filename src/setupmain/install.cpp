@@ -244,9 +244,8 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
 
     if (header.UninstallEntryFlag()) {
         const std::u16string folder(text::DirPart(TargetFileName));
-        std::int64_t bytes = PayloadLength(header) + uninstaller.Size();
-        if (hasReadme)
-            bytes += platform::File::OpenRead(Dir + ReadmeCopyName(Title), platform::Share::DenyNone).Size();
+        // The readme copy counted at a byte a character, as most of it is written.
+        const std::int64_t bytes = PayloadLength(header) + uninstaller.Size() + static_cast<std::int64_t>(Package.Readme.size());
         TUninstallEntry entry;
         entry.Title = Title;
         entry.UninstallerPath = UninstallerPath;
@@ -254,6 +253,11 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         entry.InstallLocation = folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder;
         entry.EstimatedSizeKiB = static_cast<std::uint32_t>((bytes + 1023) / 1024);
         entry.Link = header.LinkAddress();
+        // From the screensaver's own version resource: the package format has no field for them.
+        if (platform::VersionStrings version; platform::ReadVersionStrings(TargetFileName, version)) {
+            entry.Version = version.productVersion.empty() ? version.fileVersion : version.productVersion;
+            entry.Publisher = version.companyName;
+        }
         RegisterUninstall(entry);
     }
     const TLinkTargets links{Title, ScrPath, UninstallerPath, hasReadme ? Dir + ReadmeCopyName(Title) : u""};

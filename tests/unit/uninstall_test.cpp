@@ -400,8 +400,14 @@ TEST_F(Uninstall, EntryFollowsTheRightsOfTheRun) {
 TEST_F(Uninstall, SilentUpgradeReplacesInPlace) {
     TestPackage pkg = Package();
     pkg.link = u"https://aurora.example/";
+    // The screensaver's version resource names version and publisher; the file version
+    // stands in for a missing product version.
+    standin::SetVersionStrings(u"C:\\My Savers\\Aurora.scr", {u"1.0", u"1.0.0.7", u"Glimmerdeck"});
     Installed(pkg, AllFlags(pkg));
     EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"URLInfoAbout"), u"https://aurora.example/");
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"DisplayVersion"), u"1.0");
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"Publisher"), u"Glimmerdeck");
+    standin::SetVersionStrings(u"C:\\My Savers\\Aurora.scr", {u"", u"2.0.0.1", u""});
 
     TestPackage newer = pkg;
     newer.scr = "SCREENSAVER-PAYLOAD, VERSION 2";
@@ -413,6 +419,9 @@ TEST_F(Uninstall, SilentUpgradeReplacesInPlace) {
     EXPECT_EQ(drive_.ReadFile(u"C:\\My Savers\\Aurora.scr"), newer.scr);
     EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"Aurora Readme.txt", "Aurora.scr", "uninstall Aurora.exe"}));
     EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"URLInfoAbout"), std::nullopt);
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"DisplayVersion"), u"2.0.0.1");
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"Publisher"), std::nullopt)
+        << "the newer screensaver names no publisher";
     EXPECT_FALSE(fs::exists(drive_.Host(u"C:\\Program Files\\Aurora"))) << "not the package's default folder";
 
     FreeLangStrings();

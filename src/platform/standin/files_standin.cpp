@@ -67,6 +67,14 @@ bool IsUndeletable(const std::string& hostPath) {
 }
 }  // namespace
 
+std::map<std::string, platform::VersionStrings>& Versions() {
+    static std::map<std::string, platform::VersionStrings> versions;
+    return versions;
+}
+void SetVersionStrings(const std::u16string& path, const platform::VersionStrings& strings) {
+    Versions()[HostPath(path)] = strings;
+}
+
 bool DeleteOnClosePending(const std::u16string& path) {
     std::error_code error;
     for (const auto& [fd, host] : DeletePending())
@@ -82,6 +90,7 @@ void UnlockFile(const std::u16string& path) {
 void HoldAsRunningProgram(const std::u16string& path) { Running().insert(HostPath(path)); }
 void ResetFileLocks() {
     Locked().clear();
+    Versions().clear();
     Running().clear();
     FreeSpace() = -1;
     ShortPaths().clear();
@@ -152,6 +161,13 @@ File& File::operator=(File&& other) noexcept {
         other.handle_ = kInvalid;
     }
     return *this;
+}
+
+bool ReadVersionStrings(const std::u16string& path, VersionStrings& strings) {
+    const auto found = standin::Versions().find(standin::HostPath(path));
+    if (found == standin::Versions().end() || !std::filesystem::exists(found->first)) return false;
+    strings = found->second;
+    return true;
 }
 
 void File::Close() {

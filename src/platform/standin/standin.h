@@ -10,6 +10,7 @@
 
 #include "../../common/osversion.h"
 #include "../controls.h"
+#include "../files.h"
 #include "../registry.h"
 
 namespace standin {
@@ -42,6 +43,8 @@ void SetSleepHook(std::function<void(unsigned)> hook);
 // A file held open by another process that shares neither reading nor writing: opening
 // it fails, and so does deleting it unless the holder allows deletion.
 void LockFile(const std::u16string& path, bool allowsDelete = false);
+// What ReadVersionStrings finds in the file at path (as long as it exists).
+void SetVersionStrings(const std::u16string& path, const platform::VersionStrings& strings);
 // The file is open and goes when its handle closes.
 bool DeleteOnClosePending(const std::u16string& path);
 // A program file that runs: it can be read, but not deleted until UnlockFile.

@@ -5,6 +5,8 @@
 #include <sddl.h>
 
 #include <memory>
+#include <new>
+#include <tuple>
 #include <vector>
 
 namespace platform {
@@ -230,6 +232,44 @@ bool DeletionAtRebootPending(const std::u16string& path) {
             return true;
     }
     return false;
+}
+
+bool ReadVersionStrings(const std::u16string& path, VersionStrings& strings) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(W(path), &ignored);
+    if (size == 0) return false;
+    const std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[size]);
+    if (!data || !GetFileVersionInfoW(W(path), 0, size, data.get())) return false;
+    // The first language the resource names; US English in Unicode when it names none.
+    DWORD* translation = nullptr;
+    UINT length = 0;
+    DWORD language = 0x04B00409;
+    if (VerQueryValueW(data.get(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) &&
+        length >= sizeof(DWORD))
+        language = *translation;
+    wchar_t prefix[32];
+    wsprintfW(prefix, L"\\StringFileInfo\\%04x%04x\\", LOWORD(language), HIWORD(language));
+    for (const auto& [name, value] : {std::pair{L"ProductVersion", &strings.productVersion},
+                                      {L"FileVersion", &strings.fileVersion}, {L"CompanyName", &strings.companyName}}) {
+        wchar_t query[64];
+        wsprintfW(query, L"%s%s", prefix, name);
+        wchar_t* text = nullptr;
+        value->clear();
+        if (VerQueryValueW(data.get(), query, reinterpret_cast<void**>(&text), &length) && text && length > 0)
+            *value = win32::U(text);
+    }
+    // Without the strings, the numbers of the fixed part.
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    if (VerQueryValueW(data.get(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
+        length >= sizeof *fixed && fixed->dwSignature == 0xFEEF04BD) {
+        for (const auto& [value, ms, ls] : {std::tuple{&strings.productVersion, fixed->dwProductVersionMS, fixed->dwProductVersionLS},
+                                            {&strings.fileVersion, fixed->dwFileVersionMS, fixed->dwFileVersionLS}}) {
+            wchar_t number[48];
+            wsprintfW(number, L"%u.%u.%u.%u", HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls));
+            if (value->empty()) *value = win32::U(number);
+        }
+    }
+    return true;
 }
 
 std::u16string FullPath(const std::u16string& path) {
