@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the package reader and the language parser.
+// Feeds arbitrary bytes to the package reader, the language parser and the version-resource reader.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -6,6 +6,7 @@
 #include "common/lang.h"
 #include "common/text.h"
 #include "package/package.h"
+#include "package/version_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -17,8 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)LangStr(u"A\r\nB");
     FreeLangStrings();
 
-    // The loader the setup and the packer run, then what the setup does with a sound package.
     MemorySource source(bytes);
+    // The bytes as a program, whole and as an image inside them (where an installer's
+    // screensaver lies).
+    if (const auto info = ReadVersionInfo(source, 0, source.Size())) (void)RegisteredVersion(*info);
+    (void)ReadVersionInfo(source, static_cast<std::int64_t>(size % 64), static_cast<std::int64_t>(size / 2));
+
+    // The loader the setup and the packer run, then what the setup does with a sound package.
     const TPackage package = LoadPackage(source);
     if (!package.Sound()) return 0;
     TSetupHeader header = *package.header;
