@@ -24,7 +24,11 @@ std::size_t Characters(std::string_view utf8) {
     return n;
 }
 
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string Quoted(std::string_view s) {
+    std::string quoted(1, '"');
+    quoted += s;
+    return quoted + '"';
+}
 
 void CheckUtf8(const std::string& value, const std::string& option) {
     if (text::Utf16ToUtf8(text::Utf8ToUtf16(value)) != value) throw EUsageError(option + " is not valid UTF-8");

@@ -1,7 +1,6 @@
 // What an installation registers, as scrpack info shows it; scrpack manifest; SHA-256.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -123,8 +122,9 @@ std::string Padded(std::string scr, std::int64_t installed, int remainder) {
 class Registers : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> counter{0};
-        dir = fs::temp_directory_path() / ("scrpack-registers-" + std::to_string(counter++));
+        // ctest runs each test as a process of its own, in parallel: the name keeps them apart.
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() / (std::string("scrpack-") + test->test_suite_name() + "-" + test->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         std::string stub = PeStub(512);
