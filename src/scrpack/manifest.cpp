@@ -201,14 +201,16 @@ std::string YamlScalar(std::string_view utf8) {
     return out + "\"";
 }
 
-ManifestResult WriteWingetManifests(const ManifestOptions& o) {
-    // The command line first, before any file is read.
+namespace {
+
+// The command line alone, before any file is read.
+void CheckOptions(const ManifestOptions& o) {
     CheckIdentifier(o.id);
     CheckUrl(o.url, "--url");
     if (o.packageUrl) CheckUrl(*o.packageUrl, "--package-url");
     if (o.publisherUrl) CheckUrl(*o.publisherUrl, "--publisher-url");
-    for (const auto& [value, option] : {std::pair{&o.license, "--license"}, {&o.shortDescription, "--short-description"}})
-        CheckUtf8(*value, option);
+    CheckUtf8(o.license, "--license");
+    CheckUtf8(o.shortDescription, "--short-description");
     CheckLength(o.license, 3, 512, "--license");
     CheckLength(o.shortDescription, 3, 256, "--short-description");
     if (o.version) {
@@ -222,90 +224,102 @@ ManifestResult WriteWingetManifests(const ManifestOptions& o) {
         CheckUtf8(*o.publisher, "--publisher");
         CheckLength(*o.publisher, 2, 256, "--publisher");
     }
+}
 
-    const ImageInfo info = InspectImage(o.installer);
-    if (info.role != TrailerKind::Installer || info.Damaged() || !info.header) {
-        std::string why = info.role == TrailerKind::Installer ? "it is damaged" : std::string("it is ") + (info.role == TrailerKind::None ? "no package at all" : "an uninstaller");
-        for (const auto& p : info.problems) why += "; " + p;
-        throw EBuildError(o.installer + " is no sound installer: " + why);
+ImageInfo SoundInstaller(const std::string& path) {
+    ImageInfo info = InspectImage(path);
+    if (info.role == TrailerKind::Installer && !info.Damaged() && info.header) return info;
+    std::string why = info.role == TrailerKind::Installer ? "it is damaged"
+                      : info.role == TrailerKind::None    ? "it holds no package"
+                                                          : "it is an uninstaller";
+    for (const auto& p : info.problems) why += "; " + p;
+    throw EBuildError(path + " is no sound installer: " + why);
+}
+
+std::string PackageVersion(const ManifestOptions& o, const ImageInfo& info) {
+    if (o.version) return *o.version;
+    const std::string version = info.scrVersion ? text::Utf16ToUtf8(RegisteredVersion(*info.scrVersion)) : "";
+    if (version.empty()) throw EUsageError("the screensaver carries no version resource with a version: give --version");
+    if (!IsPackageVersion(version))
+        throw EUsageError("the screensaver's version " + Quoted(version) + " cannot be a package version: give --version");
+    return version;
+}
+
+std::string Publisher(const ManifestOptions& o, const ImageInfo& info) {
+    if (o.publisher) return *o.publisher;
+    const std::string company = info.scrVersion ? text::Utf16ToUtf8(text::TrimControl(info.scrVersion->CompanyName)) : "";
+    if (company.empty()) throw EUsageError("the screensaver's version resource names no company: give --publisher");
+    if (Characters(company) < 2 || Characters(company) > 256)
+        throw EUsageError("the screensaver's company " + Quoted(company) + " cannot be a publisher: give --publisher");
+    return company;
+}
+
+std::string InstallerFile(const ManifestOptions& o, const std::string& version, const std::string& architecture,
+                          const std::string& sha256, const std::optional<Registration>& registers) {
+    // One installer. The setup installs for the machine (Program Files, the machine's uninstall
+    // list) and asks for elevation itself through its manifest ("highestAvailable").
+    std::string f = Head("installer") + Yaml(0, "PackageIdentifier", o.id) + Yaml(0, "PackageVersion", version) +
+                    "Installers:\n- " + Yaml(0, "Architecture", architecture) + Yaml(2, "InstallerType", "exe") +
+                    Yaml(2, "InstallerUrl", o.url) + Yaml(2, "InstallerSha256", sha256) + Yaml(2, "Scope", "machine") +
+                    "  InstallModes:\n  - interactive\n  - silent\n  - silentWithProgress\n";
+    // Without the wizard there is no progress to show: both silent modes are /S.
+    f += "  InstallerSwitches:\n" + Yaml(4, "Silent", "/S") + Yaml(4, "SilentWithProgress", "/S") +
+         Yaml(4, "InstallLocation", "/D=<INSTALLPATH>") + Yaml(4, "Log", "/LOG=<LOGPATH>");
+    // The setup's exit codes; 0 is success and not listed.
+    const std::pair<int, const char*> codes[] = {
+        {1, "contactSupport"},    // the installer file is damaged: only its publisher can mend it
+        {2, "invalidParameter"},  // the destination folder (/D=) cannot be created or used
+        {3, "custom"},            // a step failed (a full disk, a file in use, no memory) and was undone
+        {4, "cancelledByUser"},
+    };
+    f += "  ExpectedReturnCodes:\n";
+    for (const auto& [code, response] : codes)
+        f += "  - " + YamlNumber(0, "InstallerReturnCode", code) + Yaml(4, "ReturnResponse", response);
+    f += Yaml(2, "UpgradeBehavior", "install") + Yaml(2, "ElevationRequirement", "elevatesSelf");
+    if (registers) {
+        // What the uninstall entry says, by which winget finds the installation. A DisplayVersion
+        // equal to the package version is left out, as the manifest documentation asks.
+        const Registration& r = *registers;
+        f += "  AppsAndFeaturesEntries:\n  - " + Yaml(0, "DisplayName", r.displayName);
+        if (!r.publisher.empty() && Characters(r.publisher) <= 256) f += Yaml(4, "Publisher", r.publisher);
+        if (!r.displayVersion.empty() && r.displayVersion != version && Characters(r.displayVersion) <= 128)
+            f += Yaml(4, "DisplayVersion", r.displayVersion);
+        f += Yaml(4, "InstallerType", "exe");
     }
-    const std::string arch = info.machine ? ArchitectureName(*info.machine) : "none";
-    if (arch != "x86" && arch != "x64" && arch != "arm64")
-        throw EBuildError(o.installer + ": the stub's architecture (" + arch + ") has no name in a manifest");
+    return f + Tail("installer");
+}
+
+}  // namespace
+
+ManifestResult WriteWingetManifests(const ManifestOptions& o) {
+    CheckOptions(o);
+    const ImageInfo info = SoundInstaller(o.installer);
+    const std::string architecture = info.machine ? ArchitectureName(*info.machine) : "none";
+    if (architecture != "x86" && architecture != "x64" && architecture != "arm64")
+        throw EBuildError(o.installer + ": the stub's architecture (" + architecture + ") has no name in a manifest");
     const std::string title = text::Utf16ToUtf8(info.header->Title());
     if (Characters(title) < 2)
         throw EBuildError(o.installer + ": the title " + Quoted(title) +
-                          " is the package's name, and a manifest's needs at least 2 characters");
-
-    std::string version;
-    if (o.version) {
-        version = *o.version;
-    } else {
-        if (!info.scrVersion || RegisteredVersion(*info.scrVersion).empty())
-            throw EUsageError("the screensaver carries no version resource with a version: give --version");
-        version = text::Utf16ToUtf8(RegisteredVersion(*info.scrVersion));
-        if (!IsPackageVersion(version))
-            throw EUsageError("the screensaver's version " + Quoted(version) + " cannot be a package version: give --version");
-    }
-    std::string publisher;
-    if (o.publisher) {
-        publisher = *o.publisher;
-    } else {
-        const std::string company = info.scrVersion ? text::Utf16ToUtf8(text::TrimControl(info.scrVersion->CompanyName)) : "";
-        if (company.empty()) throw EUsageError("the screensaver's version resource names no company: give --publisher");
-        if (Characters(company) < 2 || Characters(company) > 256)
-            throw EUsageError("the screensaver's company " + Quoted(company) + " cannot be a publisher: give --publisher");
-        publisher = company;
-    }
-    const std::string sha256 = InstallerSha256(o.installer);
-
+                          " names the package, and a package name needs at least 2 characters");
     ManifestResult result;
+    result.version = PackageVersion(o, info);
+    result.publisher = Publisher(o, info);
+    const std::string& version = result.version;
+
     const std::string versionFile = Head("version") + Yaml(0, "PackageIdentifier", o.id) +
                                     Yaml(0, "PackageVersion", version) + Yaml(0, "DefaultLocale", kLocale) +
                                     Tail("version");
-
     std::string locale = Head("defaultLocale") + Yaml(0, "PackageIdentifier", o.id) + Yaml(0, "PackageVersion", version) +
-                         Yaml(0, "PackageLocale", kLocale) + Yaml(0, "Publisher", publisher);
+                         Yaml(0, "PackageLocale", kLocale) + Yaml(0, "Publisher", result.publisher);
     if (o.publisherUrl) locale += Yaml(0, "PublisherUrl", *o.publisherUrl);
     locale += Yaml(0, "PackageName", title);
     if (o.packageUrl) locale += Yaml(0, "PackageUrl", *o.packageUrl);
     locale += Yaml(0, "License", o.license) + Yaml(0, "ShortDescription", o.shortDescription) + Tail("defaultLocale");
-
-    // One installer. The setup installs for the machine (Program Files, the machine's
-    // uninstall list) and asks for elevation itself through its manifest ("highestAvailable").
-    std::string installer = Head("installer") + Yaml(0, "PackageIdentifier", o.id) + Yaml(0, "PackageVersion", version) +
-                            "Installers:\n" + "- " + Yaml(0, "Architecture", arch) +
-                            Yaml(2, "InstallerType", "exe") + Yaml(2, "InstallerUrl", o.url) +
-                            Yaml(2, "InstallerSha256", sha256) + Yaml(2, "Scope", "machine") + "  InstallModes:\n" +
-                            "  - interactive\n  - silent\n  - silentWithProgress\n" + "  InstallerSwitches:\n" +
-                            Yaml(4, "Silent", "/S") + Yaml(4, "SilentWithProgress", "/S") +
-                            Yaml(4, "InstallLocation", "/D=<INSTALLPATH>") + Yaml(4, "Log", "/LOG=<LOGPATH>") +
-                            "  ExpectedReturnCodes:\n";
-    // The setup's exit codes (0 is success and not listed).
-    const std::pair<int, const char*> codes[] = {
-        {1, "contactSupport"},   // the installer file is damaged: only its publisher can mend it
-        {2, "invalidParameter"},  // the destination folder (/D=) cannot be created or used
-        {3, "custom"},           // a step failed (a full disk, a file in use, no memory) and was undone
-        {4, "cancelledByUser"},
-    };
-    for (const auto& [code, response] : codes)
-        installer += "  - " + YamlNumber(0, "InstallerReturnCode", code) + Yaml(4, "ReturnResponse", response);
-    installer += Yaml(2, "UpgradeBehavior", "install") + Yaml(2, "ElevationRequirement", "elevatesSelf");
-    if (info.registers) {
-        // What the uninstall entry says, by which winget finds the installation. A DisplayVersion
-        // equal to the package version is left out, as the manifest documentation asks.
-        const Registration& r = *info.registers;
-        installer += "  AppsAndFeaturesEntries:\n  - " + Yaml(0, "DisplayName", r.displayName);
-        if (!r.publisher.empty() && Characters(r.publisher) <= 256) installer += Yaml(4, "Publisher", r.publisher);
-        if (!r.displayVersion.empty() && r.displayVersion != version && Characters(r.displayVersion) <= 128)
-            installer += Yaml(4, "DisplayVersion", r.displayVersion);
-        installer += Yaml(4, "InstallerType", "exe");
-    } else {
+    const std::string installer = InstallerFile(o, version, architecture, InstallerSha256(o.installer), info.registers);
+    if (!info.registers)
         result.warnings.push_back(o.installer +
                                   " writes no uninstall entry (built without --uninstall-entry): winget cannot find "
                                   "the installation afterwards");
-    }
-    installer += Tail("installer");
 
     const std::filesystem::path folder = PathFromUtf8(o.outputDir);
     std::error_code ec;
@@ -317,8 +331,6 @@ ManifestResult WriteWingetManifests(const ManifestOptions& o) {
         WriteFile(folder, name, *content);
         result.files.push_back(PathToUtf8(folder / PathFromUtf8(name)));
     }
-    result.version = version;
-    result.publisher = publisher;
     return result;
 }
 
