@@ -33,3 +33,4 @@ if(benchmark_FOUND)
 endif()
 
 add_subdirectory(tests/e2e)
+add_subdirectory(tests/manifest)

@@ -196,7 +196,7 @@ foreach(t startup_timer empty_window)
 endforeach()
 
 # The sample screensaver packed by the demo and the end-to-end tests.
-add_executable(Starfield WIN32 samples/starfield.c)
+add_executable(Starfield WIN32 samples/starfield.c samples/starfield.rc)
 set_target_properties(Starfield PROPERTIES SUFFIX ".scr")
 if(NOT MSVC)
   target_compile_options(Starfield PRIVATE -Os)

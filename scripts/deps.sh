@@ -9,7 +9,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev
       g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
       libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-      wine wine64 wine32:i386 xvfb xauth imagemagick python3 openssl osslsigncode)
+      wine wine64 wine32:i386 xvfb xauth imagemagick python3 openssl osslsigncode
+      python3-jsonschema python3-yaml)
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -59,6 +59,22 @@ std::string ChecksumText(const ImageInfo& info) {
     return info.role == TrailerKind::Installer ? "none (not checked when installing)" : "-";
 }
 
+// The uninstall entry's values, in the order the setup writes them; those it leaves out are absent.
+json RegistersJson(const Registration& r) {
+    json j{{"DisplayName", r.displayName}};
+    if (!r.displayVersion.empty()) j["DisplayVersion"] = r.displayVersion;
+    if (!r.publisher.empty()) j["Publisher"] = r.publisher;
+    if (!r.urlInfoAbout.empty()) j["URLInfoAbout"] = r.urlInfoAbout;
+    j["NoModify"] = 1;
+    j["NoRepair"] = 1;
+    j["EstimatedSize"] = r.estimatedSizeKiB;
+    j["UninstallString"] = r.uninstallString;
+    j["QuietUninstallString"] = r.quietUninstallString;
+    j["DisplayIcon"] = r.displayIcon;
+    j["InstallLocation"] = r.installLocation;
+    return j;
+}
+
 json InfoJson(const ImageInfo& info) {
     json blocks = json::object();
     for (const auto& b : info.blocks) blocks[b.name] = json{{"offset", b.offset}, {"size", b.size}};
@@ -74,6 +90,7 @@ json InfoJson(const ImageInfo& info) {
                                           {"computed", Hex32(info.checksum->computed)},
                                           {"verified", info.checksum->Verified()}}
                                    : json(nullptr)},
+        {"registers", info.registers ? RegistersJson(*info.registers) : json(nullptr)},
         {"problems", info.problems},
     };
 }
@@ -101,6 +118,16 @@ void PrintInfoText(const ImageInfo& info, std::ostream& out) {
                 << b.size << "\n";
         }
     }
+    if (info.registers) {
+        out << "\nRegisters (uninstall entry of a first installation into the default folder; <Program Files> and\n"
+               "<Windows> stand for the folders the setup finds; EstimatedSize in KiB)\n";
+        const json values = RegistersJson(*info.registers);
+        for (const auto& [name, value] : values.items())
+            out << "  " << std::left << std::setw(22) << name << (value.is_string() ? value.get<std::string>() : Dump(value))
+                << "\n";
+    } else if (info.role == TrailerKind::Installer && !info.Damaged()) {
+        out << "\nRegisters: nothing (the package asks for no uninstall entry)\n";
+    }
     if (info.Damaged()) {
         out << "\nProblems\n";
         for (const auto& p : info.problems) out << "  " << p << "\n";
@@ -110,7 +137,7 @@ void PrintInfoText(const ImageInfo& info, std::ostream& out) {
 }  // namespace
 
 int RunScrpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    CLI::App app{"Builds screensaver installers from the setup stub and describes installer images.", "scrpack"};
+    CLI::App app{"Builds screensaver installers from the setup stub, describes installer images and writes their winget manifests.", "scrpack"};
     app.require_subcommand(1);
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return std::string("scrpack: ") + e.what() + "\nRun with --help for more information.\n";
@@ -145,6 +172,20 @@ int RunScrpack(const std::vector<std::string>& args, std::ostream& out, std::ost
     info->add_option("file", image, "The image")->required();
     info->add_flag("--json", asJson, "Write JSON");
 
+    ManifestOptions m;
+    std::string manifestVersion, publisher, packageUrl, publisherUrl;
+    auto* manifest = app.add_subcommand("manifest", "Write the winget manifest (1.10.0) of an installer.");
+    manifest->add_option("installer", m.installer, "The installer")->required();
+    manifest->add_option("--id", m.id, "Package identifier: Publisher.Package")->required();
+    auto* versionOpt = manifest->add_option("--version", manifestVersion, "Package version (default: the screensaver's own)");
+    auto* publisherOpt = manifest->add_option("--publisher", publisher, "Publisher (default: the screensaver's CompanyName)");
+    manifest->add_option("--url", m.url, "Where the installer is downloaded from (http: or https:)")->required();
+    manifest->add_option("--license", m.license, "Licence, e.g. MIT or Proprietary")->required();
+    manifest->add_option("--short-description", m.shortDescription, "One line about the package")->required();
+    auto* packageUrlOpt = manifest->add_option("--package-url", packageUrl, "The package's home page");
+    auto* publisherUrlOpt = manifest->add_option("--publisher-url", publisherUrl, "The publisher's home page");
+    manifest->add_option("-o,--output", m.outputDir, "Folder for the three files (made when missing)")->required();
+
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
         app.parse(reversed);
@@ -164,6 +205,17 @@ int RunScrpack(const std::vector<std::string>& args, std::ostream& out, std::ost
             const BuildResult built = BuildInstaller(o);
             out << o.output << ": installer written, " << built.size << " bytes (" << ArchitectureName(built.machine)
                 << " stub)\n";
+            return kExitOk;
+        }
+        if (*manifest) {
+            if (versionOpt->count()) m.version = manifestVersion;
+            if (publisherOpt->count()) m.publisher = publisher;
+            if (packageUrlOpt->count()) m.packageUrl = packageUrl;
+            if (publisherUrlOpt->count()) m.publisherUrl = publisherUrl;
+            const ManifestResult written = WriteWingetManifests(m);
+            for (const auto& w : written.warnings) err << "scrpack: warning: " << w << "\n";
+            for (const auto& f : written.files) out << f << "\n";
+            out << "winget manifest written: version " << written.version << ", publisher " << written.publisher << "\n";
             return kExitOk;
         }
         const ImageInfo result = InspectImage(image);

@@ -99,6 +99,11 @@ ImageInfo InspectImage(const std::string& path) {
                                2 * static_cast<std::int64_t>(h.LanguageLength()), true});
         info.blocks.push_back({"header", end - static_cast<std::int64_t>(kHeaderAndTrailer),
                                static_cast<std::int64_t>(kHeaderSize)});
+        if (info.role == TrailerKind::Installer && !info.Damaged()) {
+            info.scrVersion = ReadVersionInfo(*file, PayloadStart(h, end), PayloadLength(h));
+            if (h.UninstallEntryFlag())
+                info.registers = DescribeRegistration(*file, h, end, package.checksum.has_value(), info.scrVersion);
+        }
     }
     info.blocks.push_back({"trailer", end - static_cast<std::int64_t>(kTrailerSize), static_cast<std::int64_t>(kTrailerSize)});
     std::int64_t behind = end;

@@ -6,9 +6,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "package/setup_header.h"
+#include "package/version_info.h"
 
 namespace scrpack {
 
@@ -63,6 +65,29 @@ struct Block {
     bool inTexts = false;  // readme, licence and language lie inside the texts block
 };
 
+// What an installation writes into its uninstall entry: the first installation of the package
+// into its default folder, whose placeholders (<Program Files>, <Windows>) stay as the header
+// has them. Empty texts are values the installation does not write.
+struct Registration {
+    std::string displayName;
+    std::string displayVersion, publisher, urlInfoAbout;
+    std::int64_t estimatedSizeKiB = 0;  // the screensaver, the uninstaller and the readme copy
+    std::string uninstallString, quietUninstallString, displayIcon, installLocation;
+};
+
+// The default folder as the setup composes it from the header's two parts, ending in a
+// backslash, with its placeholders left in place.
+std::u16string DefaultFolderText(std::u16string_view base, std::u16string_view sub);
+// The uninstaller's file name beside the installed screensaver scrName, with "Uninstall" as
+// the package's language text translates it.
+std::u16string UninstallerName(std::u16string_view scrName, std::u16string_view langText);
+// The size of the readme copy an installation saves: one byte a character when the text is
+// ASCII, else UTF-8 with a byte-order mark, the larger of the two forms the setup writes.
+std::int64_t ReadmeCopyBytes(std::u16string_view readme);
+// The registration of a sound installer's package. Throws EBuildError when its texts cannot be read.
+Registration DescribeRegistration(ByteSource& image, const TSetupHeader& header, std::int64_t fileEnd,
+                                  bool checksumRecord, const std::optional<TVersionInfo>& scrVersion);
+
 struct ImageInfo {
     std::string path;
     std::int64_t fileSize = 0;
@@ -80,6 +105,10 @@ struct ImageInfo {
         bool Verified() const { return stated == computed; }
     };
     std::optional<Checksum> checksum;
+    // A sound installer's: its screensaver's version resource, and the uninstall entry when
+    // the package asks for one.
+    std::optional<TVersionInfo> scrVersion;
+    std::optional<Registration> registers;
 
     bool Damaged() const { return !problems.empty(); }
 };
@@ -91,6 +120,28 @@ ImageInfo InspectImage(const std::string& path);
 const char* RoleName(TrailerKind role);
 // "x86", "x64", "arm64", else "machine 0x1c4".
 std::string ArchitectureName(std::uint16_t machine);
+
+struct ManifestOptions {
+    std::string installer, id, url, license, shortDescription, outputDir;
+    std::optional<std::string> version, publisher;  // unset: the screensaver's own
+    std::optional<std::string> packageUrl, publisherUrl;
+};
+
+struct ManifestResult {
+    std::vector<std::string> files;  // version, default locale, installer
+    std::string version, publisher;  // as written
+    std::vector<std::string> warnings;
+};
+
+// Writes the winget manifest (schema 1.10.0) of an installer into the output folder, made
+// when missing. Throws EUsageError for an option a manifest cannot hold and for a version or
+// publisher neither given nor found in the screensaver, EBuildError for an installer that is
+// not sound or a file that cannot be written.
+ManifestResult WriteWingetManifests(const ManifestOptions& options);
+
+// A YAML scalar that reads back as exactly the UTF-8 text: plain where that is safe, else
+// double-quoted.
+std::string YamlScalar(std::string_view utf8);
 
 // The whole command line without the program name; returns the exit code.
 int RunScrpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,0 +1,70 @@
+"""What `scrpack info` says an installation registers, against a real silent installation into
+the default folder: every value the setup writes into the uninstall entry is the one foretold
+(the folder placeholder resolved as the setup resolves it), the files it names are there, and
+the estimated size covers what landed in the folder."""
+import json
+import os
+import subprocess
+import unittest
+
+import scrimage
+from test_install import EXIT_DONE, UNINSTALL_KEY, InstallCase
+from test_wizard import german
+
+
+class RegistersTest(InstallCase):
+    def test_silent_installation_registers_what_info_foretells(self):
+        scrpack = scrimage.scrpack_program()
+        if not scrpack:
+            raise unittest.SkipTest("needs the native scrpack (build/native/bin/scrpack or E2E_SCRPACK)")
+        # The sample screensaver of this architecture, with its version resource.
+        with open(os.path.join(self.env.bin_dir, "Starfield.scr"), "rb") as f:
+            starfield = f.read()
+        cases = {
+            "English, ASCII readme": scrimage.Package(
+                title="Starfield", scr_name="Starfield.scr", scr=starfield, readme="Read me\nplease\n",
+                link="https://example.com/starfield", sub_dir="Starfield", uninstall_entry=True),
+            "German, readme beyond the code page, mail link": scrimage.Package(
+                title="Nachthimmel", scr_name="Night Sky.scr", scr=starfield, readme="Sterne \u65e5\u672c\r\n",
+                language=german()[0], link="mailto:sky@example.com", base_dir="<Program Files>\\Savers ",
+                sub_dir="\\Nachthimmel\\", uninstall_entry=True),
+        }
+        for name, pkg in cases.items():
+            with self.subTest(name), self.env.isolated(f"{self.id()}-{name}") as env:
+                path = self.installer(env, pkg)
+                told = subprocess.run([scrpack, "info", "--json", path], capture_output=True, text=True, timeout=60)
+                self.assertEqual(told.returncode, 0, told.stdout + told.stderr)
+                registers = json.loads(told.stdout)["registers"]
+
+                result = env.drive(path, ["-silent"])
+                self.assertDriven(result)
+                self.assertEqual(result.exit_code, EXIT_DONE, result)
+
+                program_files = self.probe(env, "programfiles").rstrip("\\")
+
+                def resolved(value):
+                    return value.replace("<Program Files>", program_files) if isinstance(value, str) else value
+
+                key = UNINSTALL_KEY + pkg.title
+                written = {}
+                for value_name, value in registers.items():
+                    actual = env.reg_query(key, value_name)
+                    if actual is not None:
+                        written[value_name] = actual
+                        expected = resolved(value)
+                        self.assertEqual(actual, expected if isinstance(expected, str) else hex(expected), value_name)
+                # What every setup writes; the others are compared once the setup writes them.
+                self.assertLessEqual({"DisplayName", "UninstallString"}, set(written), written)
+
+                folder = resolved(registers["InstallLocation"])
+                host_folder = env.host_path(folder)
+                landed = sorted(os.listdir(host_folder))
+                icon, uninstaller = resolved(registers["DisplayIcon"]), resolved(registers["UninstallString"])
+                self.assertEqual(uninstaller, resolved(registers["QuietUninstallString"]).removesuffix(" -silent"))
+                self.assertIn(os.path.basename(env.host_path(icon)), landed)
+                self.assertIn(os.path.basename(env.host_path(uninstaller.strip('"'))), landed)
+                self.assertEqual(len(landed), 3, landed)  # with the readme copy
+                # Both readmes are saved in the form info counts: ASCII as it is, the other (beyond
+                # the prefix's code page, 1252) as UTF-8 with a byte-order mark.
+                size = sum(os.path.getsize(os.path.join(host_folder, f)) for f in landed)
+                self.assertEqual(registers["EstimatedSize"], (size + 1023) // 1024, landed)
