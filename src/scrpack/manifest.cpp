@@ -262,13 +262,14 @@ std::string InstallerFile(const ManifestOptions& o, const std::string& version, 
                     "Installers:\n- " + Yaml(0, "Architecture", architecture) + Yaml(2, "InstallerType", "exe") +
                     Yaml(2, "InstallerUrl", o.url) + Yaml(2, "InstallerSha256", sha256) + Yaml(2, "Scope", "machine") +
                     "  InstallModes:\n  - interactive\n  - silent\n  - silentWithProgress\n";
-    // Without the wizard there is no progress to show: both silent modes are /S.
-    f += "  InstallerSwitches:\n" + Yaml(4, "Silent", "/S") + Yaml(4, "SilentWithProgress", "/S") +
-         Yaml(4, "InstallLocation", "/D=<INSTALLPATH>") + Yaml(4, "Log", "/LOG=<LOGPATH>");
+    // Without the wizard there is no progress to show: both silent modes are -silent. The
+    // folder comes last on the command line, as the one quoted parameter -silent takes.
+    f += "  InstallerSwitches:\n" + Yaml(4, "Silent", "-silent") + Yaml(4, "SilentWithProgress", "-silent") +
+         Yaml(4, "InstallLocation", "\"<INSTALLPATH>\"");
     // The setup's exit codes; 0 is success and not listed.
     const std::pair<int, const char*> codes[] = {
         {1, "contactSupport"},    // the installer file is damaged: only its publisher can mend it
-        {2, "invalidParameter"},  // the destination folder (/D=) cannot be created or used
+        {2, "invalidParameter"},  // the destination folder cannot be created or used
         {3, "custom"},            // a step failed (a full disk, a file in use, no memory) and was undone
         {4, "cancelledByUser"},
     };
