@@ -12,6 +12,7 @@
 #include "fileio.h"
 #include "package/package.h"
 #include "scrpack.h"
+#include "scrpack_run.h"
 #include "setupmain/destination.h"
 #include "setupmain/install.h"
 #include "setupmain/readme_copy.h"
@@ -70,27 +71,6 @@ TEST(Registration, FolderAndUninstallerNameAsTheSetupMakesThem) {
             EXPECT_EQ(scrpack::UninstallerName(scr, lang), setup) << text::Utf16ToUtf8(lang + u"|" + scr);
         }
     }
-}
-
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-Result RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = scrpack::RunScrpack(args, out, err);
-    return {code, out.str(), err.str()};
 }
 
 // What an installation of the image writes: the screensaver, the uninstaller as the setup

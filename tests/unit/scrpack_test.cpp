@@ -14,6 +14,7 @@
 #include "fileio.h"
 #include "image_builder.h"
 #include "scrpack.h"
+#include "scrpack_run.h"
 #include "package/package.h"
 
 #ifndef _WIN32
@@ -25,16 +26,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string Utf16Le(std::u16string_view s) {
     std::string out;
@@ -65,17 +56,6 @@ std::string Pattern(std::size_t size) {
     std::string s(size, '\0');
     for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 131 + i / 256) & 0xFF);
     return s;
-}
-
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-Result RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = scrpack::RunScrpack(args, out, err);
-    return {code, out.str(), err.str()};
 }
 
 class Scrpack : public ::testing::Test {
