@@ -105,31 +105,6 @@ std::u16string ReadTextFile(const std::string& path, const std::string& option) 
     }
 }
 
-// Passes the bytes on and keeps their CRC-32.
-class CrcSink final : public ByteSink {
-public:
-    explicit CrcSink(ByteSink& target) : target_(target) {}
-    std::size_t Write(const void* buffer, std::size_t count) override {
-        const std::size_t written = target_.Write(buffer, count);
-        crc = Crc32(crc, buffer, written);
-        return written;
-    }
-    std::uint32_t crc = 0;
-
-private:
-    ByteSink& target_;
-};
-
-// Only keeps the CRC-32 of what it is given.
-class CrcOnly final : public ByteSink {
-public:
-    std::size_t Write(const void* buffer, std::size_t count) override {
-        crc = Crc32(crc, buffer, count);
-        return count;
-    }
-    std::uint32_t crc = 0;
-};
-
 // Into out, or through a sink that passes the bytes on to it.
 void Copy(InputFile& source, std::int64_t size, AtomicOutput& out, const std::string& option, const std::string& path,
           ByteSink* through = nullptr) {
@@ -259,7 +234,7 @@ BuildResult BuildInstaller(const BuildOptions& o) {
 
     // The checksum goes before the screensaver, so the screensaver is read twice: a file
     // changed in between would make an installer that refuses to install.
-    CrcOnly scrCrc;
+    Crc32Sink scrCrc;
     if (!CopyRange(*scr, 0, scr->Size(), scrCrc))
         throw EBuildError("--scr: cannot read " + o.scr + " (was it changed while being read?)");
     const TPackageChecksum checksum{static_cast<std::uint32_t>(packageSize), Crc32(scrCrc.crc, tail.data(), tail.size())};
@@ -269,7 +244,7 @@ BuildResult BuildInstaller(const BuildOptions& o) {
     Copy(*stub, stubSize, *out, "--stub", o.stub);
     if (out->Write(record.data(), record.size()) != record.size())
         throw EBuildError("cannot write the output: " + out->WriteError());
-    CrcSink copied(*out);
+    Crc32Sink copied(&*out);
     Copy(*scr, scr->Size(), *out, "--scr", o.scr, &copied);
     if (copied.crc != scrCrc.crc) throw EBuildError("--scr: " + o.scr + " changed while it was being read");
     if (out->Write(tail.data(), tail.size()) != tail.size())

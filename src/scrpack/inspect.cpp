@@ -1,8 +1,6 @@
 #include "scrpack.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <vector>
 
 #include "common/crc32.h"
 #include "fileio.h"
@@ -30,24 +28,6 @@ std::string ArchitectureName(std::uint16_t machine) {
     std::snprintf(hex, sizeof hex, "0x%x", machine);
     return std::string("machine ") + hex;
 }
-
-namespace {
-
-std::uint32_t PackageCrc(ByteSource& source, std::int64_t from, std::int64_t to) {
-    constexpr std::size_t kChunk = 1 << 20;
-    std::vector<std::uint8_t> buffer(kChunk);
-    std::uint32_t crc = 0;
-    while (from < to) {
-        const auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(to - from, kChunk));
-        if (source.ReadAt(from, buffer.data(), chunk) != chunk)
-            throw EBuildError("the package cannot be read whole for its checksum");
-        crc = Crc32(crc, buffer.data(), chunk);
-        from += static_cast<std::int64_t>(chunk);
-    }
-    return crc;
-}
-
-}  // namespace
 
 ImageInfo InspectImage(const std::string& path) {
     ImageInfo info;
@@ -82,7 +62,10 @@ ImageInfo InspectImage(const std::string& path) {
             info.blocks.push_back({"stub", 0, record});
             info.blocks.push_back({"checksum", record, static_cast<std::int64_t>(kChecksumRecordSize)});
             info.blocks.push_back({"screensaver", PayloadStart(h, end), PayloadLength(h)});
-            info.checksum = ImageInfo::Checksum{package.checksum->crc, PackageCrc(*file, PayloadStart(h, end), end)};
+            Crc32Sink computed;
+            if (!CopyRange(*file, PayloadStart(h, end), end - PayloadStart(h, end), computed))
+                throw EBuildError("the package cannot be read whole for its checksum");
+            info.checksum = ImageInfo::Checksum{package.checksum->crc, computed.crc};
             if (!info.checksum->Verified())
                 info.problems.push_back("the package differs from its checksum: the installer file is damaged");
         } else if (info.role == TrailerKind::Installer) {

@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "../common/crc32.h"
 #include "../common/lang.h"
 #include "../common/text.h"
 #include "../package/package.h"
@@ -88,17 +89,10 @@ struct RunLeftovers {
     // A file that ends early would leave a screensaver that cannot run.
     if (remaining != 0) return InstallStep::CopyPayload;
     if (!package.Checksum) return InstallStep::None;
-    while (position < package.FileEnd) {
-        const std::int64_t left = package.FileEnd - position;
-        const auto chunk = static_cast<std::size_t>(left < static_cast<std::int64_t>(kCopyBufferSize)
-                                                        ? left
-                                                        : static_cast<std::int64_t>(kCopyBufferSize));
-        const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
-        if (got == 0) return InstallStep::CopyPayload;
-        crc = platform::Crc32(crc, buffer.get(), got);
-        position += static_cast<std::int64_t>(got);
-    }
-    return crc == package.Checksum->crc ? InstallStep::None : InstallStep::Checksum;
+    // The texts, the header and the trailer: small, and read for the sum alone.
+    Crc32Sink rest(nullptr, platform::Crc32, crc);
+    if (!CopyRange(source, position, package.FileEnd - position, rest)) return InstallStep::CopyPayload;
+    return rest.crc == package.Checksum->crc ? InstallStep::None : InstallStep::Checksum;
 }
 
 // The header the uninstaller carries names the file as it was installed (with its number,

@@ -21,15 +21,16 @@ std::u16string UninstallLinkName(const std::u16string& Title) { return LangStr(u
 
 void CreateMenuShortcuts(const TLinkTargets& Targets) {
     const std::u16string& Title = Targets.Title;
-    const std::u16string programs = GetShellFolderDir(ProgramsFolder());
+    const int programsFolder = ProgramsFolder();
+    const std::u16string programs = GetShellFolderDir(programsFolder);
     if (programs.empty()) return;
     CreateDirTree(programs + Title + u"\\");
 
     const std::u16string folder = Title + u"\\";
-    (void)CreateShortcut(Targets.ScrPath, folder + PreviewLinkName(Title), ProgramsFolder());
+    (void)CreateShortcut(Targets.ScrPath, folder + PreviewLinkName(Title), programsFolder);
     if (!Targets.ReadmePath.empty())
-        (void)CreateShortcut(Targets.ReadmePath, folder + ReadmeLinkName(), ProgramsFolder());
-    (void)CreateShortcut(Targets.UninstallerPath, folder + UninstallLinkName(Title), ProgramsFolder());
+        (void)CreateShortcut(Targets.ReadmePath, folder + ReadmeLinkName(), programsFolder);
+    (void)CreateShortcut(Targets.UninstallerPath, folder + UninstallLinkName(Title), programsFolder);
 }
 
 void CreateDesktopShortcut(const TLinkTargets& Targets) {
