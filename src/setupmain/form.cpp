@@ -58,7 +58,8 @@ TSCRSetup::TSCRSetup(TSetupPackage& Package_, const TCommandLine& CommandLine)
       Bevel1(Window, ControlKind::Bevel, {0, 341, 513, 45}),
       Link(Window, ControlKind::Label, {16, 354, 109, 15}, {}, platform::kLinkStyle | platform::kAutoSize),
       Package(Package_),
-      PreviewOnlyMode(CommandLine.PreviewOnly()) {
+      PreviewOnlyMode(CommandLine.PreviewOnly()),
+      presetDirectory_(CommandLine.InstallDir) {
     rbNotAccept.SetChecked(true);
     btnNext.SetEnabled(false);
     btnBack.SetVisible(false);
@@ -206,7 +207,9 @@ void TSCRSetup::FormKeyEscape() {
 void TSCRSetup::FillDefaultDirectory() {
     if (directoryFilled_) return;
     directoryFilled_ = true;
-    edDirectory.SetCaption(ComposeDefaultDir(Package.SetupHeader.DefaultBaseDir(), Package.SetupHeader.DefaultSubDir()));
+    edDirectory.SetCaption(!presetDirectory_.empty() ? presetDirectory_
+                                                     : ComposeDefaultDir(Package.SetupHeader.DefaultBaseDir(),
+                                                                         Package.SetupHeader.DefaultSubDir()));
 }
 
 // Back on the Directory page, where the user can choose again.

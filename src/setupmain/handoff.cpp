@@ -6,6 +6,7 @@
 #include "../package/package.h"
 #include "../platform/files.h"
 #include "../platform/system.h"
+#include "run_log.h"
 #include "sysroutines.h"
 
 namespace {
@@ -55,13 +56,18 @@ std::u16string TemporaryCopyName(std::uint32_t N) {
     return kTemporaryCopyPrefix + text::DecimalText(N) + u".exe";
 }
 
-std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent) {
+std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent,
+                                 const std::u16string& LogPath) {
     std::u16string parameters = u"-delfile \"" + UninstallerPath + u"\"";
-    if (Silent) return parameters;
-    // A quotation mark inside a quoted parameter would end it: the title shows a typographic one.
-    const std::u16string title = text::ReplaceAll(Title, u"\"", u"\u201D");
-    return parameters + u" \"" + kApplicationTitle + u"\" \"" + text::ReplaceAll(LangStr(kMsgRemoved), u"%s", title) +
-           u"\"";
+    if (!Silent) {
+        // A quotation mark inside a quoted parameter would end it: the title shows a typographic one.
+        const std::u16string title = text::ReplaceAll(Title, u"\"", u"\u201D");
+        parameters += u" \"" + std::u16string(kApplicationTitle) + u"\" \"" +
+                      text::ReplaceAll(LangStr(kMsgRemoved), u"%s", title) + u"\"";
+    }
+    // Last and quoted whole: a path holds no quotation mark.
+    if (!LogPath.empty()) parameters += u" \"/LOG=" + LogPath + u"\"";
+    return parameters;
 }
 
 void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, bool Silent) {
@@ -74,12 +80,13 @@ void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, 
         // From the file held since the start: the very program that runs. Always a new file:
         // in a temporary folder others can write to, a file already there may be anybody's.
         const platform::File held = CreateHeldCopy(Package.Self, copy);
-        if (!held.IsOpen()) continue;
+        if (!LogStep(held.IsOpen(), "Create file", copy)) continue;
         // Started while held, so that nobody can change or replace it before it runs; in the
         // system folder, so that it keeps no folder of the uninstaller's in use.
-        platform::ShellOpen(true, u"open", copy,
-                            DelFileParameters(platform::ShortPath(Self), Package.SetupHeader.Title(), Silent),
-                            GetSystemDir(), platform::SW_HIDE_);
+        const std::u16string parameters =
+            DelFileParameters(platform::ShortPath(Self), Package.SetupHeader.Title(), Silent, RunLogPath());
+        LogStep(platform::ShellOpen(true, u"open", copy, parameters, GetSystemDir(), platform::SW_HIDE_), "Run",
+                copy + u" " + parameters);
         return;
     }
 }
@@ -87,7 +94,8 @@ void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, 
 Outcome RunDelFile(const TCommandLine& CommandLine) {
     const std::u16string self = platform::FullPath(platform::ModulePath());
     // Only the copy of an uninstaller goes at the next start, and only once.
-    if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self)) platform::DeleteAtReboot(self);
+    if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self))
+        LogStep(platform::DeleteAtReboot(self), "Remove at the next start of Windows:", self);
 
     // Nothing but an uninstaller is deleted here, whatever the command line names. One that is
     // gone already (a second copy, or the user was quicker) leaves nothing to do.
@@ -95,14 +103,23 @@ Outcome RunDelFile(const TCommandLine& CommandLine) {
     const bool gone = !platform::FileExists(target) && !platform::DirectoryExists(target) &&
                       CheckWindowsName(text::FileNamePart(target)).Plain();
     if (!gone) {
-        if (!IsUninstallerFile(target)) return Outcome::FileStayed;
+        if (!IsUninstallerFile(target)) {
+            LogLine("Not an uninstaller, kept:", target);
+            return Outcome::FileStayed;
+        }
         platform::RemoveFile(target);
+        std::uint32_t error = platform::LastError();
         for (int tries = 0; platform::FileExists(target) && tries < kDeleteTries; ++tries) {
             platform::SleepMs(kDeletePauseMs);
             platform::RemoveFile(target);
+            error = platform::LastError();
         }
-        if (platform::FileExists(target)) return Outcome::FileStayed;
+        if (platform::FileExists(target)) {
+            LogResult(error, "Remove file", target);
+            return Outcome::FileStayed;
+        }
     }
+    LogLine(gone ? "Already removed:" : "Remove file", target);
     if (CommandLine.DelFileBox())
         platform::ShowMessage(CommandLine.DelFileText(), CommandLine.DelFileCaption(), platform::MB_ICONINFORMATION_);
     return Outcome::Done;

@@ -12,6 +12,7 @@
 #include "destination.h"
 #include "links.h"
 #include "readme_copy.h"
+#include "run_log.h"
 #include "sysroutines.h"
 #include "uninstall_entry.h"
 #include "user_record.h"
@@ -55,15 +56,33 @@ struct RunLeftovers {
     std::vector<std::u16string> folders;  // outermost first
 
     void Remove() {
-        for (auto it = files.rbegin(); it != files.rend(); ++it) TryDeleteFile(*it);
+        for (auto it = files.rbegin(); it != files.rend(); ++it) LogRemoval(TryDeleteFile(*it), "Remove file", *it);
         // Only empty folders go: anything else in them is not ours.
-        for (auto it = folders.rbegin(); it != folders.rend(); ++it) platform::RemoveEmptyDirectory(*it);
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+            LogRemoval(platform::RemoveEmptyDirectory(*it), "Remove folder", *it);
     }
 };
 
-// Target is null in a preview: the payload is read all the same. A package with a checksum
-// is checked on the way: the screensaver's bytes as they pass, then the rest of the package.
-[[nodiscard]] InstallStep CopyPayload(TSetupPackage& package, platform::File* target, TProgressSink& sink) {
+// Logs the step that failed, with the system's code, and returns it.
+InstallStep Failure(InstallStep step, const char* what, const std::u16string& subject) {
+    LogStep(false, what, subject);
+    return step;
+}
+
+constexpr char kDamaged[] = "The setup file is damaged";
+
+// The program's own file, with the code of the read that just failed.
+InstallStep ReadFailure() {
+    const std::uint32_t error = platform::LastError();
+    LogResult(error, "Read file", platform::ModulePath());
+    return InstallStep::CopyPayload;
+}
+
+// Target, named TargetName, is null in a preview: the payload is read all the same. A package
+// with a checksum is checked on the way: the screensaver's bytes as they pass, then the rest
+// of the package.
+[[nodiscard]] InstallStep CopyPayload(TSetupPackage& package, platform::File* target, const std::u16string& TargetName,
+                                      TProgressSink& sink) {
     CopyScope scope(sink);
     // The one allocation of any size: running short of memory here fails the installation.
     const std::unique_ptr<std::uint8_t[]> buffer(new (kNoThrow) std::uint8_t[kCopyBufferSize]);
@@ -78,15 +97,20 @@ struct RunLeftovers {
                                                         ? remaining
                                                         : static_cast<std::int64_t>(kCopyBufferSize));
         const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
-        if (got == 0) break;
+        if (got == 0) return ReadFailure();
         position += static_cast<std::int64_t>(got);
-        if (target && target->Write(buffer.get(), got) != got) return InstallStep::CopyPayload;  // the disk is full
+        // The disk is full, as a rule.
+        if (target && target->Write(buffer.get(), got) != got)
+            return Failure(InstallStep::CopyPayload, "Write file", TargetName);
         if (package.Checksum) crc = platform::Crc32(crc, buffer.get(), got);
         remaining -= static_cast<std::int64_t>(got);
         sink.CopyProgress(ProgressPercent(position, size));
     }
     // A file that ends early would leave a screensaver that cannot run.
-    if (remaining != 0) return InstallStep::CopyPayload;
+    if (remaining != 0) {
+        LogLine(kDamaged);
+        return InstallStep::CopyPayload;
+    }
     if (!package.Checksum) return InstallStep::None;
     while (position < package.FileEnd) {
         const std::int64_t left = package.FileEnd - position;
@@ -94,11 +118,13 @@ struct RunLeftovers {
                                                         ? left
                                                         : static_cast<std::int64_t>(kCopyBufferSize));
         const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
-        if (got == 0) return InstallStep::CopyPayload;
+        if (got == 0) return ReadFailure();
         crc = platform::Crc32(crc, buffer.get(), got);
         position += static_cast<std::int64_t>(got);
     }
-    return crc == package.Checksum->crc ? InstallStep::None : InstallStep::Checksum;
+    if (crc == package.Checksum->crc) return InstallStep::None;
+    LogLine(kDamaged);
+    return InstallStep::Checksum;
 }
 
 // The header the uninstaller carries names the file as it was installed (with its number,
@@ -121,8 +147,9 @@ void RequestPowerOverride(const std::u16string& ScrName) {
     if (!platform::FileExists(program)) return;
     // The name is one parameter of powercfg even when it holds a blank.
     const std::u16string name = ScrName.find(u' ') == std::u16string::npos ? ScrName : u"\"" + ScrName + u"\"";
-    platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", system,
-                        platform::SW_HIDE_);
+    const std::u16string parameters = u"/requestsoverride process " + name + u" display";
+    LogStep(platform::ShellOpen(false, u"", program, parameters, system, platform::SW_HIDE_), "Run",
+            program + u" " + parameters);
 }
 
 TInstallResult Refused(InstallStep step, std::u16string_view messageKey, const std::u16string& directory = {}) {
@@ -171,7 +198,10 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     const bool preview = Options.PreviewOnly;
     const TSetupHeader& header = Package.SetupHeader;
     const TDirectoryCheck check = CheckDestinationDirectory(Directory, preview);
-    if (!check.Accepted) return Refused(InstallStep::Directory, check.MessageKey);
+    if (!check.Accepted) {
+        LogLine("Folder refused:", Directory);
+        return Refused(InstallStep::Directory, check.MessageKey);
+    }
     const std::u16string& Dir = check.Text;
     const std::u16string Title = header.Title();
 
@@ -186,7 +216,8 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         // was free a moment ago and must still be.
         target = platform::FileExists(TargetFileName) ? platform::File::CreateExclusive(TargetFileName)
                                                       : platform::File::CreateNew(TargetFileName);
-        if (!target.IsOpen()) return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
+        if (!LogStep(target.IsOpen(), "Create file", TargetFileName))
+            return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
         written.files.push_back(TargetFileName);
         // Until it is whole the file goes with its handle, also when the process is ended.
         static_cast<void>(target.SetDeleteOnClose(true));
@@ -203,10 +234,11 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     // Any step that fails ends the installation.
     result.FailedStep = [&] {
         if (!Package.Self.IsOpen()) return InstallStep::CopyPayload;
-        if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, Sink);
+        if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, TargetFileName, Sink);
             copied != InstallStep::None)
             return copied;
-        if (!preview && !target.SetDeleteOnClose(false)) return InstallStep::CopyPayload;
+        if (!preview && !target.SetDeleteOnClose(false))
+            return Failure(InstallStep::CopyPayload, "Write file", TargetFileName);
         target.Close();
         if (preview) return InstallStep::None;
 
@@ -214,7 +246,9 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
             // In the installation folder, never the one the setup was started from; both as
             // full paths, as a relative folder would now mean another.
             const std::u16string folder = platform::FullPath(Dir);
-            platform::ShellOpen(false, u"install", folder + ScrName, u"", folder, platform::SW_SHOWNOACTIVATE_);
+            const std::u16string saver = folder + ScrName;
+            LogStep(platform::ShellOpen(false, u"install", saver, u"", folder, platform::SW_SHOWNOACTIVATE_),
+                    "Open the settings of", saver);
         }
         if (hasReadme) {
             const std::u16string readme = Dir + ReadmeCopyName(Title);
@@ -222,14 +256,14 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
             if (!SaveReadmeCopy(readme, Package.Readme)) return InstallStep::ReadmeCopy;
         }
         uninstaller = platform::File::CreateExclusive(UninstallerName);
-        if (!uninstaller.IsOpen()) return InstallStep::Uninstaller;
+        if (!LogStep(uninstaller.IsOpen(), "Create file", UninstallerName)) return InstallStep::Uninstaller;
         written.files.push_back(UninstallerName);
         static_cast<void>(uninstaller.SetDeleteOnClose(true));
         TargetFileName = platform::FullPath(ScrPath);
         UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
         if (!WriteUninstallerImage(Package.Self, uninstaller, Package.FileEnd, UninstallerHeader(header, ScrName)) ||
             !uninstaller.SetDeleteOnClose(false))
-            return InstallStep::Uninstaller;
+            return Failure(InstallStep::Uninstaller, "Write file", UninstallerName);
         return InstallStep::None;
     }();
     if (!result.Succeeded()) {

@@ -3,7 +3,12 @@
 #include "../common/lang.h"
 #include "../platform/files.h"
 #include "../platform/shell.h"
+#include "run_log.h"
 #include "sysroutines.h"
+
+namespace {
+void RemoveLink(const std::u16string& path) { LogRemoval(platform::RemoveFile(path), "Remove link", path); }
+}  // namespace
 
 std::u16string PreviewLinkName(const std::u16string& Title) { return LangStr(u"Preview") + u" " + Title; }
 std::u16string ReadmeLinkName() { return LangStr(u"Readme"); }
@@ -31,14 +36,13 @@ void RemoveMenuShortcuts(const std::u16string& Title) {
     const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
     if (programs.empty()) return;
     const std::u16string folder = programs + Title + u"\\";
-    platform::RemoveFile(folder + PreviewLinkName(Title) + u".lnk");
-    platform::RemoveFile(folder + ReadmeLinkName() + u".lnk");
-    platform::RemoveFile(folder + UninstallLinkName(Title) + u".lnk");
+    for (const std::u16string& name : {PreviewLinkName(Title), ReadmeLinkName(), UninstallLinkName(Title)})
+        RemoveLink(folder + name + u".lnk");
     // Only when empty: anything else in it is the user's.
-    platform::RemoveEmptyDirectory(programs + Title);
+    LogRemoval(platform::RemoveEmptyDirectory(programs + Title), "Remove folder", programs + Title);
 }
 
 void RemoveDesktopShortcut(const std::u16string& Title) {
     const std::u16string desktop = GetShellFolderDir(platform::CSIDL_DESKTOP_);
-    if (!desktop.empty()) platform::RemoveFile(desktop + PreviewLinkName(Title) + u".lnk");
+    if (!desktop.empty()) RemoveLink(desktop + PreviewLinkName(Title) + u".lnk");
 }

@@ -7,6 +7,7 @@
 #include "handoff.h"
 #include "links.h"
 #include "readme_copy.h"
+#include "run_log.h"
 #include "uninstall_entry.h"
 #include "user_record.h"
 
@@ -35,7 +36,7 @@ Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
     std::u16string installed = RememberedFileIn(Title, ownDir, packaged);
     if (installed.empty()) installed = ownDir + packaged;
 
-    platform::RemoveFile(installed);
+    LogRemoval(platform::RemoveFile(installed), "Remove file", installed);
     ClearUserSettings(Title);
     if (header.ReadmeSize() > 0) RemoveReadmeCopy(std::u16string(text::DirPart(installed)), Title);
 

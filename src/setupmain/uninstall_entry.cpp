@@ -1,13 +1,20 @@
 #include "uninstall_entry.h"
 
 #include "../platform/registry.h"
+#include "run_log.h"
 
 void RegisterUninstall(const std::u16string& Title, const std::u16string& UninstallerPath) {
-    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
-    key.WriteString(u"DisplayName", Title);
-    key.WriteString(u"UninstallString", u"\"" + UninstallerPath + u"\"");
+    const std::u16string path = kUninstallKeyBase + Title;
+    const std::u16string name = u"HKLM\\" + path + u"\\";
+    // A key that cannot be made fails each value with its code.
+    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::LocalMachine, path);
+    LogStep(key.WriteString(u"DisplayName", Title), "Write registry value", name, u"DisplayName");
+    LogStep(key.WriteString(u"UninstallString", u"\"" + UninstallerPath + u"\""), "Write registry value", name,
+            u"UninstallString");
 }
 
 void RemoveUninstallEntry(const std::u16string& Title) {
-    platform::RegKey::DeleteTree(platform::RegRoot::LocalMachine, kUninstallKeyBase + Title);
+    const std::u16string path = kUninstallKeyBase + Title;
+    LogRemoval(platform::RegKey::DeleteTree(platform::RegRoot::LocalMachine, path), "Remove registry key",
+               u"HKLM\\" + path);
 }

@@ -4,6 +4,7 @@
 #include "../package/names.h"
 #include "../platform/files.h"
 #include "../platform/registry.h"
+#include "run_log.h"
 
 namespace {
 
@@ -25,15 +26,21 @@ std::u16string LoadInstalledFileName(const std::u16string& Title) {
 }
 
 void SaveInstalledFileName(const std::u16string& Title, const std::u16string& FileName) {
-    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, kUserKeyBase + Title);
-    key.WriteString(kInstalledFileValue, FileName);
+    const std::u16string path = kUserKeyBase + Title;
+    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, path);
+    LogStep(key.WriteString(kInstalledFileValue, FileName), "Write registry value", u"HKCU\\" + path + u"\\",
+            kInstalledFileValue);
 }
 
 void ClearUserSettings(const std::u16string& Title) {
-    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, kUserKeyBase + Title);
+    const std::u16string path = kUserKeyBase + Title;
+    const std::u16string name = u"HKCU\\" + path + u"\\";
+    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, path);
     if (!key.IsOpen()) return;
-    for (const std::u16string& name : key.ValueNames()) key.DeleteValue(name);
-    platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, kUserKeyBase + Title + u"\\PlayList");
+    for (const std::u16string& value : key.ValueNames())
+        LogRemoval(key.DeleteValue(value), "Remove registry value", name, value.c_str());
+    LogRemoval(platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, path + u"\\PlayList"),
+               "Remove registry key", name, u"PlayList");
 }
 
 std::u16string RememberedFileIn(const std::u16string& Title, const std::u16string& Dir, std::u16string_view ScrName) {

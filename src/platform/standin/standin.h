@@ -11,6 +11,7 @@
 #include "../../common/osversion.h"
 #include "../controls.h"
 #include "../registry.h"
+#include "../system.h"
 
 namespace standin {
 
@@ -24,6 +25,11 @@ void MapDrive(char16_t letter, const std::string& hostFolder);
 void SetModulePath(const std::u16string& path);
 void SetCommandLine(const std::u16string& commandLine);
 void SetOsVersion(const OsVersionInfo& info);
+// What LastError reports next; the stand-in's own failures set the code Windows would give.
+void SetLastError(std::uint32_t code);
+void SetProcessId(std::uint32_t id);
+// The local time reported from now on (default 2024-05-06 07:08:09.010).
+void SetLocalTime(const platform::DateTime& time);
 
 struct MessageRecord {
     std::u16string text;

@@ -24,6 +24,9 @@ struct State {
     bool runningImage = true;
     std::vector<std::string> trace;
     std::function<void()> pump;
+    std::uint32_t lastError = 0;
+    std::uint32_t processId = 4711;
+    platform::DateTime time{{2024, 5, 6, 7, 8, 9, 10}};
 };
 
 State& S() {
@@ -36,6 +39,9 @@ State& S() {
 namespace standin {
 void SetCommandLine(const std::u16string& commandLine) { S().commandLine = commandLine; }
 void SetOsVersion(const OsVersionInfo& info) { S().os = info; }
+void SetLastError(std::uint32_t code) { S().lastError = code; }
+void SetProcessId(std::uint32_t id) { S().processId = id; }
+void SetLocalTime(const platform::DateTime& time) { S().time = time; }
 std::vector<MessageRecord>& Messages() { return S().messages; }
 void SetMessageAnswer(int answer) { S().answer = answer; }
 std::vector<ShellCall>& ShellCalls() { return S().shellCalls; }
@@ -56,6 +62,8 @@ void ResetProcess() {
     State fresh;
     fresh.os = S().os;
     fresh.counter = S().counter;
+    fresh.processId = S().processId + 1;
+    fresh.time = S().time;
     S() = std::move(fresh);
 }
 void Reset() {
@@ -73,6 +81,9 @@ namespace platform {
 std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
 std::uint64_t TickCount() { return S().ticks += S().tickStep; }
+std::uint32_t LastError() { return S().lastError; }
+std::uint32_t ProcessId() { return S().processId; }
+DateTime LocalTime() { return S().time; }
 
 std::uint64_t PerformanceCounter() { return S().counter; }
 bool IsRunningImage(ByteSource&) { return S().runningImage; }
@@ -111,9 +122,10 @@ void Application::SetBusyCursor(bool busy) {
     S().trace.push_back(busy ? "busy" : "idle");
 }
 
-void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
+bool ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
                const std::u16string& parameters, const std::u16string& directory, int showCommand) {
     S().shellCalls.push_back({ownedByMainForm, verb, file, parameters, directory, showCommand});
+    return true;
 }
 
 bool BrowseForFolder(std::u16string& Folder, const std::u16string& Text, int) {
