@@ -19,12 +19,11 @@ namespace {
 constexpr char16_t kMsgCorrupted[] = u"The file is corrupted. Setup can not continue.";
 // Never translated, as the switches themselves. Narrow: half the bytes.
 constexpr char kHelp[] =
-    "setup.exe [/S] [/LOG=file] [/D=folder]\n\n"
     "/S\tno window, no question\n"
-    "/D=folder\tinstall there (last, no quotes)\n"
-    "/LOG=file, -log file\tlog the run\n"
+    "/D=folder\tthe folder: last, unquoted\n"
+    "/LOG=file, -log file\tlog\n"
     "-silent [folder]\t/S [/D=folder]\n"
-    "-previewonly\tchange nothing\n\n"
+    "-previewonly\tno change\n\n"
     "Exit codes:\n0\tdone\n1\tdamaged package\n2\tfolder refused\n3\tfailed\n4\tcancelled";
 
 // One handler for every failure from the first read on: nothing is installed. The message
@@ -37,13 +36,14 @@ Outcome ReportCorruptedPackage() {
 
 // What the run is, as its log names it.
 const char* RunName(const TCommandLine& commandLine, const TSetupPackage& package, bool delFile) {
-    if (commandLine.Mode == RunMode::Help) return "Run: help";
-    if (delFile) return "Run: removal of the uninstaller";
-    if (!package.Sound) return "Run: none, the package is damaged";
+    if (commandLine.Mode == RunMode::Help) return "Help";
+    if (delFile) return "Uninstaller removal";
+    // The same words as a package found damaged during the copy.
+    if (!package.Sound) return "Damaged package";
     const bool uninstaller = package.IsUninstaller();
-    if (commandLine.Silent()) return uninstaller ? "Run: silent uninstallation" : "Run: silent installation";
-    if (commandLine.PreviewOnly()) return uninstaller ? "Run: preview of the uninstallation" : "Run: preview";
-    return uninstaller ? "Run: uninstallation" : "Run: wizard";
+    if (commandLine.Silent()) return uninstaller ? "Silent uninstall" : "Silent install";
+    if (commandLine.PreviewOnly()) return "Preview";
+    return uninstaller ? "Uninstall" : "Wizard";
 }
 
 Outcome Run(const TCommandLine& commandLine, TSetupPackage& package) {

@@ -1,14 +1,14 @@
 #include "cmdline.h"
 
-#include <iterator>
+#include <string>
 
 #include "../common/text.h"
 
 namespace {
 
-// Switches that may stand anywhere, as they are compared: lower case.
-constexpr const char16_t* kSwitches[] = {u"/s", u"-log", u"/?", u"-?", u"/help", u"-help"};
-enum : std::size_t { kSilentSwitch, kLogSwitch, kSwitchCount = std::size(kSwitches) };
+// Switches that may stand anywhere, as they are compared (lower case), one after the other.
+constexpr char16_t kSwitches[] = u"/s\0-log\0/?\0-?\0";
+enum : std::size_t { kSilentSwitch, kLogSwitch, kSwitchCount = 4 };
 
 // Splits s into parameters. Given folder, a parameter after the first that begins with /D=
 // ends the list, and folder receives the rest of s after the "=".
@@ -51,18 +51,18 @@ TCommandLine ParseCommandLine(std::u16string_view commandLine) {
     while (!folder.empty() && folder.back() <= u' ') folder.pop_back();
     bool silent = false, help = false;
     for (std::size_t i = 0; i < params.size(); ++i) {
-        // The user's switches forgive letter case and stray blanks.
-        const std::u16string word = text::AsciiLower(text::TrimControl(params[i]));
+        const std::u16string word = text::AsciiLower(params[i]);
         std::size_t which = 0;
-        while (i && which < kSwitchCount && word != kSwitches[which]) ++which;
+        for (const char16_t* name = kSwitches; i && *name && word != name; ++which)
+            name += std::char_traits<char16_t>::length(name) + 1;
         if (i && which == kSwitchCount && word.compare(0, 5, u"/log=") == 0) {
-            line.LogFile = text::TrimControl(params[i]).substr(5);
+            line.LogFile = params[i].substr(5);
         } else if (!i || which == kSwitchCount) {
             line.Params.push_back(std::move(params[i]));
         } else if (which == kSilentSwitch) {
             silent = true;
         } else if (which == kLogSwitch) {
-            line.LogFile = i + 1 < params.size() ? params[++i] : u"";
+            if (i + 1 < params.size()) line.LogFile = params[++i];
         } else {
             help = true;
         }
@@ -76,13 +76,12 @@ TCommandLine ParseCommandLine(std::u16string_view commandLine) {
         line.Mode = RunMode::DelFile;
         return line;
     }
+    // The first parameter's switches forgive stray blanks too, as they always have.
     const std::u16string first = text::AsciiLower(text::TrimControl(line.ParamStr(1)));
     // A preview changes nothing, whatever else is asked.
-    if (first == u"-previewonly") {
-        line.Mode = RunMode::PreviewOnly;
-    } else if (silent || first == u"-silent") {
-        line.Mode = RunMode::Silent;
-        line.SilentDirectory = !folder.empty() ? folder : first == u"-silent" ? line.ParamStr(2) : u"";
-    }
+    if (first == u"-previewonly") line.Mode = RunMode::PreviewOnly;
+    else if (silent || first == u"-silent") line.Mode = RunMode::Silent;
+    if (first == u"-silent") line.SilentDirectory = line.ParamStr(2);
+    if (!folder.empty()) line.SilentDirectory = folder;
     return line;
 }

@@ -14,8 +14,9 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view commandLine);
 // says so, whatever the mode.
 enum class RunMode { Wizard, Silent, PreviewOnly, DelFile, Help };
 
-// The switches of the installers deployment tools drive stand anywhere, in any letter case:
-// /S (a silent run), /LOG=file and -log file (the run's log), /? -? /help -help (the help),
+// The switches of the installers deployment tools drive stand anywhere, in any letter case
+// but otherwise exactly so:
+// /S (a silent run), /LOG=file and -log file (the run's log), /? and -? (the help),
 // and /D=folder last, which takes the rest of the command line as it stands (blanks and all,
 // no quotes). They are taken out of Params; everything else keeps its place there, where
 // the first parameter chooses the mode as before: -silent [DIR], -previewonly, -delfile.
@@ -27,7 +28,8 @@ struct TCommandLine {
     std::u16string InstallDir;
     // /LOG= or -log, the last one given; empty without.
     std::u16string LogFile;
-    // A silent installation's folder: /D=, else the parameter after -silent; empty for the default.
+    // A silent installation's folder: /D=, else the parameter after a first -silent; empty for
+    // the default.
     std::u16string SilentDirectory;
 
     int ParamCount() const { return Params.empty() ? 0 : static_cast<int>(Params.size()) - 1; }

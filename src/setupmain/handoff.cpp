@@ -62,8 +62,8 @@ std::u16string DelFileParameters(const std::u16string& UninstallerPath, const st
     if (!Silent) {
         // A quotation mark inside a quoted parameter would end it: the title shows a typographic one.
         const std::u16string title = text::ReplaceAll(Title, u"\"", u"\u201D");
-        parameters += u" \"" + std::u16string(kApplicationTitle) + u"\" \"" +
-                      text::ReplaceAll(LangStr(kMsgRemoved), u"%s", title) + u"\"";
+        parameters = std::move(parameters) + u" \"" + kApplicationTitle + u"\" \"" +
+                     text::ReplaceAll(LangStr(kMsgRemoved), u"%s", title) + u"\"";
     }
     // Last and quoted whole: a path holds no quotation mark.
     if (!LogPath.empty()) parameters += u" \"/LOG=" + LogPath + u"\"";
@@ -95,7 +95,7 @@ Outcome RunDelFile(const TCommandLine& CommandLine) {
     const std::u16string self = platform::FullPath(platform::ModulePath());
     // Only the copy of an uninstaller goes at the next start, and only once.
     if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self))
-        LogStep(platform::DeleteAtReboot(self), "Remove at the next start of Windows:", self);
+        LogStep(platform::DeleteAtReboot(self), "Remove at restart:", self);
 
     // Nothing but an uninstaller is deleted here, whatever the command line names. One that is
     // gone already (a second copy, or the user was quicker) leaves nothing to do.
@@ -103,23 +103,18 @@ Outcome RunDelFile(const TCommandLine& CommandLine) {
     const bool gone = !platform::FileExists(target) && !platform::DirectoryExists(target) &&
                       CheckWindowsName(text::FileNamePart(target)).Plain();
     if (!gone) {
-        if (!IsUninstallerFile(target)) {
-            LogLine("Not an uninstaller, kept:", target);
-            return Outcome::FileStayed;
-        }
+        if (!IsUninstallerFile(target)) return Outcome::FileStayed;
         platform::RemoveFile(target);
-        std::uint32_t error = platform::LastError();
         for (int tries = 0; platform::FileExists(target) && tries < kDeleteTries; ++tries) {
             platform::SleepMs(kDeletePauseMs);
             platform::RemoveFile(target);
-            error = platform::LastError();
-        }
-        if (platform::FileExists(target)) {
-            LogResult(error, "Remove file", target);
-            return Outcome::FileStayed;
         }
     }
-    LogLine(gone ? "Already removed:" : "Remove file", target);
+    // A look-up that finds the file leaves the code of the last failure as it is, one that does
+    // not find it leaves its own: the log says why the file stayed, or that it was gone already.
+    const bool stayed = !gone && platform::FileExists(target);
+    LogRemoval(!gone && !stayed, "Remove file", target);
+    if (stayed) return Outcome::FileStayed;
     if (CommandLine.DelFileBox())
         platform::ShowMessage(CommandLine.DelFileText(), CommandLine.DelFileCaption(), platform::MB_ICONINFORMATION_);
     return Outcome::Done;

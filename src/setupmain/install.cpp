@@ -69,14 +69,8 @@ InstallStep Failure(InstallStep step, const char* what, const std::u16string& su
     return step;
 }
 
-constexpr char kDamaged[] = "The setup file is damaged";
-
-// The program's own file, with the code of the read that just failed.
-InstallStep ReadFailure() {
-    const std::uint32_t error = platform::LastError();
-    LogResult(error, "Read file", platform::ModulePath());
-    return InstallStep::CopyPayload;
-}
+constexpr char kDamaged[] = "Damaged package";
+constexpr char kCopyTo[] = "Copy to";
 
 // Target, named TargetName, is null in a preview: the payload is read all the same. A package
 // with a checksum is checked on the way: the screensaver's bytes as they pass, then the rest
@@ -97,11 +91,11 @@ InstallStep ReadFailure() {
                                                         ? remaining
                                                         : static_cast<std::int64_t>(kCopyBufferSize));
         const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
-        if (got == 0) return ReadFailure();
+        // The error code tells a failed read of the setup file (a network gone) from a failed
+        // write (a full disk).
+        if (got == 0 || (target && target->Write(buffer.get(), got) != got))
+            return Failure(InstallStep::CopyPayload, kCopyTo, TargetName);
         position += static_cast<std::int64_t>(got);
-        // The disk is full, as a rule.
-        if (target && target->Write(buffer.get(), got) != got)
-            return Failure(InstallStep::CopyPayload, "Write file", TargetName);
         if (package.Checksum) crc = platform::Crc32(crc, buffer.get(), got);
         remaining -= static_cast<std::int64_t>(got);
         sink.CopyProgress(ProgressPercent(position, size));
@@ -118,7 +112,7 @@ InstallStep ReadFailure() {
                                                         ? left
                                                         : static_cast<std::int64_t>(kCopyBufferSize));
         const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
-        if (got == 0) return ReadFailure();
+        if (got == 0) return Failure(InstallStep::CopyPayload, kCopyTo, TargetName);
         crc = platform::Crc32(crc, buffer.get(), got);
         position += static_cast<std::int64_t>(got);
     }
@@ -238,7 +232,7 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
             copied != InstallStep::None)
             return copied;
         if (!preview && !target.SetDeleteOnClose(false))
-            return Failure(InstallStep::CopyPayload, "Write file", TargetFileName);
+            return Failure(InstallStep::CopyPayload, kCopyTo, TargetFileName);
         target.Close();
         if (preview) return InstallStep::None;
 
@@ -246,9 +240,7 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
             // In the installation folder, never the one the setup was started from; both as
             // full paths, as a relative folder would now mean another.
             const std::u16string folder = platform::FullPath(Dir);
-            const std::u16string saver = folder + ScrName;
-            LogStep(platform::ShellOpen(false, u"install", saver, u"", folder, platform::SW_SHOWNOACTIVATE_),
-                    "Open the settings of", saver);
+            platform::ShellOpen(false, u"install", folder + ScrName, u"", folder, platform::SW_SHOWNOACTIVATE_);
         }
         if (hasReadme) {
             const std::u16string readme = Dir + ReadmeCopyName(Title);

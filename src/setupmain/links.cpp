@@ -35,11 +35,11 @@ void RemoveMenuShortcuts(const std::u16string& Title) {
     // A Programs folder the shell cannot locate holds none of our links.
     const std::u16string programs = GetShellFolderDir(platform::CSIDL_PROGRAMS_);
     if (programs.empty()) return;
-    const std::u16string folder = programs + Title + u"\\";
+    const std::u16string folder = programs + Title;
     for (const std::u16string& name : {PreviewLinkName(Title), ReadmeLinkName(), UninstallLinkName(Title)})
-        RemoveLink(folder + name + u".lnk");
+        RemoveLink(folder + u"\\" + name + u".lnk");
     // Only when empty: anything else in it is the user's.
-    LogRemoval(platform::RemoveEmptyDirectory(programs + Title), "Remove folder", programs + Title);
+    LogRemoval(platform::RemoveEmptyDirectory(folder), "Remove folder", folder);
 }
 
 void RemoveDesktopShortcut(const std::u16string& Title) {

@@ -18,7 +18,7 @@ void AppendNumber(std::u16string& out, std::uint64_t value, unsigned width = 1, 
     char16_t digits[20];
     unsigned n = 0;
     do {
-        digits[n++] = static_cast<char16_t>(u"0123456789ABCDEF"[value % base]);
+        digits[n++] = static_cast<char16_t>("0123456789ABCDEF"[value % base]);
         value /= base;
     } while (value || n < width);
     while (n) out += digits[--n];
@@ -36,11 +36,11 @@ void Write(const char* What, const std::u16string* Subject, const char16_t* Deta
     std::u16string line;
     for (std::size_t i = 0; i < time.size(); ++i) {
         AppendNumber(line, time[i], static_cast<unsigned>("\4\2\2\2\2\2\3"[i]));
-        line += u"-- ::. "[i];
+        line += static_cast<char16_t>("-- ::. "[i]);
     }
     line += u'[';
     AppendNumber(line, platform::ProcessId());
-    line += u"] ";
+    AppendAscii(line, "] ");
     AppendAscii(line, What);
     if (Subject) {
         line += u' ';
@@ -49,18 +49,14 @@ void Write(const char* What, const std::u16string* Subject, const char16_t* Deta
     if (Detail) line += Detail;
     const auto code = static_cast<std::uint32_t>(Code);
     if (Code >> 32 && (code == kFileNotFound || code == kPathNotFound)) {
-        line += u": not found";
+        AppendAscii(line, ": not found");
     } else if (code) {
         // System error codes in decimal, as Windows' documentation lists them; COM results in hex.
-        line += u": failed, error ";
-        if (code < 0x10000) {
-            AppendNumber(line, code);
-        } else {
-            line += u"0x";
-            AppendNumber(line, code, 8, 16);
-        }
+        AppendAscii(line, ": failed, error ");
+        if (code >= 0x10000) AppendAscii(line, "0x");
+        AppendNumber(line, code, code < 0x10000 ? 1 : 8, code < 0x10000 ? 10 : 16);
     }
-    line += u"\r\n";
+    AppendAscii(line, "\r\n");
     const std::string bytes = text::Utf16ToUtf8(line);
     openLog->File.Write(bytes.data(), bytes.size());
 }
@@ -79,10 +75,10 @@ TRunLog::TRunLog(const std::u16string& LogPath, const std::u16string& CommandLin
     // code page, and any path outside it comes out garbled.
     if (File.Size() == 0) File.Write("\xEF\xBB\xBF", 3);
     openLog = this;
-    LogLine("Start:", CommandLine);
-#ifdef SETUP_VERSION
-    LogLine("Version " SETUP_VERSION);
+#ifndef SETUP_VERSION
+#define SETUP_VERSION "(no version)"
 #endif
+    LogLine("Setup " SETUP_VERSION ":", CommandLine);
 }
 
 TRunLog::~TRunLog() {

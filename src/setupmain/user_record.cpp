@@ -28,7 +28,7 @@ std::u16string LoadInstalledFileName(const std::u16string& Title) {
 void SaveInstalledFileName(const std::u16string& Title, const std::u16string& FileName) {
     const std::u16string path = kUserKeyBase + Title;
     platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, path);
-    LogStep(key.WriteString(kInstalledFileValue, FileName), "Write registry value", u"HKCU\\" + path + u"\\",
+    LogStep(key.WriteString(kInstalledFileValue, FileName), "Write value", u"HKCU\\" + path + u"\\",
             kInstalledFileValue);
 }
 
@@ -38,9 +38,10 @@ void ClearUserSettings(const std::u16string& Title) {
     platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, path);
     if (!key.IsOpen()) return;
     for (const std::u16string& value : key.ValueNames())
-        LogRemoval(key.DeleteValue(value), "Remove registry value", name, value.c_str());
-    LogRemoval(platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, path + u"\\PlayList"),
-               "Remove registry key", name, u"PlayList");
+        LogRemoval(key.DeleteValue(value), "Remove value", name, value.c_str());
+    static constexpr char16_t kPlayList[] = u"\\PlayList";
+    LogRemoval(platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, path + kPlayList), "Remove key", name,
+               kPlayList + 1);
 }
 
 std::u16string RememberedFileIn(const std::u16string& Title, const std::u16string& Dir, std::u16string_view ScrName) {

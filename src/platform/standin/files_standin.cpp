@@ -282,14 +282,19 @@ std::size_t File::Write(const void* buffer, std::size_t count) {
     return total;
 }
 
+// A path that is not there leaves its code, as the system's look-up of its attributes does.
 bool FileExists(const std::u16string& path) {
     struct stat st;
-    return ::stat(standin::HostPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const std::string host = standin::HostPath(path);
+    if (::stat(host.c_str(), &st) != 0) return Failed(host, errno);
+    return S_ISREG(st.st_mode);
 }
 
 bool DirectoryExists(const std::u16string& path) {
     struct stat st;
-    return ::stat(standin::HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const std::string host = standin::HostPath(path);
+    if (::stat(host.c_str(), &st) != 0) return Failed(host, errno);
+    return S_ISDIR(st.st_mode);
 }
 
 bool RemoveFile(const std::u16string& path) {

@@ -39,7 +39,8 @@ DateTime LocalTime() {
 
 std::uint64_t PerformanceCounter() {
     LARGE_INTEGER value;
-    if (!QueryPerformanceCounter(&value)) return GetTickCount();
+    // The clock TickCount reads: one function fewer to import.
+    if (!QueryPerformanceCounter(&value)) return GetTickCount64();
     return static_cast<std::uint64_t>(value.QuadPart);
 }
 
