@@ -19,11 +19,11 @@ namespace {
 constexpr char16_t kMsgCorrupted[] = u"The file is corrupted. Setup can not continue.";
 // Never translated, as the switches themselves. Narrow: half the bytes.
 constexpr char kHelp[] =
-    "/S\tno window, no question\n"
+    "/S\tsilent\n"
     "/D=folder\tthe folder: last, unquoted\n"
-    "/LOG=file, -log file\tlog\n"
+    "/LOG=file, -log file\tlog to file\n"
     "-silent [folder]\t/S [/D=folder]\n"
-    "-previewonly\tno change\n\n"
+    "-previewonly\tchange nothing\n\n"
     "Exit codes:\n0\tdone\n1\tdamaged package\n2\tfolder refused\n3\tfailed\n4\tcancelled";
 
 // One handler for every failure from the first read on: nothing is installed. The message

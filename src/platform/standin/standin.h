@@ -11,7 +11,6 @@
 #include "../../common/osversion.h"
 #include "../controls.h"
 #include "../registry.h"
-#include "../system.h"
 
 namespace standin {
 
@@ -27,9 +26,8 @@ void SetCommandLine(const std::u16string& commandLine);
 void SetOsVersion(const OsVersionInfo& info);
 // What LastError reports next; the stand-in's own failures set the code Windows would give.
 void SetLastError(std::uint32_t code);
-void SetProcessId(std::uint32_t id);
-// The local time reported from now on (default 2024-05-06 07:08:09.010).
-void SetLocalTime(const platform::DateTime& time);
+// The local time stands still at 2024-05-06 07:08:09.010. The process id is 4711 after Reset
+// and the next number after each ResetProcess, as for a new process.
 
 struct MessageRecord {
     std::u16string text;

@@ -40,8 +40,6 @@ namespace standin {
 void SetCommandLine(const std::u16string& commandLine) { S().commandLine = commandLine; }
 void SetOsVersion(const OsVersionInfo& info) { S().os = info; }
 void SetLastError(std::uint32_t code) { S().lastError = code; }
-void SetProcessId(std::uint32_t id) { S().processId = id; }
-void SetLocalTime(const platform::DateTime& time) { S().time = time; }
 std::vector<MessageRecord>& Messages() { return S().messages; }
 void SetMessageAnswer(int answer) { S().answer = answer; }
 std::vector<ShellCall>& ShellCalls() { return S().shellCalls; }
