@@ -92,11 +92,15 @@ string(REPLACE "> <" "><" manifest "${manifest}")
 string(STRIP "${manifest}" manifest)
 set(setup_manifest ${CMAKE_CURRENT_BINARY_DIR}/res/setup.manifest)
 file(CONFIGURE OUTPUT ${setup_manifest} CONTENT "${manifest}" @ONLY)
+# The version resource takes the project's version, as the log does (see CMakeLists.txt).
+set(setup_version_header ${CMAKE_CURRENT_BINARY_DIR}/res/setup_version.h)
+file(CONFIGURE OUTPUT ${setup_version_header} CONTENT
+     "#define SETUP_VERSION_NUMBERS ${SETUP_VERSION_NUMBERS}\n#define SETUP_VERSION \"${SETUP_VERSION}\"\n")
 
 # The resource compiler's dependencies are not scanned: a changed picture must rebuild them too.
 # It finds the manifest of the build in the build tree.
 file(GLOB setup_resource_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*.ico ${CMAKE_SOURCE_DIR}/res/*.bmp)
-set_source_files_properties(res/setup.rc PROPERTIES OBJECT_DEPENDS "${setup_resource_files};${setup_manifest}"
+set_source_files_properties(res/setup.rc PROPERTIES OBJECT_DEPENDS "${setup_resource_files};${setup_manifest};${setup_version_header}"
                             INCLUDE_DIRECTORIES ${CMAKE_CURRENT_BINARY_DIR}/res)
 
 # The stub reports its failures as returned values and is built without C++ exceptions: their
@@ -206,6 +210,7 @@ endif()
 # Console probe of the system routines for the end-to-end tests; the setup's resources serve
 # its picture controls.
 add_executable(sysprobe tests/e2e/driver/sysprobe.cpp src/setupmain/sysroutines.cpp src/setupmain/destination.cpp
+               src/setupmain/run_log.cpp
                res/setup.rc)
 target_link_libraries(sysprobe PRIVATE platform_win32 scrcore uuid)
 if(NOT MSVC)

@@ -46,12 +46,13 @@ void LoadLangSection(std::u16string_view Text, std::u16string_view Section) {
     g_table = std::move(table);
 }
 
-std::u16string LangStr(std::u16string_view English) {
-    if (!g_table) return std::u16string(English);
-    const auto key = text::ReplaceAll(English, kCrLf, kBreakCode);
+std::u16string LangStr(std::string_view English) {
+    std::u16string english = text::Widen(English);
+    if (!g_table) return english;
+    const auto key = text::ReplaceAll(english, kCrLf, kBreakCode);
     for (std::size_t i = 0; i < g_table->LangKeys.size(); ++i)
         if (g_table->LangKeys[i] == key) return text::ReplaceAll(g_table->LangValues[i], kBreakCode, kCrLf);
-    return std::u16string(English);
+    return english;
 }
 
 void FreeLangStrings() { g_table.reset(); }

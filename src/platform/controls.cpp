@@ -21,9 +21,9 @@ std::vector<Control*>::iterator Registered(void* handle) {
 }
 }  // namespace
 
-Control::Control(Container& parent, ControlKind kind, Bounds bounds, std::u16string caption, unsigned style,
+Control::Control(Container& parent, ControlKind kind, Bounds bounds, const char16_t* caption, unsigned style,
                  int resource)
-    : parent_(parent), kind_(kind), bounds_(bounds), caption_(std::move(caption)), style_(style), resource_(resource) {
+    : parent_(parent), kind_(kind), bounds_(bounds), caption_(caption ? caption : u""), style_(style), resource_(resource) {
     parent_.Children.push_back(this);
     // A page and what it holds are made when the page first shows: most runs never see most
     // pages, and every native control costs time before the window can appear.
@@ -124,9 +124,7 @@ void Control::SetPosition(int position) {
 
 void Control::Repaint() { native::Repaint(handle_); }
 
-void Control::Fire(const std::function<void()>& handler) {
-    if (handler) handler();
-}
+void Control::Fire(const Handler& handler) { handler(); }
 
 void Control::Click() {
     if (!Acts()) return;

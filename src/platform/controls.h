@@ -2,12 +2,31 @@
 // stand-in each only keeps its state, which tests read and "click".
 #pragma once
 
-#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace platform {
+
+// What an event calls: a member function of the object that owns the controls (the form).
+// Two pointers, where a general function object would bring its manager and copies along.
+class Handler {
+public:
+    Handler() = default;
+    template <auto Method, class T>
+    static Handler Of(T* object) {
+        return Handler([](void* self) { (static_cast<T*>(self)->*Method)(); }, object);
+    }
+    explicit operator bool() const { return call_ != nullptr; }
+    void operator()() const {
+        if (call_) call_(object_);
+    }
+
+private:
+    Handler(void (*call)(void*), void* object) : call_(call), object_(object) {}
+    void (*call_)(void*) = nullptr;
+    void* object_ = nullptr;
+};
 
 struct Bounds {
     int left = 0, top = 0, width = 0, height = 0;
@@ -44,7 +63,9 @@ class Container;
 
 class Control {
 public:
-    Control(Container& parent, ControlKind kind, Bounds bounds, std::u16string caption = {},
+    // The caption is copied (nullptr is none): a literal at each of the form's controls costs
+    // less than a string made there.
+    Control(Container& parent, ControlKind kind, Bounds bounds, const char16_t* caption = nullptr,
             unsigned style = kStyleNone, int resource = 0);
     virtual ~Control();
     Control(const Control&) = delete;
@@ -84,7 +105,7 @@ public:
     void Repaint();
 
     // Handler of a click (buttons, radio buttons, link labels).
-    std::function<void()> OnClick;
+    Handler OnClick;
     // A click as the user makes it: only on a showing, enabled control; a radio button is
     // selected first.
     void Click();
@@ -92,7 +113,7 @@ public:
     // handler runs only on a showing, enabled control, as with Click().
     void NativeClick();
     // Runs a handler when there is one.
-    static void Fire(const std::function<void()>& handler);
+    static void Fire(const Handler& handler);
 
     // The native control; nullptr while its page has not shown yet, and in a form without a
     // window.
@@ -140,9 +161,9 @@ public:
 // A control that holds controls: a panel, a notebook, a notebook page.
 class ContainerControl : public Control, public Container {
 public:
-    ContainerControl(Container& parent, ControlKind kind, Bounds bounds, std::u16string caption = {},
+    ContainerControl(Container& parent, ControlKind kind, Bounds bounds, const char16_t* caption = nullptr,
                      unsigned style = kStyleNone)
-        : Control(parent, kind, bounds, std::move(caption), style) {}
+        : Control(parent, kind, bounds, caption, style) {}
     void* ContainerHandle() const override { return Handle(); }
     bool ContainerShowing() const override { return Showing(); }
     Container* AsContainer() override { return this; }
@@ -157,8 +178,8 @@ public:
 
 class Page : public ContainerControl {
 public:
-    Page(Container& parent, Bounds bounds, std::u16string caption)
-        : ContainerControl(parent, ControlKind::Page, bounds, std::move(caption)) {}
+    Page(Container& parent, Bounds bounds, const char16_t* caption)
+        : ContainerControl(parent, ControlKind::Page, bounds, caption) {}
 };
 
 // Pages on top of each other; one shows at a time.
@@ -178,7 +199,7 @@ public:
     void SetPageIndex(int index);
     bool Contains(const Control* control) const;
 
-    std::function<void()> OnPageChanged;
+    Handler OnPageChanged;
 
 private:
     std::vector<Page*> pages_;

@@ -28,6 +28,9 @@ public:
     // The same for a file that must not exist yet: never replaces one. Others may read it
     // meanwhile only when share says so.
     static File CreateNew(const std::u16string& path, Share share = Share::Exclusive);
+    // Opens the file, created when missing, for writing at its end only: others may read it
+    // and append to it meanwhile, each write landing whole after the last.
+    static File OpenForAppend(const std::u16string& path);
 
     bool IsOpen() const { return handle_ != kInvalid; }
     // With true, a file made by CreateExclusive or by CreateNew sharing nothing goes when its

@@ -13,7 +13,7 @@ enum class RegRoot { CurrentUser, LocalMachine };
 enum class RegValue { Absent, Text, OtherType };
 
 // An open registry key, closed by the destructor. Paths are below the root and do not
-// start with a backslash.
+// start with a backslash. A failure leaves the system's code for LastError (system.h).
 class RegKey {
 public:
     RegKey() = default;

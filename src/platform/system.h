@@ -1,6 +1,7 @@
 // The process, the operating system and the user interface primitives the setup needs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,16 @@ bool IsSystemAccount();
 // Milliseconds since the system started.
 std::uint64_t TickCount();
 
+// The system's code (GetLastError) of the last failure of a platform function, read right
+// after the failing call. The registry's functions leave theirs here too.
+std::uint32_t LastError();
+
+std::uint32_t ProcessId();
+
+// The local date and time: year, month, day, hour, minute, second and millisecond.
+using DateTime = std::array<unsigned, 7>;
+DateTime LocalTime();
+
 // A value that differs from run to run, to seed names that must not collide.
 std::uint64_t PerformanceCounter();
 
@@ -52,8 +63,8 @@ enum : int { SW_HIDE_ = 0, SW_SHOWNORMAL_ = 1, SW_SHOWNOACTIVATE_ = 4 };
 
 // Hands a file, program or address to the shell; an empty verb is the default action. What
 // it starts works in directory (a full path), never in the folder this program was started
-// from. Returns once that has started. The result is not reported: every caller ignores it.
-void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
+// from. Returns once that has started; false when it could not (see LastError).
+bool ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
                const std::u16string& parameters, const std::u16string& directory, int showCommand);
 
 // The shell's folder chooser, modal over the application. Folder holds the folder to

@@ -1,7 +1,6 @@
 // The application object and the main window.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "controls.h"
@@ -47,7 +46,7 @@ public:
     void Run();
 
     // The Escape key, wherever the focus is in the form.
-    std::function<void()> OnEscape;
+    Handler OnEscape;
 
     void* NativeHandle() const { return handle_; }
     void* ContainerHandle() const override { return handle_; }

@@ -36,7 +36,7 @@ std::u16string DefaultFolderText(std::u16string_view base, std::u16string_view s
 std::u16string UninstallerName(std::u16string_view scrName, std::u16string_view langText) {
     // The setup looks the word up in its language text's "Setup" section.
     LoadLangSection(langText, u"Setup");
-    std::u16string name = text::AsciiLower(LangStr(u"Uninstall")) + u" " + std::u16string(scrName);
+    std::u16string name = text::AsciiLower(LangStr("Uninstall")) + u" " + std::u16string(scrName);
     FreeLangStrings();
     const std::size_t nameStart = name.size() - text::FileNamePart(name).size();
     const std::size_t dot = name.rfind(u'.');

@@ -8,9 +8,9 @@
 #include "sysroutines.h"
 
 // Message keys (passed to LangStr) of a refused directory.
-inline constexpr char16_t kMsgCannotCreateDirectory[] =
-    u"Unable to create the directory. Please select a different directory.";
-inline constexpr char16_t kMsgInvalidDirectory[] = u"Invalid directory. Please select an existing directory.";
+inline constexpr char kMsgCannotCreateDirectory[] =
+    "Unable to create the directory. Please select a different directory.";
+inline constexpr char kMsgInvalidDirectory[] = "Invalid directory. Please select an existing directory.";
 
 // The default destination from the header's base and sub folder, ending in a backslash,
 // with "<Windows>" and "<Program Files>" replaced (exact case, every occurrence).
@@ -19,7 +19,7 @@ std::u16string ComposeDefaultDir(std::u16string_view Base, std::u16string_view S
 struct TDirectoryCheck {
     bool Accepted = false;
     std::u16string Text;            // accepted: the directory text, now ending in a backslash
-    std::u16string_view MessageKey; // refused: one of the two message keys above
+    std::string_view MessageKey; // refused: one of the two message keys above
     std::vector<std::u16string> Created;  // folders made by the check, outermost first
 };
 

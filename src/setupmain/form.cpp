@@ -13,9 +13,9 @@ constexpr int kImageIcon = 2;    // resource of the Directory page icon
 
 // Between two repaints of the bar during the copy: 25 a second.
 constexpr std::uint64_t kProgressPassMs = 40;
-constexpr char16_t kMsgInstallError[] = u"There was an error installing %s. Installation is not complete.";
-constexpr char16_t kMsgDamagedDownload[] =
-    u"The setup file of %s is damaged and nothing was installed. Please download it again.";
+constexpr char kMsgInstallError[] = "There was an error installing %s. Installation is not complete.";
+constexpr char kMsgDamagedDownload[] =
+    "The setup file of %s is damaged and nothing was installed. Please download it again.";
 // Shown to authors only, so never translated.
 constexpr char16_t kPreviewNotice[] =
     u"After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
@@ -23,33 +23,24 @@ constexpr char16_t kPreviewNotice[] =
 }  // namespace
 
 TSCRSetup::TSCRSetup(TSetupPackage& Package_, const TCommandLine& CommandLine)
-    : btnNext(Window, ControlKind::Button, {337, 352, 80, 25}, u"Next >"),
-      btnCancel(Window, ControlKind::Button, {424, 352, 81, 25}, u"Cancel"),
+    // The captions come with the translation (LangRenameControls).
+    : btnNext(Window, ControlKind::Button, {337, 352, 80, 25}),
+      btnCancel(Window, ControlKind::Button, {424, 352, 81, 25}),
       Notebook(Window, {8, 72, 497, 265}, {u"License", u"Directory", u"Ready", u"Progress", u"Readme", u"Finished"}),
-      Label2(Notebook.PageAt(kPageLicense), ControlKind::Label, {32, 8, 433, 45},
-             u"Please read the following License Agreement. You must accept the terms of this agreement before "
-             u"continuing with the installation.",
-             platform::kWordWrap),
+      Label2(Notebook.PageAt(kPageLicense), ControlKind::Label, {32, 8, 433, 45}, {}, platform::kWordWrap),
       edLicense(Notebook.PageAt(kPageLicense), ControlKind::Memo, {32, 56, 433, 145}, {}, platform::kReadOnly),
-      rbAccept(Notebook.PageAt(kPageLicense), ControlKind::RadioButton, {32, 208, 217, 17}, u"I &accept the agreement"),
-      rbNotAccept(Notebook.PageAt(kPageLicense), ControlKind::RadioButton, {32, 228, 249, 17},
-                  u"I &do not accept the agreement"),
+      rbAccept(Notebook.PageAt(kPageLicense), ControlKind::RadioButton, {32, 208, 217, 17}),
+      rbNotAccept(Notebook.PageAt(kPageLicense), ControlKind::RadioButton, {32, 228, 249, 17}),
       Image1(Notebook.PageAt(kPageDirectory), ControlKind::Picture, {32, 8, 32, 32}, {}, platform::kIcon, kImageIcon),
-      Label1(Notebook.PageAt(kPageDirectory), ControlKind::Label, {80, 8, 372, 30},
-             u"Select the folder where you would like the Screen Saver to be installed, then click Install.",
-             platform::kWordWrap),
-      btnBrowse(Notebook.PageAt(kPageDirectory), ControlKind::Button, {384, 54, 83, 25}, u"&Browse..."),
+      Label1(Notebook.PageAt(kPageDirectory), ControlKind::Label, {80, 8, 372, 30}, {}, platform::kWordWrap),
+      btnBrowse(Notebook.PageAt(kPageDirectory), ControlKind::Button, {384, 54, 83, 25}),
       edDirectory(Notebook.PageAt(kPageDirectory), ControlKind::Edit, {32, 56, 345, 23}),
-      Label5(Notebook.PageAt(kPageReady), ControlKind::Label, {32, 8, 433, 57},
-             u"The Setup is ready to install Screen Saver on your computer. Click Install to continue, or Cancel to "
-             u"exit Setup.",
-             platform::kWordWrap),
+      Label5(Notebook.PageAt(kPageReady), ControlKind::Label, {32, 8, 433, 57}, {}, platform::kWordWrap),
       ProgressBar(Notebook.PageAt(kPageProgress), ControlKind::ProgressBar, {32, 32, 433, 25}),
-      Label3(Notebook.PageAt(kPageReadme), ControlKind::Label, {32, 8, 433, 25}, u"When you are ready, click Next.",
-             platform::kWordWrap),
+      Label3(Notebook.PageAt(kPageReadme), ControlKind::Label, {32, 8, 433, 25}, {}, platform::kWordWrap),
       edReadme(Notebook.PageAt(kPageReadme), ControlKind::Memo, {32, 40, 433, 193}),
-      Label4(Notebook.PageAt(kPageFinished), ControlKind::Label, {32, 8, 433, 49}, u"Click Finish to exit Setup."),
-      btnBack(Window, ControlKind::Button, {256, 352, 81, 25}, u"< Back"),
+      Label4(Notebook.PageAt(kPageFinished), ControlKind::Label, {32, 8, 433, 49}),
+      btnBack(Window, ControlKind::Button, {256, 352, 81, 25}),
       Panel2(Window, {0, 0, 513, 65}, platform::kWindowColour),
       lbTitle(Panel2, ControlKind::Label, {18, 11, 185, 20}, {}, platform::kTitleFont | platform::kAutoSize),
       lbDescription(Panel2, ControlKind::Label, {40, 35, 210, 15}, {}, platform::kAutoSize),
@@ -58,49 +49,50 @@ TSCRSetup::TSCRSetup(TSetupPackage& Package_, const TCommandLine& CommandLine)
       Bevel1(Window, ControlKind::Bevel, {0, 341, 513, 45}),
       Link(Window, ControlKind::Label, {16, 354, 109, 15}, {}, platform::kLinkStyle | platform::kAutoSize),
       Package(Package_),
-      PreviewOnlyMode(CommandLine.PreviewOnly()) {
+      PreviewOnlyMode(CommandLine.PreviewOnly()),
+      presetDirectory_(CommandLine.InstallDir) {
     rbNotAccept.SetChecked(true);
     btnNext.SetEnabled(false);
     btnBack.SetVisible(false);
 
-    btnNext.OnClick = [this] { btnNextClick(); };
-    btnBack.OnClick = [this] { btnBackClick(); };
-    btnCancel.OnClick = [this] { btnCancelClick(); };
-    rbAccept.OnClick = [this] { rbAcceptClick(); };
-    rbNotAccept.OnClick = [this] { rbAcceptClick(); };
-    Link.OnClick = [this] { LinkClick(); };
-    btnBrowse.OnClick = [this] { btnBrowseClick(); };
-    Notebook.OnPageChanged = [this] { NotebookPageChanged(); };
-    Window.OnEscape = [this] { FormKeyEscape(); };
+    btnNext.OnClick = platform::Handler::Of<&TSCRSetup::btnNextClick>(this);
+    btnBack.OnClick = platform::Handler::Of<&TSCRSetup::btnBackClick>(this);
+    btnCancel.OnClick = platform::Handler::Of<&TSCRSetup::btnCancelClick>(this);
+    rbAccept.OnClick = platform::Handler::Of<&TSCRSetup::rbAcceptClick>(this);
+    rbNotAccept.OnClick = platform::Handler::Of<&TSCRSetup::rbAcceptClick>(this);
+    Link.OnClick = platform::Handler::Of<&TSCRSetup::LinkClick>(this);
+    btnBrowse.OnClick = platform::Handler::Of<&TSCRSetup::btnBrowseClick>(this);
+    Notebook.OnPageChanged = platform::Handler::Of<&TSCRSetup::NotebookPageChanged>(this);
+    Window.OnEscape = platform::Handler::Of<&TSCRSetup::FormKeyEscape>(this);
 }
 
 TSCRSetup::~TSCRSetup() = default;
 
 void TSCRSetup::LangRenameControls() {
-    btnBack.SetCaption(u"< " + LangStr(u"Back"));
-    btnBrowse.SetCaption(LangStr(u"&Browse") + u"...");
-    btnCancel.SetCaption(LangStr(u"Cancel"));
-    btnNext.SetCaption(LangStr(u"Next") + u" >");
-    Label1.SetCaption(LangStr(u"Select the folder where you would like the Screen Saver to be installed, then click Install."));
-    Label2.SetCaption(LangStr(u"Please read the following License Agreement. You must accept the terms of this "
-                              u"agreement before continuing with the installation."));
-    Label3.SetCaption(LangStr(u"When you are ready, click Next."));
-    Label4.SetCaption(LangStr(u"Click Finish to exit Setup."));
-    Label5.SetCaption(LangStr(u"The Setup is ready to install Screen Saver on your computer. Click Install to "
-                              u"continue, or Cancel to exit Setup."));
-    rbAccept.SetCaption(LangStr(u"I &accept the agreement"));
-    rbNotAccept.SetCaption(LangStr(u"I &do not accept the agreement"));
+    btnBack.SetCaption(u"< " + LangStr("Back"));
+    btnBrowse.SetCaption(LangStr("&Browse") + u"...");
+    btnCancel.SetCaption(LangStr("Cancel"));
+    btnNext.SetCaption(LangStr("Next") + u" >");
+    Label1.SetCaption(LangStr("Select the folder where you would like the Screen Saver to be installed, then click Install."));
+    Label2.SetCaption(LangStr("Please read the following License Agreement. You must accept the terms of this "
+                              "agreement before continuing with the installation."));
+    Label3.SetCaption(LangStr("When you are ready, click Next."));
+    Label4.SetCaption(LangStr("Click Finish to exit Setup."));
+    Label5.SetCaption(LangStr("The Setup is ready to install Screen Saver on your computer. Click Install to "
+                              "continue, or Cancel to exit Setup."));
+    rbAccept.SetCaption(LangStr("I &accept the agreement"));
+    rbNotAccept.SetCaption(LangStr("I &do not accept the agreement"));
 
-    static constexpr const char16_t* kTitles[6] = {u"License Agreement", u"Select Destination Directory",
-                                                   u"Ready to Install",  u"Installing",
-                                                   u"Information",       u"Finish"};
-    static constexpr const char16_t* kDescriptions[6] = {
-        u"Please read the following important information before continuing.",
-        u"Where should Screen Saver be installed?",
-        u"Setup is ready to install Screen Saver.",
-        u"Please wait while Setup installs Screen Saver.",
-        u"Please read the following important information before continuing.",
-        u"The Setup has completed successfully."};
+    static constexpr const char* kTitles[6] = {"License Agreement", "Select Destination Directory",
+                                                   "Ready to Install",  "Installing",
+                                                   "Information",       "Finish"};
+    static constexpr const char* kDescriptions[6] = {
+        "Please read the following important information before continuing.",
+        "Where should Screen Saver be installed?",
+        "Setup is ready to install Screen Saver.",
+        "Please wait while Setup installs Screen Saver.",
+        "Please read the following important information before continuing.",
+        "The Setup has completed successfully."};
     for (std::size_t i = 0; i < 6; ++i) PageTitles[i] = LangStr(kTitles[i]);
     for (std::size_t i = 0; i < 6; ++i) PageDescriptions[i] = LangStr(kDescriptions[i]);
 }
@@ -112,24 +104,24 @@ void TSCRSetup::NotebookPageChanged() {
     btnNext.SetVisible(true);
     switch (p) {
         case kPageLicense:
-            btnNext.SetCaption(LangStr(u"Next") + u" >");
+            btnNext.SetCaption(LangStr("Next") + u" >");
             btnBack.SetVisible(false);
             break;
         case kPageDirectory:
         case kPageReady:
             FillDefaultDirectory();
-            btnNext.SetCaption(LangStr(u"Install"));
+            btnNext.SetCaption(LangStr("Install"));
             btnNext.SetEnabled(true);
             btnBack.SetVisible(Package.SetupHeader.LicensePageInUse());
             break;
         case kPageProgress:
         case kPageReadme:
-            btnNext.SetCaption(LangStr(u"Next") + u" >");
+            btnNext.SetCaption(LangStr("Next") + u" >");
             btnBack.SetVisible(false);
             btnCancel.SetEnabled(false);
             break;
         default:
-            btnNext.SetCaption(LangStr(u"Finish"));
+            btnNext.SetCaption(LangStr("Finish"));
             btnBack.SetVisible(false);
             btnCancel.SetEnabled(false);
             break;
@@ -149,7 +141,7 @@ void TSCRSetup::StartInstallerPages() {
                           : Package.SetupHeader.SkipDirectoryPage() ? kPageReady
                                                             : kPageDirectory);
     NotebookPageChanged();
-    Window.SetCaption(Package.SetupHeader.Title() + u" " + LangStr(u"Setup"));
+    Window.SetCaption(Package.SetupHeader.Title() + u" " + LangStr("Setup"));
     // Anything but a web address could make the shell start a program or open a file.
     const std::u16string link = Package.SetupHeader.LinkAddress();
     if (text::IsWebAddress(link)) Link.SetCaption(link);
@@ -189,7 +181,7 @@ void TSCRSetup::LinkClick() {
 
 void TSCRSetup::btnBrowseClick() {
     std::u16string folder = edDirectory.Caption();
-    if (platform::BrowseForFolder(folder, LangStr(u"Browse"), 0)) edDirectory.SetCaption(folder);
+    if (platform::BrowseForFolder(folder, LangStr("Browse"), 0)) edDirectory.SetCaption(folder);
 }
 
 void TSCRSetup::FormKeyEscape() {
@@ -206,7 +198,7 @@ void TSCRSetup::FormKeyEscape() {
 void TSCRSetup::FillDefaultDirectory() {
     if (directoryFilled_) return;
     directoryFilled_ = true;
-    edDirectory.SetCaption(DefaultInstallDirectory(Package.SetupHeader));
+    edDirectory.SetCaption(!presetDirectory_.empty() ? presetDirectory_ : DefaultInstallDirectory(Package.SetupHeader));
 }
 
 // Back on the Directory page, where the user can choose again.
@@ -215,14 +207,14 @@ void TSCRSetup::ReturnToDirectoryPage() {
     NotebookPageChanged();
 }
 
-bool TSCRSetup::RefuseDirectory(std::u16string_view messageKey) {
+bool TSCRSetup::RefuseDirectory(std::string_view messageKey) {
     platform::ShowMessage(LangStr(messageKey), kApplicationTitle, platform::MB_ICONERROR_);
     ReturnToDirectoryPage();
     return false;
 }
 
 void TSCRSetup::ReportInstallFailure(InstallStep FailedStep) {
-    const std::u16string_view key = FailedStep == InstallStep::Checksum ? kMsgDamagedDownload : kMsgInstallError;
+    const std::string_view key = FailedStep == InstallStep::Checksum ? kMsgDamagedDownload : kMsgInstallError;
     const std::u16string message = text::ReplaceAll(LangStr(key), u"%s", Package.SetupHeader.Title());
     platform::ShowMessage(message, Window.Caption(), platform::MB_ICONERROR_);
     Window.Close();

@@ -91,12 +91,14 @@ public:
 private:
     void StartInstallerPages();
     void ReturnToDirectoryPage();
-    // Puts the default directory into its box the first time a page needs it: finding it
-    // loads the shell, which the licence page has no use for.
+    // Puts the default directory, or the one the command line gives (/D=), into its box the
+    // first time a page needs it: finding the default loads the shell, which the licence page
+    // has no use for.
     void FillDefaultDirectory();
     bool directoryFilled_ = false;
+    std::u16string presetDirectory_;
     // Shows the refusal and returns to the Directory page; false.
-    bool RefuseDirectory(std::u16string_view messageKey);
+    bool RefuseDirectory(std::string_view messageKey);
     void ReportInstallFailure(InstallStep FailedStep);
 
     // The copy's progress: hourglass and a disabled form while it runs, the bar after each chunk.

@@ -6,11 +6,12 @@
 #include "../package/package.h"
 #include "../platform/files.h"
 #include "../platform/system.h"
+#include "run_log.h"
 #include "sysroutines.h"
 
 namespace {
 
-constexpr char16_t kMsgRemoved[] = u"%s has been successfully removed from your computer.";
+constexpr char kMsgRemoved[] = "%s has been successfully removed from your computer.";
 // Numbers of the temporary copy lie in 0 .. 9999998.
 constexpr std::uint32_t kCopyNumbers = 9999999;
 // A name whose file is in use (a copy still running) is not the end: try others.
@@ -55,13 +56,18 @@ std::u16string TemporaryCopyName(std::uint32_t N) {
     return kTemporaryCopyPrefix + text::DecimalText(N) + u".exe";
 }
 
-std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent) {
+std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent,
+                                 const std::u16string& LogPath) {
     std::u16string parameters = u"-delfile \"" + UninstallerPath + u"\"";
-    if (Silent) return parameters;
-    // A quotation mark inside a quoted parameter would end it: the title shows a typographic one.
-    const std::u16string title = text::ReplaceAll(Title, u"\"", u"\u201D");
-    return parameters + u" \"" + kApplicationTitle + u"\" \"" + text::ReplaceAll(LangStr(kMsgRemoved), u"%s", title) +
-           u"\"";
+    if (!Silent) {
+        // A quotation mark inside a quoted parameter would end it: the title shows a typographic one.
+        const std::u16string title = text::ReplaceAll(Title, u"\"", u"\u201D");
+        parameters = std::move(parameters) + u" \"" + kApplicationTitle + u"\" \"" +
+                     text::ReplaceAll(LangStr(kMsgRemoved), u"%s", title) + u"\"";
+    }
+    // Last and quoted whole: a path holds no quotation mark.
+    if (!LogPath.empty()) parameters += u" \"/LOG=" + LogPath + u"\"";
+    return parameters;
 }
 
 void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, bool Silent) {
@@ -74,12 +80,13 @@ void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, 
         // From the file held since the start: the very program that runs. Always a new file:
         // in a temporary folder others can write to, a file already there may be anybody's.
         const platform::File held = CreateHeldCopy(Package.Self, copy);
-        if (!held.IsOpen()) continue;
+        if (!LogStep(held.IsOpen(), "Create file", copy)) continue;
         // Started while held, so that nobody can change or replace it before it runs; in the
         // system folder, so that it keeps no folder of the uninstaller's in use.
-        platform::ShellOpen(true, u"open", copy,
-                            DelFileParameters(platform::ShortPath(Self), Package.SetupHeader.Title(), Silent),
-                            GetSystemDir(), platform::SW_HIDE_);
+        const std::u16string parameters =
+            DelFileParameters(platform::ShortPath(Self), Package.SetupHeader.Title(), Silent, RunLogPath());
+        LogStep(platform::ShellOpen(true, u"open", copy, parameters, GetSystemDir(), platform::SW_HIDE_), "Run",
+                copy + u" " + parameters);
         return;
     }
 }
@@ -87,7 +94,8 @@ void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, 
 Outcome RunDelFile(const TCommandLine& CommandLine) {
     const std::u16string self = platform::FullPath(platform::ModulePath());
     // Only the copy of an uninstaller goes at the next start, and only once.
-    if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self)) platform::DeleteAtReboot(self);
+    if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self))
+        LogStep(platform::DeleteAtReboot(self), "Remove at restart:", self);
 
     // Nothing but an uninstaller is deleted here, whatever the command line names. One that is
     // gone already (a second copy, or the user was quicker) leaves nothing to do.
@@ -101,8 +109,12 @@ Outcome RunDelFile(const TCommandLine& CommandLine) {
             platform::SleepMs(kDeletePauseMs);
             platform::RemoveFile(target);
         }
-        if (platform::FileExists(target)) return Outcome::FileStayed;
     }
+    // A look-up that finds the file leaves the code of the last failure as it is, one that does
+    // not find it leaves its own: the log says why the file stayed, or that it was gone already.
+    const bool stayed = !gone && platform::FileExists(target);
+    LogRemoval(!gone && !stayed, "Remove file", target);
+    if (stayed) return Outcome::FileStayed;
     if (CommandLine.DelFileBox())
         platform::ShowMessage(CommandLine.DelFileText(), CommandLine.DelFileCaption(), platform::MB_ICONINFORMATION_);
     return Outcome::Done;

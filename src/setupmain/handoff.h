@@ -16,8 +16,10 @@ inline constexpr char16_t kTemporaryCopyPrefix[] = u"Parvolinexuninst";
 std::u16string TemporaryCopyName(std::uint32_t N);
 
 // The parameters the temporary copy is started with. Each travels quoted, so that a path
-// with blanks and a title with quotation marks cannot change how they split.
-std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent);
+// with blanks and a title with quotation marks cannot change how they split. With a LogPath
+// the copy appends its part to the uninstaller's log.
+std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent,
+                                 const std::u16string& LogPath = {});
 
 // Sending end: starts a copy of the running uninstaller (from the file it holds), whose full
 // path is Self, in the temporary folder. Without a temporary folder the uninstaller stays.

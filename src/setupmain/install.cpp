@@ -13,6 +13,7 @@
 #include "destination.h"
 #include "links.h"
 #include "readme_copy.h"
+#include "run_log.h"
 #include "sysroutines.h"
 #include "uninstall_entry.h"
 #include "user_record.h"
@@ -56,15 +57,27 @@ struct RunLeftovers {
     std::vector<std::u16string> folders;  // outermost first
 
     void Remove() {
-        for (auto it = files.rbegin(); it != files.rend(); ++it) TryDeleteFile(*it);
+        for (auto it = files.rbegin(); it != files.rend(); ++it) LogRemoval(TryDeleteFile(*it), "Remove file", *it);
         // Only empty folders go: anything else in them is not ours.
-        for (auto it = folders.rbegin(); it != folders.rend(); ++it) platform::RemoveEmptyDirectory(*it);
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+            LogRemoval(platform::RemoveEmptyDirectory(*it), "Remove folder", *it);
     }
 };
 
-// Target is null in a preview: the payload is read all the same. A package with a checksum
-// is checked on the way: the screensaver's bytes as they pass, then the rest of the package.
-[[nodiscard]] InstallStep CopyPayload(TSetupPackage& package, platform::File* target, TProgressSink& sink) {
+// Logs the step that failed, with the system's code, and returns it.
+InstallStep Failure(InstallStep step, const char* what, const std::u16string& subject) {
+    LogStep(false, what, subject);
+    return step;
+}
+
+constexpr char kDamaged[] = "Damaged package";
+constexpr char kCopyTo[] = "Copy to";
+
+// Target, named TargetName, is null in a preview: the payload is read all the same. A package
+// with a checksum is checked on the way: the screensaver's bytes as they pass, then the rest
+// of the package.
+[[nodiscard]] InstallStep CopyPayload(TSetupPackage& package, platform::File* target, const std::u16string& TargetName,
+                                      TProgressSink& sink) {
     CopyScope scope(sink);
     // The one allocation of any size: running short of memory here fails the installation.
     const std::unique_ptr<std::uint8_t[]> buffer(new (kNoThrow) std::uint8_t[kCopyBufferSize]);
@@ -79,20 +92,28 @@ struct RunLeftovers {
                                                         ? remaining
                                                         : static_cast<std::int64_t>(kCopyBufferSize));
         const std::size_t got = source.ReadAt(position, buffer.get(), chunk);
-        if (got == 0) break;
+        // The error code tells a failed read of the setup file (a network gone) from a failed
+        // write (a full disk).
+        if (got == 0 || (target && target->Write(buffer.get(), got) != got))
+            return Failure(InstallStep::CopyPayload, kCopyTo, TargetName);
         position += static_cast<std::int64_t>(got);
-        if (target && target->Write(buffer.get(), got) != got) return InstallStep::CopyPayload;  // the disk is full
         if (package.Checksum) crc = platform::Crc32(crc, buffer.get(), got);
         remaining -= static_cast<std::int64_t>(got);
         sink.CopyProgress(ProgressPercent(position, size));
     }
     // A file that ends early would leave a screensaver that cannot run.
-    if (remaining != 0) return InstallStep::CopyPayload;
+    if (remaining != 0) {
+        LogLine(kDamaged);
+        return InstallStep::CopyPayload;
+    }
     if (!package.Checksum) return InstallStep::None;
     // The texts, the header and the trailer: small, and read for the sum alone.
     Crc32Sink rest(nullptr, platform::Crc32, crc);
-    if (!CopyRange(source, position, package.FileEnd - position, rest)) return InstallStep::CopyPayload;
-    return rest.crc == package.Checksum->crc ? InstallStep::None : InstallStep::Checksum;
+    if (!CopyRange(source, position, package.FileEnd - position, rest))
+        return Failure(InstallStep::CopyPayload, kCopyTo, TargetName);
+    if (rest.crc == package.Checksum->crc) return InstallStep::None;
+    LogLine(kDamaged);
+    return InstallStep::Checksum;
 }
 
 // The header the uninstaller carries names the file as it was installed (with its number,
@@ -115,11 +136,12 @@ void RequestPowerOverride(const std::u16string& ScrName) {
     if (!platform::FileExists(program)) return;
     // The name is one parameter of powercfg even when it holds a blank.
     const std::u16string name = ScrName.find(u' ') == std::u16string::npos ? ScrName : u"\"" + ScrName + u"\"";
-    platform::ShellOpen(false, u"", program, u"/requestsoverride process " + name + u" display", system,
-                        platform::SW_HIDE_);
+    const std::u16string parameters = u"/requestsoverride process " + name + u" display";
+    LogStep(platform::ShellOpen(false, u"", program, parameters, system, platform::SW_HIDE_), "Run",
+            program + u" " + parameters);
 }
 
-TInstallResult Refused(InstallStep step, std::u16string_view messageKey, const std::u16string& directory = {}) {
+TInstallResult Refused(InstallStep step, std::string_view messageKey, const std::u16string& directory = {}) {
     TInstallResult result;
     result.FailedStep = step;
     result.MessageKey = messageKey;
@@ -130,7 +152,7 @@ TInstallResult Refused(InstallStep step, std::u16string_view messageKey, const s
 }  // namespace
 
 std::u16string UninstallerFileName(std::u16string_view ScrName) {
-    std::u16string name = text::AsciiLower(LangStr(u"Uninstall")) + u" " + std::u16string(ScrName);
+    std::u16string name = text::AsciiLower(LangStr("Uninstall")) + u" " + std::u16string(ScrName);
     const std::size_t nameStart = name.size() - text::FileNamePart(name).size();
     const std::size_t dot = name.rfind(u'.');
     if (dot != std::u16string::npos && dot >= nameStart) name.erase(dot);
@@ -165,7 +187,10 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     const bool preview = Options.PreviewOnly;
     const TSetupHeader& header = Package.SetupHeader;
     const TDirectoryCheck check = CheckDestinationDirectory(Directory, preview);
-    if (!check.Accepted) return Refused(InstallStep::Directory, check.MessageKey);
+    if (!check.Accepted) {
+        LogLine("Folder refused:", Directory);
+        return Refused(InstallStep::Directory, check.MessageKey);
+    }
     const std::u16string& Dir = check.Text;
     const std::u16string Title = header.Title();
 
@@ -180,7 +205,8 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         // was free a moment ago and must still be.
         target = platform::FileExists(TargetFileName) ? platform::File::CreateExclusive(TargetFileName)
                                                       : platform::File::CreateNew(TargetFileName);
-        if (!target.IsOpen()) return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
+        if (!LogStep(target.IsOpen(), "Create file", TargetFileName))
+            return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
         written.files.push_back(TargetFileName);
         // Until it is whole the file goes with its handle, also when the process is ended.
         static_cast<void>(target.SetDeleteOnClose(true));
@@ -197,10 +223,11 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     // Any step that fails ends the installation.
     result.FailedStep = [&] {
         if (!Package.Self.IsOpen()) return InstallStep::CopyPayload;
-        if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, Sink);
+        if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, TargetFileName, Sink);
             copied != InstallStep::None)
             return copied;
-        if (!preview && !target.SetDeleteOnClose(false)) return InstallStep::CopyPayload;
+        if (!preview && !target.SetDeleteOnClose(false))
+            return Failure(InstallStep::CopyPayload, kCopyTo, TargetFileName);
         target.Close();
         if (preview) return InstallStep::None;
 
@@ -216,14 +243,14 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
             if (!SaveReadmeCopy(readme, Package.Readme)) return InstallStep::ReadmeCopy;
         }
         uninstaller = platform::File::CreateExclusive(UninstallerName);
-        if (!uninstaller.IsOpen()) return InstallStep::Uninstaller;
+        if (!LogStep(uninstaller.IsOpen(), "Create file", UninstallerName)) return InstallStep::Uninstaller;
         written.files.push_back(UninstallerName);
         static_cast<void>(uninstaller.SetDeleteOnClose(true));
         TargetFileName = platform::FullPath(ScrPath);
         UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
         if (!WriteUninstallerImage(Package.Self, uninstaller, Package.FileEnd, UninstallerHeader(header, ScrName)) ||
             !uninstaller.SetDeleteOnClose(false))
-            return InstallStep::Uninstaller;
+            return Failure(InstallStep::Uninstaller, "Write file", UninstallerName);
         return InstallStep::None;
     }();
     if (!result.Succeeded()) {

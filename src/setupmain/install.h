@@ -45,7 +45,7 @@ enum class InstallStep {
 struct TInstallResult {
     InstallStep FailedStep = InstallStep::None;
     // A refused folder: the message key (passed to LangStr) to show.
-    std::u16string_view MessageKey;
+    std::string_view MessageKey;
     // The folder as accepted, ending in a backslash; empty when the folder itself was refused.
     std::u16string Directory;
 
@@ -78,8 +78,8 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
 std::u16string UninstallerFileName(std::u16string_view ScrName);
 
 // Message keys of a refused directory.
-inline constexpr char16_t kMsgAccessDenied[] =
-    u"Unable to copy the files. Access is denied. Please select a different directory.";
+inline constexpr char kMsgAccessDenied[] =
+    "Unable to copy the files. Access is denied. Please select a different directory.";
 
 // Where an earlier installation of the title registered itself, so that a new version
 // replaces it in place; else the package's default folder.

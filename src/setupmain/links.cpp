@@ -4,6 +4,7 @@
 #include "../platform/files.h"
 #include "../platform/shell.h"
 #include "../platform/system.h"
+#include "run_log.h"
 #include "sysroutines.h"
 
 namespace {
@@ -13,11 +14,12 @@ int ProgramsFolder() { return platform::IsSystemAccount() ? platform::CSIDL_COMM
 int DesktopFolder() {
     return platform::IsSystemAccount() ? platform::CSIDL_COMMON_DESKTOPDIRECTORY_ : platform::CSIDL_DESKTOP_;
 }
+void RemoveLink(const std::u16string& path) { LogRemoval(platform::RemoveFile(path), "Remove link", path); }
 }  // namespace
 
-std::u16string PreviewLinkName(const std::u16string& Title) { return LangStr(u"Preview") + u" " + Title; }
-std::u16string ReadmeLinkName() { return LangStr(u"Readme"); }
-std::u16string UninstallLinkName(const std::u16string& Title) { return LangStr(u"Uninstall") + u" " + Title; }
+std::u16string PreviewLinkName(const std::u16string& Title) { return LangStr("Preview") + u" " + Title; }
+std::u16string ReadmeLinkName() { return LangStr("Readme"); }
+std::u16string UninstallLinkName(const std::u16string& Title) { return LangStr("Uninstall") + u" " + Title; }
 
 void CreateMenuShortcuts(const TLinkTargets& Targets) {
     const std::u16string& Title = Targets.Title;
@@ -41,15 +43,14 @@ void RemoveMenuShortcuts(const std::u16string& Title) {
     // A Programs folder the shell cannot locate holds none of our links.
     const std::u16string programs = GetShellFolderDir(ProgramsFolder());
     if (programs.empty()) return;
-    const std::u16string folder = programs + Title + u"\\";
-    platform::RemoveFile(folder + PreviewLinkName(Title) + u".lnk");
-    platform::RemoveFile(folder + ReadmeLinkName() + u".lnk");
-    platform::RemoveFile(folder + UninstallLinkName(Title) + u".lnk");
+    const std::u16string folder = programs + Title;
+    for (const std::u16string& name : {PreviewLinkName(Title), ReadmeLinkName(), UninstallLinkName(Title)})
+        RemoveLink(folder + u"\\" + name + u".lnk");
     // Only when empty: anything else in it is the user's.
-    platform::RemoveEmptyDirectory(programs + Title);
+    LogRemoval(platform::RemoveEmptyDirectory(folder), "Remove folder", folder);
 }
 
 void RemoveDesktopShortcut(const std::u16string& Title) {
     const std::u16string desktop = GetShellFolderDir(DesktopFolder());
-    if (!desktop.empty()) platform::RemoveFile(desktop + PreviewLinkName(Title) + u".lnk");
+    if (!desktop.empty()) RemoveLink(desktop + PreviewLinkName(Title) + u".lnk");
 }

@@ -4,8 +4,9 @@
 #include "../common/text.h"
 #include "../platform/files.h"
 #include "../platform/system.h"
+#include "run_log.h"
 
-std::u16string ReadmeCopyName(const std::u16string& Title) { return Title + u" " + LangStr(u"Readme") + u".txt"; }
+std::u16string ReadmeCopyName(const std::u16string& Title) { return Title + u" " + LangStr("Readme") + u".txt"; }
 
 std::string EncodeReadme(std::u16string_view text) {
     std::string out;
@@ -16,9 +17,11 @@ std::string EncodeReadme(std::u16string_view text) {
 bool SaveReadmeCopy(const std::u16string& Path, std::u16string_view Text) {
     const std::string bytes = EncodeReadme(Text);
     platform::File file = platform::File::CreateExclusive(Path);
-    return file.IsOpen() && file.Write(bytes.data(), bytes.size()) == bytes.size();
+    if (!LogStep(file.IsOpen(), "Create file", Path)) return false;
+    return file.Write(bytes.data(), bytes.size()) == bytes.size() || LogStep(false, "Write file", Path);
 }
 
 void RemoveReadmeCopy(const std::u16string& Dir, const std::u16string& Title) {
-    platform::RemoveFile(Dir + ReadmeCopyName(Title));
+    const std::u16string path = Dir + ReadmeCopyName(Title);
+    LogRemoval(platform::RemoveFile(path), "Remove file", path);
 }

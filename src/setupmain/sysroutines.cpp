@@ -5,6 +5,7 @@
 #include "../common/text.h"
 #include "../package/package.h"
 #include "../platform/files.h"
+#include "run_log.h"
 
 std::u16string GetWinDir() { return platform::WindowsDirectory(); }
 std::u16string GetSystemDir() { return platform::SystemDirectory(); }
@@ -34,7 +35,9 @@ bool ForceDirectories(const std::u16string& Dir, std::vector<std::u16string>* Cr
     if (parent == dir) return true;
     if (parent.empty()) return false;
     // A folder that appeared meanwhile is not ours: creating it fails, and it is left as it is.
-    if (!ForceDirectories(parent, Created, Restricted) || !platform::MakeDirectory(dir, Restricted)) return false;
+    if (!ForceDirectories(parent, Created, Restricted) ||
+        !LogStep(platform::MakeDirectory(dir, Restricted), "Create folder", dir))
+        return false;
     if (Created) Created->push_back(dir);
     return true;
 }
@@ -44,19 +47,22 @@ void CreateDirTree(const std::u16string& Dir) { (void)ForceDirectories(Dir, null
 
 platform::HResult CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId) {
     platform::ShellLink link;
-    if (platform::Failed(link.Status())) return link.Status();
-
     std::u16string folder;
-    const platform::HResult located = platform::SpecialFolderPath(FolderId, platform::FolderOwner::None, folder);
-    if (platform::Failed(located)) return located;
-
+    platform::HResult result = link.Status();
+    if (!platform::Failed(result)) result = platform::SpecialFolderPath(FolderId, platform::FolderOwner::None, folder);
     const std::u16string linkPath = folder + u"\\" + LinkName + u".lnk";
-    // Beyond MAX_PATH the shell's link code is not dependable; refuse rather than half-write.
-    if (linkPath.size() > kMaxLinkPath) return platform::E_FILENAME_TOO_LONG_;
-
-    link.SetPath(Target);
-    link.SetIconLocation(Target, 0);
-    return link.Save(linkPath);
+    if (!platform::Failed(result)) {
+        // Beyond MAX_PATH the shell's link code is not dependable; refuse rather than half-write.
+        if (linkPath.size() > kMaxLinkPath) {
+            result = platform::E_FILENAME_TOO_LONG_;
+        } else {
+            link.SetPath(Target);
+            link.SetIconLocation(Target, 0);
+            result = link.Save(linkPath);
+        }
+    }
+    LogResult(platform::Failed(result) ? static_cast<std::uint32_t>(result) : 0, "Create link", linkPath);
+    return result;
 }
 
 platform::File CreateHeldCopy(ByteSource& Source, const std::u16string& FileName) {

@@ -7,11 +7,12 @@
 #include "handoff.h"
 #include "links.h"
 #include "readme_copy.h"
+#include "run_log.h"
 #include "uninstall_entry.h"
 #include "user_record.h"
 
 namespace {
-constexpr char16_t kMsgQuestion[] = u"Are you sure you want to remove %s and its components?";
+constexpr char kMsgQuestion[] = "Are you sure you want to remove %s and its components?";
 }  // namespace
 
 Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
@@ -19,7 +20,7 @@ Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
     const std::u16string Title = header.Title();
     if (!CommandLine.Silent()) {
         const std::u16string question = text::ReplaceAll(LangStr(kMsgQuestion), u"%s", Title);
-        const int answer = platform::ShowMessage(question, Title + u" " + LangStr(u"Uninstall"),
+        const int answer = platform::ShowMessage(question, Title + u" " + LangStr("Uninstall"),
                                                  platform::MB_YESNO_ | platform::MB_ICONQUESTION_);
         if (answer != platform::IDYES_) return CommandLine.PreviewOnly() ? Outcome::Done : Outcome::Cancelled;
     }
@@ -35,7 +36,7 @@ Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
     std::u16string installed = RememberedFileIn(Title, ownDir, packaged);
     if (installed.empty()) installed = ownDir + packaged;
 
-    platform::RemoveFile(installed);
+    LogRemoval(platform::RemoveFile(installed), "Remove file", installed);
     ClearUserSettings(Title);
     if (header.ReadmeSize() > 0) RemoveReadmeCopy(std::u16string(text::DirPart(installed)), Title);
 

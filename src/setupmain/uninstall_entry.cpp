@@ -3,6 +3,7 @@
 #include "../common/text.h"
 #include "../platform/files.h"
 #include "../platform/registry.h"
+#include "run_log.h"
 
 namespace {
 
@@ -16,9 +17,15 @@ std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\"";
 // Short names spell one file one way, whatever path started it.
 std::u16string Spelling(const std::u16string& path) { return text::AsciiLower(platform::ShortPath(path)); }
 
+std::u16string KeyName(RegRoot root, const std::u16string& path) {
+    return (root == RegRoot::LocalMachine ? u"HKLM\\" : u"HKCU\\") + path;
+}
+
 bool WriteEntry(RegRoot root, const TUninstallEntry& e) {
-    platform::RegKey key = platform::RegKey::Create(root, kUninstallKeyBase + e.Title);
-    if (!key.WriteString(u"DisplayName", e.Title)) return false;
+    const std::u16string path = kUninstallKeyBase + e.Title;
+    platform::RegKey key = platform::RegKey::Create(root, path);
+    // The first value tells whether the list can be written at all; the log says which one was.
+    if (!LogStep(key.WriteString(u"DisplayName", e.Title), "Write key", KeyName(root, path))) return false;
     key.WriteString(u"UninstallString", Quoted(e.UninstallerPath));
     key.WriteString(u"QuietUninstallString", Quoted(e.UninstallerPath) + u" -silent");
     key.WriteString(u"DisplayIcon", e.ScrPath);
@@ -52,7 +59,7 @@ void RemoveUninstallEntry(const std::u16string& Title, const std::u16string& Uni
         if (platform::RegKey::Open(root, path).ReadString(u"UninstallString", command) == platform::RegValue::Text &&
             command.size() > 2 && command.front() == u'"' && command.back() == u'"' &&
             Spelling(command.substr(1, command.size() - 2)) == mine)
-            platform::RegKey::DeleteTree(root, path);
+            LogRemoval(platform::RegKey::DeleteTree(root, path), "Remove key", KeyName(root, path));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "../package/names.h"
 #include "../platform/files.h"
 #include "../platform/registry.h"
+#include "run_log.h"
 
 namespace {
 
@@ -25,15 +26,22 @@ std::u16string LoadInstalledFileName(const std::u16string& Title) {
 }
 
 void SaveInstalledFileName(const std::u16string& Title, const std::u16string& FileName) {
-    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, kUserKeyBase + Title);
-    key.WriteString(kInstalledFileValue, FileName);
+    const std::u16string path = kUserKeyBase + Title;
+    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, path);
+    LogStep(key.WriteString(kInstalledFileValue, FileName), "Write value", u"HKCU\\" + path + u"\\",
+            kInstalledFileValue);
 }
 
 void ClearUserSettings(const std::u16string& Title) {
-    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, kUserKeyBase + Title);
+    const std::u16string path = kUserKeyBase + Title;
+    const std::u16string name = u"HKCU\\" + path + u"\\";
+    platform::RegKey key = platform::RegKey::Create(platform::RegRoot::CurrentUser, path);
     if (!key.IsOpen()) return;
-    for (const std::u16string& name : key.ValueNames()) key.DeleteValue(name.c_str());
-    platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, kUserKeyBase + Title + u"\\PlayList");
+    for (const std::u16string& value : key.ValueNames())
+        LogRemoval(key.DeleteValue(value.c_str()), "Remove value", name, value.c_str());
+    static constexpr char16_t kPlayList[] = u"\\PlayList";
+    LogRemoval(platform::RegKey::DeleteTree(platform::RegRoot::CurrentUser, path + kPlayList), "Remove key", name,
+               kPlayList + 1);
 }
 
 std::u16string RememberedFileIn(const std::u16string& Title, const std::u16string& Dir, std::u16string_view ScrName) {

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The language text alone, with and without a section filter.
     const auto langText = text::FromUtf16Le(data, size);
     LoadLangSection(langText, size % 2 ? u"" : u"Setup");
-    (void)LangStr(u"Next");
-    (void)LangStr(u"A\r\nB");
+    (void)LangStr("Next");
+    (void)LangStr("A\r\nB");
     FreeLangStrings();
 
     MemorySource source(bytes);

@@ -54,13 +54,13 @@ struct CheckCase {
     std::u16string text;
     bool previewOnly;
     std::u16string acceptedText;  // empty: refused
-    std::u16string_view messageKey;
+    std::string_view messageKey;
     std::u16string createdFolder;  // must exist afterwards (empty: none)
 };
 
 TEST_F(DirectoryChecks, AcceptOrRefuseTheText) {
-    const std::u16string_view create = kMsgCannotCreateDirectory;
-    const std::u16string_view invalid = kMsgInvalidDirectory;
+    const std::string_view create = kMsgCannotCreateDirectory;
+    const std::string_view invalid = kMsgInvalidDirectory;
     const CheckCase cases[] = {
         {"NewTree", u"C:\\Savers\\My Saver\\Deep", false, u"C:\\Savers\\My Saver\\Deep\\", {}, u"C:\\Savers\\My Saver\\Deep"},
         {"ExistingWithBackslash", u"C:\\Existing\\", false, u"C:\\Existing\\", {}, u""},

@@ -101,6 +101,24 @@ protected:
     std::unique_ptr<TestForm> form_;
 };
 
+// /D= without /S: the wizard shows that folder where it would show the default, also when
+// it starts on the Ready page, and installs there.
+TEST_F(Install, FolderFromTheCommandLineFillsTheWizard) {
+    for (const bool skipDirectoryPage : {false, true}) {
+        SCOPED_TRACE(skipDirectoryPage);
+        TestPackage pkg;
+        pkg.skipDirectoryPage = skipDirectoryPage;
+        auto& f = Start(pkg, u"setup.exe /D=C:\\Program Files\\My Savers");
+        EXPECT_EQ(f.Notebook.PageIndex(), skipDirectoryPage ? kPageReady : kPageDirectory);
+        EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Program Files\\My Savers");
+        f.btnNext.Click();
+        EXPECT_EQ(f.ExitCode(), kExitDone);
+        EXPECT_EQ(drive_.ReadFile(u"C:\\Program Files\\My Savers\\Aurora.scr"), pkg.scr);
+        EXPECT_FALSE(drive_.Exists(u"C:\\Program Files\\Aurora")) << "not the default";
+        fs::remove_all(drive_.Host(u"C:\\Program Files\\My Savers"));
+    }
+}
+
 TEST_F(Install, EverythingTheHeaderAsksFor) {
     const TestPackage pkg = Everything();
     const TSetupHeader header = AllFlags(pkg);

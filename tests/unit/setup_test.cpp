@@ -65,6 +65,59 @@ TEST(CommandLine, ModeSelection) {
     }
 }
 
+// The switches deployment tools write: experience, log, the folder last.
+TEST(CommandLine, DeploymentSwitches) {
+    struct Case {
+        std::u16string line;
+        RunMode mode;
+        std::u16string folder;  // a silent run's, or the one the wizard shows
+        std::u16string log;
+    };
+    const Case cases[] = {
+        {u"s /S", RunMode::Silent, u"", u""},
+        {u"s /s", RunMode::Silent, u"", u""},
+        {u"s /S /D=C:\\Program Files\\My Savers", RunMode::Silent, u"C:\\Program Files\\My Savers", u""},
+        {u"s /S /D=C:\\Program Files\\My Savers \t ", RunMode::Silent, u"C:\\Program Files\\My Savers", u""},
+        {u"s /D=C:\\Program Files\\My Savers", RunMode::Wizard, u"C:\\Program Files\\My Savers", u""},
+        {u"s /d=C:\\x", RunMode::Wizard, u"C:\\x", u""},
+        {u"s /LOG=C:\\logs\\x.log /D=C:\\My Dir", RunMode::Wizard, u"C:\\My Dir", u"C:\\logs\\x.log"},
+        {u"s /S /LOG=\"C:\\my logs\\x.log\" /D=C:\\x", RunMode::Silent, u"C:\\x", u"C:\\my logs\\x.log"},
+        {u"s \"/log=C:\\my logs\\x.log\" /S", RunMode::Silent, u"", u"C:\\my logs\\x.log"},
+        {u"s -log \"C:\\my logs\\x.log\" -silent", RunMode::Silent, u"", u"C:\\my logs\\x.log"},
+        {u"s -silent C:\\dir -LOG x.log", RunMode::Silent, u"C:\\dir", u"x.log"},
+        {u"s -log", RunMode::Wizard, u"", u""},
+        // /D= ends the command line: what follows belongs to the folder, quotes and all.
+        {u"s /D=C:\\x /S", RunMode::Wizard, u"C:\\x /S", u""},
+        {u"s /D=C:\\x /?", RunMode::Wizard, u"C:\\x /?", u""},
+        {u"s /D=\"C:\\x y\"", RunMode::Wizard, u"\"C:\\x y\"", u""},
+        {u"s /D=", RunMode::Wizard, u"", u""},
+        // Quoted, it is no /D=, and as a parameter no switch knows it is ignored.
+        {u"s \"/D=C:\\x\"", RunMode::Wizard, u"", u""},
+        {u"s -silent C:\\a /D=C:\\b c", RunMode::Silent, u"C:\\b c", u""},
+        // Unknown switches change nothing, wherever they stand.
+        {u"s /foo /S", RunMode::Silent, u"", u""},
+        {u"s /foo", RunMode::Wizard, u"", u""},
+        {u"s /foo -silent", RunMode::Wizard, u"", u""},
+        {u"s \" /S \"", RunMode::Wizard, u"", u""},
+        {u"s /S -previewonly", RunMode::PreviewOnly, u"", u""},
+        {u"s /?", RunMode::Help, u"", u""},
+        {u"s -?", RunMode::Help, u"", u""},
+        {u"s /S /LOG=x.log /?", RunMode::Help, u"", u"x.log"},
+        {u"s -delfile \"C:\\u.exe\" \"/LOG=C:\\a b.log\"", RunMode::DelFile, u"", u"C:\\a b.log"},
+    };
+    for (const auto& c : cases) {
+        const TCommandLine line = ParseCommandLine(c.line);
+        EXPECT_EQ(line.Mode, c.mode) << text::Utf16ToUtf8(c.line);
+        EXPECT_EQ(line.Silent() ? line.SilentDirectory : line.InstallDir, c.folder) << text::Utf16ToUtf8(c.line);
+        EXPECT_EQ(line.LogFile, c.log) << text::Utf16ToUtf8(c.line);
+    }
+    // The temporary copy's parameters keep their places around the log switch.
+    const TCommandLine box = ParseCommandLine(u"copy.exe -delfile C:\\u.exe Cap Done. /LOG=C:\\x.log");
+    EXPECT_TRUE(box.DelFileBox());
+    EXPECT_EQ(box.DelFileTarget(), u"C:\\u.exe");
+    EXPECT_EQ(box.DelFileText(), u"Done.");
+}
+
 class SetupRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -225,6 +278,34 @@ TEST_F(SetupRun, ValidUninstallerEndsWithoutWindow) {
     EXPECT_EQ(Run(u""), kExitCancelled);
     EXPECT_EQ(standin::Messages().size(), 1u) << "the question alone";
     EXPECT_FALSE(platform::Application::ShowMainForm());
+}
+
+// The help lists every switch and exit code, for an installer, an uninstaller and a damaged
+// file alike, and does nothing else.
+TEST_F(SetupRun, HelpShowsTheSwitchesAndExitCodes) {
+    TestPackage uninstaller;
+    uninstaller.trailer = TrailerKind::Uninstaller;
+    const std::pair<const char*, std::string> images[] = {
+        {"installer", BuildImage(TestPackage{})},
+        {"uninstaller", BuildImage(uninstaller)},
+        {"damaged", std::string(5000, 'x')},
+    };
+    for (const auto& [what, image] : images) {
+        SCOPED_TRACE(what);
+        standin::ResetProcess();
+        WriteExe(image);
+        EXPECT_EQ(Run(u"/?"), kExitDone);
+        ASSERT_EQ(standin::Messages().size(), 1u);
+        const auto& box = standin::Messages()[0];
+        EXPECT_EQ(box.caption, u"Screensaver Setup");
+        EXPECT_EQ(box.flags, platform::MB_ICONINFORMATION_);
+        for (const char16_t* part : {u"/S\t", u"/D=folder\t", u"/LOG=file, -log file\t", u"-silent [folder]\t",
+                                     u"-previewonly\t", u"\n0\tdone", u"\n1\tdamaged package", u"\n2\tfolder refused",
+                                     u"\n3\tfailed", u"\n4\tcancelled"})
+            EXPECT_NE(box.text.find(part), std::u16string::npos) << text::Utf16ToUtf8(part);
+        EXPECT_TRUE(platform::Application::Title().empty()) << "no wizard, no uninstallation";
+        EXPECT_TRUE(standin::ShellCalls().empty());
+    }
 }
 
 class DelFile : public SetupRun {

@@ -341,6 +341,21 @@ TEST(DelFileParameters, SplitIntoFourWhateverThePathAndTitle) {
     }
 }
 
+// The copy appends to the uninstaller's log: the switch comes last, after the parameters it
+// must not shift.
+TEST(DelFileParameters, PassTheLogOnLast) {
+    FreeLangStrings();
+    const std::u16string log = u"C:\\My Logs\\setup \u00e9.log";
+    for (const bool silent : {false, true}) {
+        const TCommandLine line =
+            ParseCommandLine(u"copy.exe " + DelFileParameters(u"C:\\a b\\uninstall.exe", u"Aurora", silent, log));
+        EXPECT_EQ(line.Mode, RunMode::DelFile);
+        EXPECT_EQ(line.LogFile, log);
+        EXPECT_EQ(line.DelFileTarget(), u"C:\\a b\\uninstall.exe");
+        EXPECT_EQ(line.DelFileBox(), !silent);
+    }
+}
+
 TEST_F(Uninstall, TranslatedTexts) {
     TestPackage pkg = Package();
     pkg.lang = u"Setup\r\nUninstall=Deinstallieren\r\nReadme=Liesmich\r\nPreview=Vorschau\r\n"

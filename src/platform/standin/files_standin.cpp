@@ -142,10 +142,49 @@ void SetSleepHook(std::function<void(unsigned)> hook) { SleepHook() = std::move(
 namespace platform {
 
 namespace {
+// Windows error codes of the failures the stand-in has.
+enum : std::uint32_t {
+    kFileNotFound = 2,
+    kPathNotFound = 3,
+    kAccessDenied = 5,
+    kGenFailure = 31,
+    kSharingViolation = 32,
+    kFileExists = 80,
+    kDiskFull = 112,
+    kDirNotEmpty = 145,
+    kAlreadyExists = 183,
+};
+
+// Leaves the code Windows gives for the host's error for LastError; false.
+bool Failed(const std::string& host, int error) {
+    std::uint32_t code = kGenFailure;
+    switch (error) {
+        case ENOENT: {
+            // A missing folder on the way is another code than a missing file.
+            struct stat st;
+            const std::string parent = std::filesystem::path(host).parent_path().string();
+            code = ::stat(parent.c_str(), &st) == 0 ? kFileNotFound : kPathNotFound;
+            break;
+        }
+        case ENOTDIR: code = kPathNotFound; break;
+        case EACCES: case EPERM: case EISDIR: code = kAccessDenied; break;
+        case EEXIST: code = kFileExists; break;
+        case ENOSPC: code = kDiskFull; break;
+        case ENOTEMPTY: code = kDirNotEmpty; break;
+        default: break;
+    }
+    standin::SetLastError(code);
+    return false;
+}
+
 std::intptr_t OpenHost(const std::u16string& path, int flags) {
     const std::string host = standin::HostPath(path);
-    if (standin::IsLocked(host)) return -1;
+    if (standin::IsLocked(host)) {
+        standin::SetLastError(kSharingViolation);
+        return -1;
+    }
     const int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) Failed(host, errno);
     return fd < 0 ? -1 : fd;
 }
 }  // namespace
@@ -202,6 +241,7 @@ File File::OpenRead(const std::u16string& path, Share) { return File(OpenHost(pa
 File File::OpenReadWrite(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR)); }
 File File::CreateExclusive(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_TRUNC)); }
 File File::CreateNew(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR | O_CREAT | O_EXCL)); }
+File File::OpenForAppend(const std::u16string& path) { return File(OpenHost(path, O_WRONLY | O_CREAT | O_APPEND)); }
 
 bool File::HoldReadOnly(const std::u16string& path) {
     if (!IsOpen()) return false;
@@ -241,38 +281,63 @@ std::size_t File::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
 }
 
 std::size_t File::Write(const void* buffer, std::size_t count) {
+    const std::size_t wanted = count;
     long long& room = standin::FreeSpace();
     if (room >= 0 && static_cast<long long>(count) > room) count = static_cast<std::size_t>(room);
     std::size_t total = 0;
     while (IsOpen() && total < count) {
         const ssize_t n = ::write(static_cast<int>(handle_), static_cast<const char*>(buffer) + total, count - total);
-        if (n <= 0) break;
+        if (n <= 0) {
+            Failed({}, errno);
+            break;
+        }
         total += static_cast<std::size_t>(n);
     }
     if (room >= 0) room -= static_cast<long long>(total);
+    if (total < wanted && room == 0) standin::SetLastError(kDiskFull);
     return total;
 }
 
+// A path that is not there leaves its code, as the system's look-up of its attributes does.
 bool FileExists(const std::u16string& path) {
     struct stat st;
-    return ::stat(standin::HostPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const std::string host = standin::HostPath(path);
+    if (::stat(host.c_str(), &st) != 0) return Failed(host, errno);
+    return S_ISREG(st.st_mode);
 }
 
 bool DirectoryExists(const std::u16string& path) {
     struct stat st;
-    return ::stat(standin::HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const std::string host = standin::HostPath(path);
+    if (::stat(host.c_str(), &st) != 0) return Failed(host, errno);
+    return S_ISDIR(st.st_mode);
 }
 
 bool RemoveFile(const std::u16string& path) {
     const std::string host = standin::HostPath(path);
-    return !standin::IsUndeletable(host) && ::unlink(host.c_str()) == 0;
+    if (standin::IsUndeletable(host)) {
+        // A running program's file refuses deletion; a file held without sharing it, too.
+        standin::SetLastError(standin::Running().count(host) ? kAccessDenied : kSharingViolation);
+        return false;
+    }
+    return ::unlink(host.c_str()) == 0 || Failed(host, errno);
 }
 bool MakeDirectory(const std::u16string& path, bool restricted) {
-    if (::mkdir(standin::HostPath(path).c_str(), 0755) != 0) return false;
+    const std::string host = standin::HostPath(path);
+    if (::mkdir(host.c_str(), 0755) != 0) {
+        const int error = errno;
+        Failed(host, error);
+        // CreateDirectory's code for a name that is taken.
+        if (error == EEXIST) standin::SetLastError(kAlreadyExists);
+        return false;
+    }
     if (restricted) standin::RestrictedFolders().push_back(path);
     return true;
 }
-bool RemoveEmptyDirectory(const std::u16string& path) { return ::rmdir(standin::HostPath(path).c_str()) == 0; }
+bool RemoveEmptyDirectory(const std::u16string& path) {
+    const std::string host = standin::HostPath(path);
+    return ::rmdir(host.c_str()) == 0 || Failed(host, errno);
+}
 
 bool DeletionAtRebootPending(const std::u16string& path) {
     for (const auto& p : standin::RebootDeletions())

@@ -63,6 +63,18 @@ bool ReadOnlyId(const std::u16string& id) {
     return false;
 }
 
+// The codes the registry gives for a missing key or value and for missing rights.
+constexpr std::uint32_t kNotFound = 2;
+constexpr std::uint32_t kAccessDenied = 5;
+
+bool Failed(std::uint32_t code) {
+    standin::SetLastError(code);
+    return false;
+}
+
+// False, with the registry's code, when the key may not be changed.
+bool Writable(const std::u16string& id) { return !ReadOnlyId(id) || Failed(kAccessDenied); }
+
 }  // namespace
 
 namespace standin {
@@ -137,12 +149,13 @@ RegKey& RegKey::operator=(RegKey&& other) noexcept {
 
 RegKey RegKey::Open(RegRoot root, const std::u16string& path) {
     const auto k = R().keys.find(KeyId(root, path));
+    if (k == R().keys.end()) Failed(kNotFound);
     return k == R().keys.end() ? RegKey() : RegKey(const_cast<std::u16string*>(&k->first));
 }
 
 RegKey RegKey::Create(RegRoot root, const std::u16string& path) {
     const std::u16string id = KeyId(root, path);
-    if (ReadOnlyId(id)) return RegKey();
+    if (!Writable(id)) return RegKey();
     MakeKey(id);
     const auto k = R().keys.find(id);
     return RegKey(const_cast<std::u16string*>(&k->first));
@@ -175,14 +188,14 @@ RegValue RegKey::ReadString(const char16_t* nameText, std::u16string& value) con
 
 bool RegKey::WriteString(const char16_t* nameText, const std::u16string& value) {
     const std::u16string name(nameText);
-    if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
+    if (!handle_ || !Writable(*Handle(handle_))) return false;
     R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{name, true, value, std::nullopt};
     return true;
 }
 
 bool RegKey::WriteDword(const char16_t* nameText, std::uint32_t value) {
     const std::u16string name(nameText);
-    if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
+    if (!handle_ || !Writable(*Handle(handle_))) return false;
     std::string bytes;
     for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i));
     R().keys.at(*Handle(handle_))[text::AsciiLower(name)] = Value{name, false, u"", bytes};
@@ -198,13 +211,14 @@ std::vector<std::u16string> RegKey::ValueNames() const {
 
 bool RegKey::DeleteValue(const char16_t* nameText) {
     const std::u16string name(nameText);
-    if (!handle_ || ReadOnlyId(*Handle(handle_))) return false;
-    return R().keys.at(*Handle(handle_)).erase(text::AsciiLower(name)) != 0;
+    if (!handle_ || !Writable(*Handle(handle_))) return false;
+    return R().keys.at(*Handle(handle_)).erase(text::AsciiLower(name)) != 0 || Failed(kNotFound);
 }
 
 bool RegKey::DeleteTree(RegRoot root, const std::u16string& path) {
     const std::u16string id = KeyId(root, path);
-    if (R().keys.count(id) == 0 || ReadOnlyId(id)) return false;
+    if (R().keys.count(id) == 0) return Failed(kNotFound);
+    if (!Writable(id)) return false;
     const std::u16string below = id + u"\\";
     for (auto it = R().keys.begin(); it != R().keys.end();) {
         if (it->first == id || it->first.rfind(below, 0) == 0) it = R().keys.erase(it);

@@ -25,6 +25,10 @@ void MapDrive(char16_t letter, const std::string& hostFolder);
 void SetModulePath(const std::u16string& path);
 void SetCommandLine(const std::u16string& commandLine);
 void SetOsVersion(const OsVersionInfo& info);
+// What LastError reports next; the stand-in's own failures set the code Windows would give.
+void SetLastError(std::uint32_t code);
+// The local time stands still at 2024-05-06 07:08:09.010. The process id is 4711 after Reset
+// and the next number after each ResetProcess, as for a new process.
 
 struct MessageRecord {
     std::u16string text;

@@ -25,6 +25,9 @@ struct State {
     bool runningImage = true;
     std::vector<std::string> trace;
     std::function<void()> pump;
+    std::uint32_t lastError = 0;
+    std::uint32_t processId = 4711;
+    platform::DateTime time{{2024, 5, 6, 7, 8, 9, 10}};
 };
 
 State& S() {
@@ -37,6 +40,7 @@ State& S() {
 namespace standin {
 void SetCommandLine(const std::u16string& commandLine) { S().commandLine = commandLine; }
 void SetOsVersion(const OsVersionInfo& info) { S().os = info; }
+void SetLastError(std::uint32_t code) { S().lastError = code; }
 std::vector<MessageRecord>& Messages() { return S().messages; }
 void SetMessageAnswer(int answer) { S().answer = answer; }
 std::vector<ShellCall>& ShellCalls() { return S().shellCalls; }
@@ -58,6 +62,8 @@ void ResetProcess() {
     State fresh;
     fresh.os = S().os;
     fresh.counter = S().counter;
+    fresh.processId = S().processId + 1;
+    fresh.time = S().time;
     S() = std::move(fresh);
 }
 void Reset() {
@@ -77,6 +83,9 @@ OsVersionInfo OsVersion() { return S().os; }
 bool IsSystemAccount() { return S().systemAccount; }
 
 std::uint64_t TickCount() { return S().ticks += S().tickStep; }
+std::uint32_t LastError() { return S().lastError; }
+std::uint32_t ProcessId() { return S().processId; }
+DateTime LocalTime() { return S().time; }
 
 std::uint64_t PerformanceCounter() { return S().counter; }
 bool IsRunningImage(ByteSource&) { return S().runningImage; }
@@ -115,9 +124,10 @@ void Application::SetBusyCursor(bool busy) {
     S().trace.push_back(busy ? "busy" : "idle");
 }
 
-void ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
+bool ShellOpen(bool ownedByMainForm, const std::u16string& verb, const std::u16string& file,
                const std::u16string& parameters, const std::u16string& directory, int showCommand) {
     S().shellCalls.push_back({ownedByMainForm, verb, file, parameters, directory, showCommand});
+    return true;
 }
 
 bool BrowseForFolder(std::u16string& Folder, const std::u16string& Text, int) {

@@ -80,6 +80,12 @@ File File::CreateNew(const std::u16string& path, Share share) {
     return File(Open(path, GENERIC_READ | GENERIC_WRITE | remove, ShareFlags(share), CREATE_NEW));
 }
 
+File File::OpenForAppend(const std::u16string& path) {
+    // Without the right to write anywhere else, every write goes to the end of the file as it
+    // is then, also when another process has appended meanwhile.
+    return File(Open(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS));
+}
+
 bool File::SetDeleteOnClose(bool remove) {
     FILE_DISPOSITION_INFO info{};
     info.DeleteFile = remove ? TRUE : FALSE;

@@ -13,6 +13,14 @@ namespace {
 HKEY RootKey(RegRoot root) { return root == RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 HKEY K(void* handle) { return static_cast<HKEY>(handle); }
 
+// The registry returns its error codes rather than leaving them for GetLastError, as the
+// rest of the platform does; they are left there too.
+bool Succeeded(LONG status) {
+    if (status == ERROR_SUCCESS) return true;
+    SetLastError(static_cast<DWORD>(status));
+    return false;
+}
+
 }  // namespace
 
 RegKey::~RegKey() {
@@ -32,14 +40,14 @@ RegKey& RegKey::operator=(RegKey&& other) noexcept {
 
 RegKey RegKey::Open(RegRoot root, const std::u16string& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(RootKey(root), win32::W(path), 0, KEY_READ, &key) != ERROR_SUCCESS) return RegKey();
+    if (!Succeeded(RegOpenKeyExW(RootKey(root), win32::W(path), 0, KEY_READ, &key))) return RegKey();
     return RegKey(key);
 }
 
 RegKey RegKey::Create(RegRoot root, const std::u16string& path) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(RootKey(root), win32::W(path), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
+    if (!Succeeded(RegCreateKeyExW(RootKey(root), win32::W(path), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                   nullptr, &key, nullptr)))
         return RegKey();
     return RegKey(key);
 }
@@ -77,7 +85,7 @@ std::vector<std::u16string> RegKey::ValueNames() const {
 }
 
 bool RegKey::DeleteValue(const char16_t* name) {
-    return handle_ && RegDeleteValueW(K(handle_), reinterpret_cast<const wchar_t*>(name)) == ERROR_SUCCESS;
+    return handle_ && Succeeded(RegDeleteValueW(K(handle_), reinterpret_cast<const wchar_t*>(name)));
 }
 
 namespace {
@@ -97,13 +105,14 @@ bool DeleteOpenKey(HKEY key) {
     const FARPROC address = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey");
     if (!address) return false;
     const auto deleteKey = reinterpret_cast<DeleteKeyFunction>(reinterpret_cast<void (*)()>(address));
-    return deleteKey(key) >= 0;
+    // The system's status code, for want of an error code.
+    const LONG status = deleteKey(key);
+    return status >= 0 || Succeeded(status);
 }
 
 bool DeleteTreeBelow(HKEY parent, const std::u16string& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, win32::W(path), REG_OPTION_OPEN_LINK, KEY_READ | DELETE, &key) != ERROR_SUCCESS)
-        return false;
+    if (!Succeeded(RegOpenKeyExW(parent, win32::W(path), REG_OPTION_OPEN_LINK, KEY_READ | DELETE, &key))) return false;
     DWORD count = 0, longest = 0;
     if (!IsLink(key) && RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr,
                                          nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
@@ -129,14 +138,14 @@ bool RegKey::DeleteTree(RegRoot root, const std::u16string& path) {
 bool RegKey::WriteString(const char16_t* name, const std::u16string& value) {
     if (!handle_) return false;
     const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(char16_t));
-    return RegSetValueExW(K(handle_), reinterpret_cast<const wchar_t*>(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
-           ERROR_SUCCESS;
+    return Succeeded(RegSetValueExW(K(handle_), reinterpret_cast<const wchar_t*>(name), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(value.c_str()), bytes));
 }
 
 bool RegKey::WriteDword(const char16_t* name, std::uint32_t value) {
     const DWORD data = value;
-    return handle_ && RegSetValueExW(K(handle_), reinterpret_cast<const wchar_t*>(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                                     sizeof data) == ERROR_SUCCESS;
+    return handle_ && Succeeded(RegSetValueExW(K(handle_), reinterpret_cast<const wchar_t*>(name), 0, REG_DWORD,
+                                               reinterpret_cast<const BYTE*>(&data), sizeof data));
 }
 
 }  // namespace platform
