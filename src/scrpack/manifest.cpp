@@ -262,10 +262,10 @@ std::string InstallerFile(const ManifestOptions& o, const std::string& version, 
                     "Installers:\n- " + Yaml(0, "Architecture", architecture) + Yaml(2, "InstallerType", "exe") +
                     Yaml(2, "InstallerUrl", o.url) + Yaml(2, "InstallerSha256", sha256) + Yaml(2, "Scope", "machine") +
                     "  InstallModes:\n  - interactive\n  - silent\n  - silentWithProgress\n";
-    // Without the wizard there is no progress to show: both silent modes are -silent. The
-    // folder comes last on the command line, as the one quoted parameter -silent takes.
-    f += "  InstallerSwitches:\n" + Yaml(4, "Silent", "-silent") + Yaml(4, "SilentWithProgress", "-silent") +
-         Yaml(4, "InstallLocation", "\"<INSTALLPATH>\"");
+    // Without the wizard there is no progress to show: both silent modes are /S. winget puts
+    // the folder last, where /D= takes the rest of the command line as it stands, unquoted.
+    f += "  InstallerSwitches:\n" + Yaml(4, "Silent", "/S") + Yaml(4, "SilentWithProgress", "/S") +
+         Yaml(4, "Log", "/LOG=\"<LOGPATH>\"") + Yaml(4, "InstallLocation", "/D=<INSTALLPATH>");
     // The setup's exit codes; 0 is success and not listed.
     const std::pair<int, const char*> codes[] = {
         {1, "contactSupport"},    // the installer file is damaged: only its publisher can mend it

@@ -115,7 +115,8 @@ class ManifestTest(unittest.TestCase):
                 self.assertEqual((entry["Architecture"], entry["InstallerType"], entry["InstallerSha256"]),
                                  (architecture, "exe", sha256))
                 self.assertEqual(entry["InstallerSwitches"], {
-                    "Silent": "-silent", "SilentWithProgress": "-silent", "InstallLocation": '"<INSTALLPATH>"'})
+                    "Silent": "/S", "SilentWithProgress": "/S", "Log": '/LOG="<LOGPATH>"',
+                    "InstallLocation": "/D=<INSTALLPATH>"})
                 self.assertEqual({c["InstallerReturnCode"]: c["ReturnResponse"] for c in entry["ExpectedReturnCodes"]},
                                  {1: "contactSupport", 2: "invalidParameter", 3: "custom", 4: "cancelledByUser"})
 
