@@ -137,13 +137,14 @@ class StubImageCase:
                         size, w, h, _, bits = struct.unpack_from("<IiiHH", image)
                         self.assertEqual((size, w, h, bits), (40, width, 2 * height, bpp))
 
-    def test_header_picture_is_an_uncompressed_bitmap_of_its_size(self):
-        # LoadImage makes a DIB section of it, which takes no run-length, JPEG or PNG compression.
-        size, width, height, _, bits, compression = struct.unpack_from("<IiiHHI", self.pe["resources"][(RT_BITMAP, 2)])
-        self.assertIn(size, (40, 108, 124))
-        self.assertEqual((width, abs(height)), (48, 48))
-        self.assertIn(compression, (0, 3))  # BI_RGB, BI_BITFIELDS
-        self.assertIn(bits, (8, 24, 32))
+    def test_header_picture_is_a_run_length_bitmap_of_its_size(self):
+        # LoadImage decodes run-length pictures into a bitmap of the display's format (not into a
+        # DIB section, and no JPEG or PNG); the runs take two thirds off the 48 by 48 pixels.
+        dib = self.pe["resources"][(RT_BITMAP, 2)]
+        size, width, height, _, bits, compression, image_size = struct.unpack_from("<IiiHHII", dib)
+        self.assertEqual(size, 40)
+        self.assertEqual((width, height, bits, compression), (48, 48, 8, 1))  # bottom-up, BI_RLE8
+        self.assertLess(image_size, 48 * 48 // 2)
 
     def test_holds_no_signature_of_its_own(self):
         for text in ("Parvol.sig", "ScUnin.sig", "SCRSet.sig"):

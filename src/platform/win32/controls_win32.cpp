@@ -225,8 +225,10 @@ void* Create(Control& c) {
                     LoadImageW(module, MAKEINTRESOURCEW(c.Resource()), IMAGE_ICON, w, h, LR_DEFAULTCOLOR)));
                 AttachImage(hwnd, std::move(icon), IMAGE_ICON, kIconProp);
             } else {
+                // A bitmap of the display's format: LoadImage decodes the run-length picture into
+                // it, where a DIB section would take no compressed picture.
                 BitmapPtr bitmap(static_cast<HBITMAP>(
-                    LoadImageW(module, MAKEINTRESOURCEW(c.Resource()), IMAGE_BITMAP, w, h, LR_CREATEDIBSECTION)));
+                    LoadImageW(module, MAKEINTRESOURCEW(c.Resource()), IMAGE_BITMAP, w, h, LR_DEFAULTCOLOR)));
                 AttachImage(hwnd, std::move(bitmap), IMAGE_BITMAP, kBitmapProp);
             }
             break;

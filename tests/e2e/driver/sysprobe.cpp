@@ -179,7 +179,7 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"checkdir" && (argc == 3 || argc == 4)) {
         const TDirectoryCheck check = CheckDestinationDirectory(arg(2), argc == 4 && arg(3) == u"preview");
         if (check.Accepted) return Print(u"accepted " + check.Text, true);
-        return Print(u"refused " + std::u16string(check.MessageKey), false);
+        return Print(u"refused " + text::Widen(check.MessageKey), false);
     }
     if (command == L"shortcut" && argc == 5) {
         const platform::HResult result = CreateShortcut(arg(2), arg(3), std::wcstol(argv[4], nullptr, 10));
