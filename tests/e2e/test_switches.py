@@ -6,12 +6,14 @@ import re
 import struct
 
 import scrimage
+import test_image
 import winenv
 from test_install import UNINSTALL_KEY, USER_KEY
 from test_lifecycle import SILENT, LifecycleCase, package
 from test_wizard import wizard_view
 
 EXIT_DONE, EXIT_FAILED = 0, 3
+RT_VERSION = 16
 APP_TITLE = "Screensaver Setup"
 LOG_LINE = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) \[(\d+)\] (.*)")
 HANDOFF = re.compile(r'Run (.*\\Parvolinexuninst\d{1,7}\.exe) -delfile "([^"]+)" "/LOG=([^"]+)"')
@@ -19,8 +21,9 @@ HANDOFF = re.compile(r'Run (.*\\Parvolinexuninst\d{1,7}\.exe) -delfile "([^"]+)"
 
 def file_version(image):
     """The FILEVERSION of an image's version resource, as "a.b.c.d"."""
-    fixed = image.index(struct.pack("<I", 0xFEEF04BD))
-    ms, ls = struct.unpack_from("<II", image, fixed + 8)
+    (resource,) = [data for (kind, _), data in test_image.read_pe(image)["resources"].items() if kind == RT_VERSION]
+    fixed = resource.index(struct.pack("<I", 0xFEEF04BD))
+    ms, ls = struct.unpack_from("<II", resource, fixed + 8)
     return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
 
 
