@@ -30,6 +30,26 @@ foreach(source ${scrcore_sources})
   list(APPEND SCRCORE_SOURCES ${source})
 endforeach()
 
+# An import library whose functions load their DLL when first called, from a list of them (a
+# .def file). The lists carry the 32-bit stdcall decorations (name@bytes); other architectures
+# have one calling convention and undecorated names, so their copies drop them.
+function(setup_delay_import_library def dll out_var)
+  get_filename_component(name ${def} NAME_WE)
+  if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+    file(READ ${def} def_text)
+    string(REGEX REPLACE "@[0-9]+" "" def_text "${def_text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+    set(def ${CMAKE_CURRENT_BINARY_DIR}/delayload/${name}.def)
+    file(WRITE ${def} "${def_text}")
+  endif()
+  set(lib ${CMAKE_CURRENT_BINARY_DIR}/delayload/lib${name}_delayed.a)
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/delayload
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll} --kill-at --output-delaylib ${lib}
+    DEPENDS ${def} VERBATIM)
+  set(${out_var} ${lib} PARENT_SCOPE)
+endfunction()
+
 add_executable(setup WIN32 src/setup/winmain.cpp ${SETUP_LOGIC_SOURCES} ${PLATFORM_WIN32_SOURCES}
                ${SCRCORE_SOURCES} res/setup.rc)
 target_include_directories(setup PRIVATE src)
@@ -47,30 +67,19 @@ if(MSVC)
 else()
   # MinGW has no delay-load switch: import libraries that load on first call are made from the
   # lists in cmake/delayload/ (a function missing there fails the link by name).
-  # The lists carry the 32-bit stdcall decorations (name@bytes); other architectures have one
-  # calling convention and undecorated names, so their copies drop them.
   set(delayed_libs)
   foreach(dll ${SETUP_DELAYED_DLLS})
-    set(def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
-    if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
-      file(READ ${def} def_text)
-      string(REGEX REPLACE "@[0-9]+" "" def_text "${def_text}")
-      set(def ${CMAKE_CURRENT_BINARY_DIR}/delayload/${dll}.def)
-      file(WRITE ${def} "${def_text}")
-      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
-    endif()
-    set(lib ${CMAKE_CURRENT_BINARY_DIR}/delayload/lib${dll}_delayed.a)
-    add_custom_command(OUTPUT ${lib}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/delayload
-      COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --kill-at --output-delaylib ${lib}
-      DEPENDS ${def} VERBATIM)
+    setup_delay_import_library(${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def ${dll}.dll lib)
     list(APPEND delayed_libs ${lib})
   endforeach()
   add_custom_target(setup_delayed_libs DEPENDS ${delayed_libs})
   add_dependencies(setup setup_delayed_libs)
   set(setup_libs ${PLATFORM_WIN32_LIBS})
   list(REMOVE_ITEM setup_libs ${SETUP_DELAYED_DLLS})
-  target_link_libraries(setup PRIVATE ${delayed_libs} delayimp ${setup_libs})
+  # The binder the import stubs call is the setup's own (delay_load_mingw.cpp), a sixth of the
+  # runtime's.
+  target_sources(setup PRIVATE src/platform/win32/delay_load_mingw.cpp)
+  target_link_libraries(setup PRIVATE ${delayed_libs} ${setup_libs})
 endif()
 
 # The manifest names the processor of the build: Windows refuses to start a program whose
@@ -149,10 +158,13 @@ else()
   target_sources(setup PRIVATE src/platform/win32/entry_mingw.cpp)
   target_compile_options(setup PRIVATE -fno-use-cxa-atexit)
   target_link_options(setup PRIVATE -nostartfiles -Wl,--entry=${symbol_prefix}SetupEntry -Wl,--disable-auto-import)
-  # ld 2.40 crashes making the base relocations when msvcrt's import library is first needed by
-  # calls that link-time code generation adds (memmove, memcmp): without the runtime's start-up
-  # nothing asks for it before. Asking for one of its functions loads it in time.
-  target_link_options(setup PRIVATE -Wl,--undefined=${symbol_prefix}memmove)
+  # ld 2.40 crashes making the base relocations (generate_reloc) when a function of msvcrt is
+  # first needed by a call that link-time code generation adds: the import it then loads has no
+  # place in the output. The functions GCC calls on its own for the setup's code are asked for
+  # before, which loads them in time; one it starts calling crashes the link until it is listed.
+  foreach(fn memmove memcmp strlen)
+    target_link_options(setup PRIVATE -Wl,--undefined=${symbol_prefix}${fn})
+  endforeach()
 endif()
 
 # Every link of the stub prints its size by section and resource type, and the change since the last.
@@ -205,6 +217,20 @@ set_target_properties(Starfield PROPERTIES SUFFIX ".scr")
 if(NOT MSVC)
   target_compile_options(Starfield PRIVATE -Os)
   target_link_options(Starfield PRIVATE -municode -s)
+endif()
+
+# Console probe of the setup's binder of functions imported when first called (GCC builds only:
+# MSVC builds use their runtime's). The setup's resources give it a version to read.
+if(NOT MSVC)
+  setup_delay_import_library(${CMAKE_SOURCE_DIR}/tests/e2e/driver/delayprobe_version.def version.dll probe_version)
+  setup_delay_import_library(${CMAKE_SOURCE_DIR}/tests/e2e/driver/delayprobe_absent.def absent_probe_library.dll
+                             probe_absent)
+  add_custom_target(delayprobe_libs DEPENDS ${probe_version} ${probe_absent})
+  add_executable(delayprobe tests/e2e/driver/delayprobe.cpp src/platform/win32/delay_load_mingw.cpp res/setup.rc)
+  add_dependencies(delayprobe delayprobe_libs)
+  target_include_directories(delayprobe PRIVATE src/platform/win32)
+  target_link_libraries(delayprobe PRIVATE ${probe_version} ${probe_absent})
+  target_link_options(delayprobe PRIVATE -municode -static)
 endif()
 
 # Console probe of the system routines for the end-to-end tests; the setup's resources serve

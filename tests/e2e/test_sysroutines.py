@@ -222,3 +222,22 @@ class SysRoutinesTest(winenv.E2ETestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class DelayLoadTest(winenv.E2ETestCase):
+    """The setup's own binder of the functions it imports when first called, through a probe
+    that imports a function version.dll has, one it lacks, and one of a DLL no system has."""
+
+    def test_binds_what_is_there_and_raises_the_binders_exception_for_what_is_not(self):
+        probe = os.path.join(self.env.bin_dir, "delayprobe.exe")
+        self.assertTrue(os.path.isfile(probe), f"{probe} not built")
+        cases = [
+            ("present", 0, "bound"),
+            # VcppException(ERROR_SEVERITY_ERROR, ERROR_PROC_NOT_FOUND / ERROR_MOD_NOT_FOUND)
+            ("missing-function", 2, "exception 0xC06D007F"),
+            ("missing-dll", 2, "exception 0xC06D007E"),
+        ]
+        for command, code, line in cases:
+            with self.subTest(command):
+                proc = self.env.wine([probe, command])
+                self.assertEqual((proc.returncode, proc.stdout.strip()), (code, line), proc.stderr)
