@@ -53,6 +53,9 @@ public:
     void SetIconLocation(const std::u16string& file, int index);
     // Writes the link file and makes it the object's current file.
     HResult Save(const std::u16string& linkPath);
+    // Reads a link file; Target() then gives the path it starts, as it was written.
+    HResult Load(const std::u16string& linkPath);
+    std::u16string Target() const;
 
 private:
     HResult status_ = S_OK_;

@@ -1,6 +1,7 @@
 #include "links.h"
 
 #include "../common/lang.h"
+#include "../common/text.h"
 #include "../platform/files.h"
 #include "../platform/shell.h"
 #include "../platform/system.h"
@@ -14,7 +15,22 @@ int ProgramsFolder() { return platform::IsSystemAccount() ? platform::CSIDL_COMM
 int DesktopFolder() {
     return platform::IsSystemAccount() ? platform::CSIDL_COMMON_DESKTOPDIRECTORY_ : platform::CSIDL_DESKTOP_;
 }
-void RemoveLink(const std::u16string& path) { LogRemoval(platform::RemoveFile(path), "Remove link", path); }
+// The other folder of the two a link can be in: a run as the system account puts its links in
+// the all-users one, anybody else in the own account's.
+int OtherFolder(int folder, int own, int common) { return folder == own ? common : own; }
+
+// A link is this installation's when it starts a file in the installation's folder: a link of
+// the same name that another installation of the title made stays.
+void RemoveLink(const std::u16string& path, const std::u16string& installDir, bool ownFolder) {
+    const bool there = platform::FileExists(path);
+    // In the folder of the other kind a missing link is the rule, and not worth a line.
+    if (!there && !ownFolder) return;
+    if (there && !SamePath(std::u16string(text::DirPart(LinkTarget(path))), installDir)) {
+        LogLine("Keep link (it starts another installation's file)", path);
+        return;
+    }
+    LogRemoval(platform::RemoveFile(path), "Remove link", path);
+}
 }  // namespace
 
 std::u16string PreviewLinkName(const std::u16string& Title) { return LangStr("Preview") + u" " + Title; }
@@ -39,18 +55,29 @@ void CreateDesktopShortcut(const TLinkTargets& Targets) {
     (void)CreateShortcut(Targets.ScrPath, PreviewLinkName(Targets.Title), DesktopFolder());
 }
 
-void RemoveMenuShortcuts(const std::u16string& Title) {
-    // A Programs folder the shell cannot locate holds none of our links.
-    const std::u16string programs = GetShellFolderDir(ProgramsFolder());
-    if (programs.empty()) return;
-    const std::u16string folder = programs + Title;
-    for (const std::u16string& name : {PreviewLinkName(Title), ReadmeLinkName(), UninstallLinkName(Title)})
-        RemoveLink(folder + u"\\" + name + u".lnk");
-    // Only when empty: anything else in it is the user's.
-    LogRemoval(platform::RemoveEmptyDirectory(folder), "Remove folder", folder);
+void RemoveMenuShortcuts(const std::u16string& Title, const std::u16string& InstallDir) {
+    // The uninstaller may run in another account than the installation did (an administrator
+    // removing what a deployment tool installed as the system account): both folders are
+    // looked at.
+    const int own = ProgramsFolder();
+    for (const int folderId : {own, OtherFolder(own, platform::CSIDL_PROGRAMS_, platform::CSIDL_COMMON_PROGRAMS_)}) {
+        // A Programs folder the shell cannot locate holds none of our links.
+        const std::u16string programs = GetShellFolderDir(folderId);
+        if (programs.empty()) continue;
+        const std::u16string folder = programs + Title;
+        if (folderId != own && !platform::DirectoryExists(folder)) continue;
+        for (const std::u16string& name : {PreviewLinkName(Title), ReadmeLinkName(), UninstallLinkName(Title)})
+            RemoveLink(folder + u"\\" + name + u".lnk", InstallDir, folderId == own);
+        // Only when empty: anything else in it is the user's.
+        LogRemoval(platform::RemoveEmptyDirectory(folder), "Remove folder", folder);
+    }
 }
 
-void RemoveDesktopShortcut(const std::u16string& Title) {
-    const std::u16string desktop = GetShellFolderDir(DesktopFolder());
-    if (!desktop.empty()) RemoveLink(desktop + PreviewLinkName(Title) + u".lnk");
+void RemoveDesktopShortcut(const std::u16string& Title, const std::u16string& InstallDir) {
+    const int own = DesktopFolder();
+    for (const int folderId :
+         {own, OtherFolder(own, platform::CSIDL_DESKTOP_, platform::CSIDL_COMMON_DESKTOPDIRECTORY_)}) {
+        const std::u16string desktop = GetShellFolderDir(folderId);
+        if (!desktop.empty()) RemoveLink(desktop + PreviewLinkName(Title) + u".lnk", InstallDir, folderId == own);
+    }
 }

@@ -1,6 +1,6 @@
 // The shell links of an installation: the Start-menu folder with its preview, readme and
 // uninstall links, and the preview link on the desktop. Made by the installation, removed by
-// the uninstaller under the same names.
+// the uninstaller under the same names when they start its files.
 #pragma once
 
 #include <string>
@@ -18,9 +18,11 @@ struct TLinkTargets {
 void CreateMenuShortcuts(const TLinkTargets& Targets);
 void CreateDesktopShortcut(const TLinkTargets& Targets);
 
-// A link that is already gone is no error; the Start-menu folder goes only when empty.
-void RemoveMenuShortcuts(const std::u16string& Title);
-void RemoveDesktopShortcut(const std::u16string& Title);
+// Removes the links that start a file in InstallDir, from the account's own folders and the
+// all-users ones. A link that is already gone is no error; the Start-menu folder goes only when
+// empty.
+void RemoveMenuShortcuts(const std::u16string& Title, const std::u16string& InstallDir);
+void RemoveDesktopShortcut(const std::u16string& Title, const std::u16string& InstallDir);
 
 // The links' names, without ".lnk", in the package's language.
 std::u16string PreviewLinkName(const std::u16string& Title);

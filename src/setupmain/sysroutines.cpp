@@ -65,6 +65,15 @@ platform::HResult CreateShortcut(const std::u16string& Target, const std::u16str
     return result;
 }
 
+std::u16string LinkTarget(const std::u16string& LinkFile) {
+    platform::ShellLink link;
+    return platform::Failed(link.Status()) || platform::Failed(link.Load(LinkFile)) ? std::u16string() : link.Target();
+}
+
+bool SamePath(const std::u16string& a, const std::u16string& b) {
+    return text::AsciiLower(platform::ShortPath(a)) == text::AsciiLower(platform::ShortPath(b));
+}
+
 platform::File CreateHeldCopy(ByteSource& Source, const std::u16string& FileName) {
     platform::File file = platform::File::CreateNew(FileName, platform::Share::DenyWrite);
     if (!file.IsOpen()) return file;

@@ -38,6 +38,13 @@ inline constexpr std::size_t kMaxLinkPath = 260;
 // failing result code.
 platform::HResult CreateShortcut(const std::u16string& Target, const std::u16string& LinkName, int FolderId);
 
+// The path a link file starts, as it was written; empty when it cannot be read.
+std::u16string LinkTarget(const std::u16string& LinkFile);
+
+// One file or folder, however the two paths spell it (short or long names, letter case). A
+// path that does not exist compares as it is written.
+bool SamePath(const std::u16string& a, const std::u16string& b);
+
 // A new file FileName with Source's bytes, held read-only (see File::HoldReadOnly) so that it
 // can be started as it is. Not open when FileName exists already (whoever put it there could
 // change it), or when it cannot be written or held as written (what it made is removed).

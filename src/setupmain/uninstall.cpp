@@ -43,7 +43,7 @@ Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
     HandOffToTemporaryCopy(Package, self, CommandLine.Silent());
 
     if (header.UninstallEntryFlag()) RemoveUninstallEntry(Title, self);
-    if (header.MenuShortcutsFlag()) RemoveMenuShortcuts(Title);
-    if (header.DesktopShortcutFlag()) RemoveDesktopShortcut(Title);
+    if (header.MenuShortcutsFlag()) RemoveMenuShortcuts(Title, ownDir);
+    if (header.DesktopShortcutFlag()) RemoveDesktopShortcut(Title, ownDir);
     return Outcome::Done;
 }

@@ -4,6 +4,7 @@
 #include "../platform/files.h"
 #include "../platform/registry.h"
 #include "run_log.h"
+#include "sysroutines.h"
 
 namespace {
 
@@ -13,9 +14,6 @@ using platform::RegRoot;
 bool MachineListWritable() { return platform::RegKey::Create(RegRoot::LocalMachine, kUninstallKeyBase).IsOpen(); }
 
 std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\""; }
-
-// Short names spell one file one way, whatever path started it.
-std::u16string Spelling(const std::u16string& path) { return text::AsciiLower(platform::ShortPath(path)); }
 
 std::u16string KeyName(RegRoot root, const std::u16string& path) {
     return (root == RegRoot::LocalMachine ? u"HKLM\\" : u"HKCU\\") + path;
@@ -53,12 +51,11 @@ void RegisterUninstall(const TUninstallEntry& Entry) {
 
 void RemoveUninstallEntry(const std::u16string& Title, const std::u16string& UninstallerPath) {
     const std::u16string path = kUninstallKeyBase + Title;
-    const std::u16string mine = Spelling(UninstallerPath);
     for (const RegRoot root : {RegRoot::LocalMachine, RegRoot::CurrentUser}) {
         std::u16string command;
         if (platform::RegKey::Open(root, path).ReadString(u"UninstallString", command) == platform::RegValue::Text &&
             command.size() > 2 && command.front() == u'"' && command.back() == u'"' &&
-            Spelling(command.substr(1, command.size() - 2)) == mine)
+            SamePath(command.substr(1, command.size() - 2), UninstallerPath))
             LogRemoval(platform::RegKey::DeleteTree(root, path), "Remove key", KeyName(root, path));
     }
 }

@@ -1,6 +1,7 @@
 """What deployment tools read and run: the uninstall entry's values after a silent and a wizard
 installation, its silent uninstall command run as Windows splits it, and a silent upgrade that
 replaces the installation in place."""
+import dataclasses
 import math
 import os
 import re
@@ -91,3 +92,29 @@ class DeployTest(InstallCase):
             self.quiet_uninstall(env)
             self.assertIn(self.files(env, "C:\\Savers"), ([], None))
             self.assertIsNone(env.reg_query(KEY))
+
+    def test_links_for_all_users_go_with_their_installation(self):
+        """What an installation by the system account leaves in the all-users Start menu and on
+        the common desktop (written here with the setup's own link code), removed by the
+        uninstaller when an administrator runs it; a link there that starts another
+        installation's file stays."""
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            folder = "C:\\Savers"
+            installed = env.drive(self.installer(env, dataclasses.replace(package(), desktop_shortcut=True)), ["-silent", folder])
+            self.assertDriven(installed)
+            self.assertEqual(installed.exit_code, EXIT_DONE, installed)
+            common_programs, common_desktop = (self.probe(env, "folder", csidl) for csidl in ("23", "25"))
+            self.assertEqual(self.probe(env, "createdirtree", f"{common_programs}\\Aurora"), "true")
+            links = [(f"{folder}\\Aurora.scr", "Aurora\\Preview Aurora", "23"),
+                     (f"{folder}\\uninstall Aurora.exe", "Aurora\\Uninstall Aurora", "23"),
+                     ("C:\\Other Savers\\Aurora Readme.txt", "Aurora\\Readme", "23"),
+                     (f"{folder}\\Aurora.scr", "Preview Aurora", "25")]
+            for target, name, csidl in links:
+                self.assertEqual(self.probe(env, "shortcut", target, name, csidl), "ok")
+
+            self.quiet_uninstall(env)
+            self.assertEqual(self.files(env, f"{common_programs}\\Aurora"), ["Readme.lnk"])
+            self.assertNotIn("Preview Aurora.lnk", self.files(env, common_desktop) or [])
+            self.assertIsNone(self.files(env, self.probe(env, "folder", "2") + "\\Aurora"))
+            self.assertNotIn("Preview Aurora.lnk", self.files(env, self.probe(env, "folder", "0")) or [])

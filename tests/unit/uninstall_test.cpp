@@ -447,28 +447,58 @@ TEST_F(Uninstall, SilentUpgradeReplacesInPlace) {
     EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
 }
 
-// Installed by the system account, as deployment tools install: the links land in the folders
-// every user sees, nothing in the system account's own, and its uninstaller removes them.
-TEST_F(Uninstall, SystemAccountLinksAreForAllUsers) {
-    constexpr char16_t kCommonPrograms[] = u"C:\\ProgramData\\Start Menu\\Programs";
-    constexpr char16_t kCommonDesktop[] = u"C:\\Users\\Public\\Desktop";
-    for (const auto* folder : {kCommonPrograms, kCommonDesktop}) fs::create_directories(drive_.Host(folder));
-    auto commonFolders = [&] {
-        standin::SetSpecialFolder(platform::CSIDL_COMMON_PROGRAMS_, kCommonPrograms);
-        standin::SetSpecialFolder(platform::CSIDL_COMMON_DESKTOPDIRECTORY_, kCommonDesktop);
-        standin::SetSystemAccount(true);
-    };
-    const TestPackage pkg = Package();
-    commonFolders();
-    Installed(pkg, AllFlags(pkg));
-    EXPECT_EQ(FilesIn(std::u16string(kCommonPrograms) + u"\\Aurora"),
-              (std::set<std::string>{"Preview Aurora.lnk", "Readme.lnk", "Uninstall Aurora.lnk"}));
-    EXPECT_EQ(FilesIn(kCommonDesktop), (std::set<std::string>{"Preview Aurora.lnk"}));
-    EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
-    EXPECT_TRUE(FilesIn(kDesktop).empty());
+constexpr char16_t kCommonPrograms[] = u"C:\\ProgramData\\Start Menu\\Programs";
+constexpr char16_t kCommonDesktop[] = u"C:\\Users\\Public\\Desktop";
 
-    commonFolders();  // the uninstaller's run starts afresh
+// The all-users folders, and which account the next run is.
+void CommonFolders(TempDrive& drive, bool systemAccount) {
+    for (const auto* folder : {kCommonPrograms, kCommonDesktop}) fs::create_directories(drive.Host(folder));
+    standin::SetSpecialFolder(platform::CSIDL_COMMON_PROGRAMS_, kCommonPrograms);
+    standin::SetSpecialFolder(platform::CSIDL_COMMON_DESKTOPDIRECTORY_, kCommonDesktop);
+    standin::SetSystemAccount(systemAccount);
+}
+
+// Installed by the system account, as deployment tools install: the links land in the folders
+// every user sees, nothing in the system account's own. The uninstaller removes them whoever
+// runs it: the system account again, or an administrator in Apps & Features.
+TEST_F(Uninstall, SystemAccountLinksAreForAllUsers) {
+    for (const bool uninstallerIsSystem : {true, false}) {
+        SCOPED_TRACE(uninstallerIsSystem ? "uninstalled by the system account" : "uninstalled by an administrator");
+        const TestPackage pkg = Package();
+        CommonFolders(drive_, true);
+        Installed(pkg, AllFlags(pkg));
+        EXPECT_EQ(FilesIn(std::u16string(kCommonPrograms) + u"\\Aurora"),
+                  (std::set<std::string>{"Preview Aurora.lnk", "Readme.lnk", "Uninstall Aurora.lnk"}));
+        EXPECT_EQ(FilesIn(kCommonDesktop), (std::set<std::string>{"Preview Aurora.lnk"}));
+        EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
+        EXPECT_TRUE(FilesIn(kDesktop).empty());
+
+        CommonFolders(drive_, uninstallerIsSystem);  // the uninstaller's run starts afresh
+        EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+        EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kCommonPrograms) + u"\\Aurora")));
+        EXPECT_TRUE(FilesIn(kCommonDesktop).empty());
+        fs::remove(drive_.Host(kUninstaller));  // the temporary copy's part
+        standin::ResetProcess();
+    }
+}
+
+// Links under the same names that start another installation's files are not this
+// uninstaller's to remove, in the account's folders or the all-users ones.
+TEST_F(Uninstall, LinksOfAnotherInstallationStay) {
+    const TestPackage pkg = Package();
+    Installed(pkg, AllFlags(pkg));
+    const std::u16string menu = std::u16string(kPrograms) + u"\\Aurora\\";
+    const std::u16string commonDesktopLink = std::u16string(kCommonDesktop) + u"\\Preview Aurora.lnk";
+    CommonFolders(drive_, false);
+    for (const std::u16string& link : {menu + u"Readme.lnk", commonDesktopLink}) {
+        fs::remove(drive_.Host(link));
+        platform::ShellLink other;
+        other.SetPath(u"C:\\Other Savers\\Aurora.scr");
+        ASSERT_EQ(other.Save(link), platform::S_OK_);
+    }
+
     EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
-    EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kCommonPrograms) + u"\\Aurora")));
-    EXPECT_TRUE(FilesIn(kCommonDesktop).empty());
+    EXPECT_EQ(FilesIn(menu), (std::set<std::string>{"Readme.lnk"}));
+    EXPECT_TRUE(FilesIn(kDesktop).empty());
+    EXPECT_EQ(FilesIn(kCommonDesktop), (std::set<std::string>{"Preview Aurora.lnk"}));
 }

@@ -111,4 +111,19 @@ HResult ShellLink::Save(const std::u16string& linkPath) {
     return file.Write(bytes.data(), bytes.size()) == bytes.size() ? S_OK_ : E_FAIL_;
 }
 
+HResult ShellLink::Load(const std::u16string& linkPath) {
+    if (!persist_) return Failed(status_) ? status_ : E_FAIL_;
+    File file = File::OpenRead(linkPath, Share::DenyNone);
+    if (!file.IsOpen()) return kPathNotFound;
+    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+    if (file.ReadAt(0, bytes.data(), bytes.size()) != bytes.size()) return E_FAIL_;
+    const std::u16string content = text::Utf8ToUtf16(bytes);
+    constexpr std::u16string_view kTarget = u"target=";
+    if (content.compare(0, kTarget.size(), kTarget) != 0) return E_FAIL_;
+    static_cast<LinkObject*>(link_)->target = content.substr(kTarget.size(), content.find(u'\n') - kTarget.size());
+    return S_OK_;
+}
+
+std::u16string ShellLink::Target() const { return link_ ? static_cast<const LinkObject*>(link_)->target : u""; }
+
 }  // namespace platform

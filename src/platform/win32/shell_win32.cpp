@@ -124,4 +124,16 @@ HResult ShellLink::Save(const std::u16string& linkPath) {
     return Persist(persist_)->Save(win32::W(linkPath), TRUE);
 }
 
+HResult ShellLink::Load(const std::u16string& linkPath) {
+    if (!persist_) return Failed(status_) ? status_ : E_FAIL;
+    return Persist(persist_)->Load(win32::W(linkPath), STGM_READ);
+}
+
+std::u16string ShellLink::Target() const {
+    wchar_t path[MAX_PATH];
+    // As written: nothing is looked up or resolved.
+    if (!link_ || Link(link_)->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH) != S_OK) return {};
+    return win32::U(path);
+}
+
 }  // namespace platform
