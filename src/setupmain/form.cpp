@@ -84,8 +84,8 @@ void TSCRSetup::LangRenameControls() {
     rbNotAccept.SetCaption(LangStr("I &do not accept the agreement"));
 
     static constexpr const char* kTitles[6] = {"License Agreement", "Select Destination Directory",
-                                                   "Ready to Install",  "Installing",
-                                                   "Information",       "Finish"};
+                                               "Ready to Install",  "Installing",
+                                               "Information",       "Finish"};
     static constexpr const char* kDescriptions[6] = {
         "Please read the following important information before continuing.",
         "Where should Screen Saver be installed?",

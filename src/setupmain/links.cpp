@@ -15,10 +15,6 @@ int ProgramsFolder() { return platform::IsSystemAccount() ? platform::CSIDL_COMM
 int DesktopFolder() {
     return platform::IsSystemAccount() ? platform::CSIDL_COMMON_DESKTOPDIRECTORY_ : platform::CSIDL_DESKTOP_;
 }
-// The other folder of the two a link can be in: a run as the system account puts its links in
-// the all-users one, anybody else in the own account's.
-int OtherFolder(int folder, int own, int common) { return folder == own ? common : own; }
-
 // A link is this installation's when it starts a file in the installation's folder: a link of
 // the same name that another installation of the title made stays.
 void RemoveLink(const std::u16string& path, const std::u16string& installDir, bool ownFolder) {
@@ -60,7 +56,7 @@ void RemoveMenuShortcuts(const std::u16string& Title, const std::u16string& Inst
     // removing what a deployment tool installed as the system account): both folders are
     // looked at.
     const int own = ProgramsFolder();
-    for (const int folderId : {own, OtherFolder(own, platform::CSIDL_PROGRAMS_, platform::CSIDL_COMMON_PROGRAMS_)}) {
+    for (const int folderId : {platform::CSIDL_PROGRAMS_, platform::CSIDL_COMMON_PROGRAMS_}) {
         // A Programs folder the shell cannot locate holds none of our links.
         const std::u16string programs = GetShellFolderDir(folderId);
         if (programs.empty()) continue;
@@ -75,8 +71,7 @@ void RemoveMenuShortcuts(const std::u16string& Title, const std::u16string& Inst
 
 void RemoveDesktopShortcut(const std::u16string& Title, const std::u16string& InstallDir) {
     const int own = DesktopFolder();
-    for (const int folderId :
-         {own, OtherFolder(own, platform::CSIDL_DESKTOP_, platform::CSIDL_COMMON_DESKTOPDIRECTORY_)}) {
+    for (const int folderId : {platform::CSIDL_DESKTOP_, platform::CSIDL_COMMON_DESKTOPDIRECTORY_}) {
         const std::u16string desktop = GetShellFolderDir(folderId);
         if (!desktop.empty()) RemoveLink(desktop + PreviewLinkName(Title) + u".lnk", InstallDir, folderId == own);
     }

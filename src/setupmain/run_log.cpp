@@ -24,10 +24,6 @@ void AppendNumber(std::u16string& out, std::uint64_t value, unsigned width = 1, 
     while (n) out += digits[--n];
 }
 
-void AppendAscii(std::u16string& out, const char* text) {
-    while (*text) out += static_cast<char16_t>(*text++);
-}
-
 // "2024-05-06 07:08:09.010 [4711] <What> <Subject><how it ended>" and the line break, written
 // at once: another process appending meanwhile cannot tear it.
 void Write(const char* What, const std::u16string* Subject, const char16_t* Detail, std::uint64_t Code) {
@@ -40,8 +36,8 @@ void Write(const char* What, const std::u16string* Subject, const char16_t* Deta
     }
     line += u'[';
     AppendNumber(line, platform::ProcessId());
-    AppendAscii(line, "] ");
-    AppendAscii(line, What);
+    line += u"] ";
+    line += text::Widen(What);
     if (Subject) {
         line += u' ';
         line += *Subject;
@@ -49,14 +45,14 @@ void Write(const char* What, const std::u16string* Subject, const char16_t* Deta
     if (Detail) line += Detail;
     const auto code = static_cast<std::uint32_t>(Code);
     if (Code >> 32 && (code == kFileNotFound || code == kPathNotFound)) {
-        AppendAscii(line, ": not found");
+        line += u": not found";
     } else if (code) {
         // System error codes in decimal, as Windows' documentation lists them; COM results in hex.
-        AppendAscii(line, ": failed, error ");
-        if (code >= 0x10000) AppendAscii(line, "0x");
+        line += u": failed, error ";
+        if (code >= 0x10000) line += u"0x";
         AppendNumber(line, code, code < 0x10000 ? 1 : 8, code < 0x10000 ? 10 : 16);
     }
-    AppendAscii(line, "\r\n");
+    line += u"\r\n";
     const std::string bytes = text::Utf16ToUtf8(line);
     openLog->File.Write(bytes.data(), bytes.size());
 }
