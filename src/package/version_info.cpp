@@ -208,3 +208,5 @@ std::u16string RegisteredVersion(const TVersionInfo& info) {
     const std::u16string product = text::TrimControl(info.ProductVersion);
     return product.empty() ? text::TrimControl(info.FileVersion) : product;
 }
+
+std::u16string RegisteredPublisher(const TVersionInfo& info) { return text::TrimControl(info.CompanyName); }

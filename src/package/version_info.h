@@ -21,3 +21,5 @@ std::optional<TVersionInfo> ReadVersionInfo(ByteSource& source, std::int64_t off
 
 // The version an installation registers: the product version, else the file version (trimmed); empty when neither.
 std::u16string RegisteredVersion(const TVersionInfo& info);
+// The publisher an installation registers: the company name, trimmed.
+std::u16string RegisteredPublisher(const TVersionInfo& info);

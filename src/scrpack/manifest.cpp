@@ -247,7 +247,7 @@ std::string PackageVersion(const ManifestOptions& o, const ImageInfo& info) {
 
 std::string Publisher(const ManifestOptions& o, const ImageInfo& info) {
     if (o.publisher) return *o.publisher;
-    const std::string company = info.scrVersion ? text::Utf16ToUtf8(text::TrimControl(info.scrVersion->CompanyName)) : "";
+    const std::string company = info.scrVersion ? text::Utf16ToUtf8(RegisteredPublisher(*info.scrVersion)) : "";
     if (company.empty()) throw EUsageError("the screensaver's version resource names no company: give --publisher");
     if (Characters(company) < 2 || Characters(company) > 256)
         throw EUsageError("the screensaver's company " + Quoted(company) + " cannot be a publisher: give --publisher");

@@ -73,7 +73,7 @@ Registration DescribeRegistration(ByteSource& image, const TSetupHeader& h, std:
     r.displayName = text::Utf16ToUtf8(h.Title());
     if (scrVersion) {
         r.displayVersion = text::Utf16ToUtf8(RegisteredVersion(*scrVersion));
-        r.publisher = text::Utf16ToUtf8(text::TrimControl(scrVersion->CompanyName));
+        r.publisher = text::Utf16ToUtf8(RegisteredPublisher(*scrVersion));
     }
     const std::u16string link = h.LinkAddress();
     const std::u16string scheme = text::AsciiLower(link.substr(0, 6));

@@ -8,6 +8,7 @@
 #include "../common/lang.h"
 #include "../common/text.h"
 #include "../package/package.h"
+#include "../package/version_info.h"
 #include "../platform/files.h"
 #include "../platform/system.h"
 #include "destination.h"
@@ -275,9 +276,11 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         entry.EstimatedSizeKiB = static_cast<std::uint32_t>((bytes + 1023) / 1024);
         entry.Link = header.LinkAddress();
         // From the screensaver's own version resource: the package format has no field for them.
+        // The same rule as scrpack's prediction of what an installation registers.
         if (platform::VersionStrings version; platform::ReadVersionStrings(TargetFileName, version)) {
-            entry.Version = version.productVersion.empty() ? version.fileVersion : version.productVersion;
-            entry.Publisher = version.companyName;
+            const TVersionInfo info{version.productVersion, version.fileVersion, version.companyName};
+            entry.Version = RegisteredVersion(info);
+            entry.Publisher = RegisteredPublisher(info);
         }
         RegisterUninstall(entry);
     }

@@ -415,14 +415,14 @@ TEST_F(Uninstall, EntryFollowsTheRightsOfTheRun) {
 TEST_F(Uninstall, SilentUpgradeReplacesInPlace) {
     TestPackage pkg = Package();
     pkg.link = u"https://aurora.example/";
-    // The screensaver's version resource names version and publisher; the file version
-    // stands in for a missing product version.
-    standin::SetVersionStrings(u"C:\\My Savers\\Aurora.scr", {u"1.0", u"1.0.0.7", u"Glimmerdeck"});
+    // The screensaver's version resource names version and publisher (trimmed, as scrpack
+    // predicts them); the file version stands in for a missing product version.
+    standin::SetVersionStrings(u"C:\\My Savers\\Aurora.scr", {u"1.0 ", u"1.0.0.7", u" Glimmerdeck"});
     Installed(pkg, AllFlags(pkg));
     EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"URLInfoAbout"), u"https://aurora.example/");
     EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"DisplayVersion"), u"1.0");
     EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"Publisher"), u"Glimmerdeck");
-    standin::SetVersionStrings(u"C:\\My Savers\\Aurora.scr", {u"", u"2.0.0.1", u""});
+    standin::SetVersionStrings(u"C:\\My Savers\\Aurora.scr", {u" ", u"2.0.0.1", u""});
 
     TestPackage newer = pkg;
     newer.scr = "SCREENSAVER-PAYLOAD, VERSION 2";
