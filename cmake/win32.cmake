@@ -67,6 +67,10 @@ if(MSVC)
 else()
   # MinGW has no delay-load switch: import libraries that load on first call are made from the
   # lists in cmake/delayload/ (a function missing there fails the link by name).
+  # The link must optimise the whole program (INTERPROCEDURAL_OPTIMIZATION below): the i686 ld of
+  # binutils 2.40 otherwise drops the load stubs of functions called only through
+  # __declspec(dllimport), leaves their address slots 0, and the first call of one jumps to
+  # address 0. tests/e2e/test_image.py (DelayImportTest) reads every slot of both stubs.
   set(delayed_libs)
   foreach(dll ${SETUP_DELAYED_DLLS})
     setup_delay_import_library(${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def ${dll}.dll lib)
@@ -231,6 +235,9 @@ if(NOT MSVC)
   target_include_directories(delayprobe PRIVATE src/platform/win32)
   target_link_libraries(delayprobe PRIVATE ${probe_version} ${probe_absent})
   target_link_options(delayprobe PRIVATE -municode -static)
+  # Linked as the stub is, optimised as one program (see SETUP_DELAYED_DLLS above): without that
+  # the i686 linker leaves the address slots of its delayed functions 0.
+  set_property(TARGET delayprobe PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
 endif()
 
 # Console probe of the system routines for the end-to-end tests; the setup's resources serve

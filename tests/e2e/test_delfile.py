@@ -151,7 +151,7 @@ class DelFileTest(winenv.E2ETestCase):
 
         def __exit__(self, *exc):
             try:
-                self.proc.wait(timeout=15)
+                self.proc.wait(timeout=winenv.seconds(15))
             except subprocess.TimeoutExpired:
                 self.proc.kill()
 
@@ -160,7 +160,7 @@ class DelFileTest(winenv.E2ETestCase):
         return self._Running(self, path)
 
     def wait_for_window(self, caption, seconds=15):
-        deadline = time.monotonic() + seconds
+        deadline = time.monotonic() + winenv.seconds(seconds)
         while time.monotonic() < deadline:
             listing = self.env.wine([self.env.wintest_exe, "windows"]).stdout
             if any(json.loads(line).get("caption") == caption for line in listing.splitlines() if line.strip()):

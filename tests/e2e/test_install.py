@@ -320,7 +320,7 @@ class SilentInstallTest(InstallCase):
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             seen = 0
             try:
-                deadline = time.monotonic() + 60
+                deadline = time.monotonic() + winenv.seconds(60)
                 while not seen and proc.poll() is None and time.monotonic() < deadline:
                     seen = os.path.getsize(scr) if os.path.exists(scr) else 0
                     time.sleep(0.001)
@@ -329,7 +329,7 @@ class SilentInstallTest(InstallCase):
                 proc.wait()
             self.assertTrue(0 < seen < len(big.scr), f"{seen} of {len(big.scr)} bytes seen during the copy")
             # The server closes the ended process's handles.
-            deadline = time.monotonic() + 20
+            deadline = time.monotonic() + winenv.seconds(20)
             while os.path.exists(scr) and time.monotonic() < deadline:
                 time.sleep(0.05)
             self.assertEqual(self.files(env, "C:\\Big"), [])

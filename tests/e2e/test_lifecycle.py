@@ -270,6 +270,50 @@ class LifecycleTest(LifecycleCase):
             self.assertEqual({view: self.reg_value(env, entry, "UninstallString", view) for view in views},
                              {view: None for view in views})
 
+    def test_32bit_stub_on_64bit_windows(self):
+        """The 32-bit stub on 64-bit Windows (WoW64) installs where 32-bit programs belong:
+        Program Files (x86), the 32-bit registry view (Wow6432Node), the powercfg.exe of the
+        redirected system folder (SysWOW64); its uninstaller, found in that view, removes it all."""
+        if self.env.bits != 32:
+            self.skipTest("a case of the 32-bit stub; the 64-bit one's is the native case above")
+        pkg = package("Solstice", "Solstice.scr", sub_dir="Solstice", menu_shortcuts=False, desktop_shortcut=False,
+                      power_request_override=True)
+        with self.env.isolated(self.id(), prefix_arch="win64") as env:
+            self.assertEqual(self.probe(env, "folder", "38").rstrip("\\"), "C:\\Program Files (x86)")
+            # A recorder of its own architecture in each system folder.
+            recorders = {}
+            for folder, arch in (("system32", "win64"), ("syswow64", "win32")):
+                recorders[folder] = os.path.join(env.drive_c, "windows", folder, "powercfg.exe")
+                shutil.copyfile(os.path.join(winenv.bin_dir(arch), "cmdrecorder.exe"), recorders[folder])
+
+            result = env.drive(self.installer(env, pkg, "Solstice.exe"), ["-silent"], SILENT)
+            self.assertDriven(result)
+            self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+            target = "C:\\Program Files (x86)\\Solstice"
+            self.assertEqual(self.files(env, target), sorted(["Solstice.scr", "Solstice Readme.txt",
+                                                              "uninstall Solstice.exe"]))
+            self.assertIsNone(self.files(env, "C:\\Program Files\\Solstice"))
+            uninstaller = self.read(env, target + "\\uninstall Solstice.exe")
+            self.assertEqual(winenv.image_machine(uninstaller), winenv.ARCHITECTURES["win32"]["machine"])
+
+            entry = UNINSTALL_KEY + "Solstice"
+            command = f'"{target}\\uninstall Solstice.exe"'
+            self.assertEqual({view: self.reg_value(env, entry, "UninstallString", view) for view in ("/reg:32", "/reg:64")},
+                             {"/reg:32": command, "/reg:64": None})
+            wow_entry = "HKLM\\Software\\Wow6432Node\\" + UNINSTALL_KEY.split("\\", 2)[2] + "Solstice"
+            self.assertEqual(env.reg_query(wow_entry, "DisplayName"), "Solstice")
+            with open(recorders["syswow64"] + ".log", encoding="utf-8") as f:
+                self.assertEqual(f.read().splitlines()[0].split(" ", 1)[1], "/requestsoverride process Solstice.scr display")
+            self.assertFalse(os.path.exists(recorders["system32"] + ".log"), "the 64-bit powercfg.exe was started")
+
+            program, rest = winenv.split_command(command)
+            result = env.drive(env.host_path(program), ["-silent"], SILENT, raw_args=rest or None)
+            self.assertDriven(result)
+            self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+            self.assertEqual(self.files(env, target), [])
+            self.assertEqual({view: self.reg_value(env, entry, "UninstallString", view) for view in ("/reg:32", "/reg:64")},
+                             {"/reg:32": None, "/reg:64": None})
+
     def reg_value(self, env, key, name, view):
         proc = env.wine(["reg", "query", key, "/v", name, view])
         if proc.returncode != 0:

@@ -118,13 +118,13 @@ class SysRoutinesTest(winenv.E2ETestCase):
         with open(out, "wb") as log:
             holder = subprocess.Popen([self.env.loader, self.probe_exe] + list(args), env=self.env.env(),
                                       stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 30
+        deadline = time.monotonic() + winenv.seconds(30)
         while time.monotonic() < deadline:
             with open(out, "rb") as f:
                 if b"held" in f.read():
                     return holder
             time.sleep(0.2)
-        holder.wait(timeout=60)
+        holder.wait(timeout=winenv.seconds(60))
         self.fail(f"the holder did not hold: {args}")
 
     def test_trydelete_keeps_a_file_held_by_another_process(self):
@@ -138,7 +138,7 @@ class SysRoutinesTest(winenv.E2ETestCase):
             with open(path) as f:
                 self.assertEqual(f.read(), "kept")
         finally:
-            holder.wait(timeout=60)
+            holder.wait(timeout=winenv.seconds(60))
         self.assertEqual(self.probe("trydelete", file_win), (0, "true"))
         self.assertFalse(os.path.exists(path))
         self.assertEqual(self.probe("trydelete", file_win), (0, "true"))
@@ -188,7 +188,7 @@ class SysRoutinesTest(winenv.E2ETestCase):
             with open(log, encoding="utf-8") as f:
                 self.assertEqual(f.read().splitlines(), ["ran"])
         finally:
-            holder.wait(timeout=60)
+            holder.wait(timeout=winenv.seconds(60))
         self.env.wine(attempts["rename"])
         self.assertTrue(os.path.exists(renamed))
         self.assertFalse(os.path.exists(copy))

@@ -39,6 +39,14 @@ import unittest
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SKIP_RETURN_CODE = 77
 DESKTOP_SIZE = "1024x768"
+# A machine that runs everything N times slower (an emulated one) sets E2E_TIME_SCALE=N: every
+# wait for Wine, here, in the tests and in the driver, is then N times longer.
+TIME_SCALE = max(1.0, float(os.environ.get("E2E_TIME_SCALE") or 1))
+
+
+def seconds(s):
+    """A wait of s seconds on this machine."""
+    return s * TIME_SCALE
 
 
 # A value line of `reg query`: name, type and data.
@@ -92,7 +100,7 @@ def runnable(name):
     if not os.path.isfile(path):
         return False, f"{path} is not installed"
     try:
-        proc = subprocess.run([path, "--version"], capture_output=True, text=True, timeout=60,
+        proc = subprocess.run([path, "--version"], capture_output=True, text=True, timeout=seconds(60),
                               stdin=subprocess.DEVNULL)
     except OSError as e:
         return False, f"{path} cannot start here: {e.strerror}"
@@ -181,7 +189,7 @@ def wine_base_env(prefix, home, name=None):
 
 
 def wine_version(name=None):
-    out = subprocess.run([loader(name), "--version"], capture_output=True, text=True, timeout=60).stdout.strip()
+    out = subprocess.run([loader(name), "--version"], capture_output=True, text=True, timeout=seconds(60)).stdout.strip()
     return re.sub(r"[^A-Za-z0-9.]+", "_", out) or "unknown"
 
 
@@ -240,13 +248,14 @@ def _cut_home_links(prefix):
 
 
 def clone_prefix(target, name=None):
-    subprocess.run(["cp", "-a", os.path.join(template_prefix(name), "prefix"), target], check=True, timeout=300)
+    subprocess.run(["cp", "-a", os.path.join(template_prefix(name), "prefix"), target], check=True,
+                   timeout=seconds(300))
 
 
 def stop_wineserver(env):
     """Ends the wineserver of env's prefix (our own) and waits until it is gone."""
-    subprocess.run([env["WINESERVER"], "-k"], env=env, capture_output=True, timeout=60)
-    subprocess.run([env["WINESERVER"], "-w"], env=env, capture_output=True, timeout=60)
+    subprocess.run([env["WINESERVER"], "-k"], env=env, capture_output=True, timeout=seconds(60))
+    subprocess.run([env["WINESERVER"], "-w"], env=env, capture_output=True, timeout=seconds(60))
 
 
 # ----------------------------------------------------------------------------- Xvfb
@@ -260,7 +269,7 @@ def start_xvfb(log_path):
             pass_fds=(write_fd,), stdout=log, stderr=log, stdin=subprocess.DEVNULL, start_new_session=True)
     os.close(write_fd)
     number = b""
-    deadline = time.monotonic() + 30
+    deadline = time.monotonic() + seconds(30)
     try:
         while not number.endswith(b"\n") and time.monotonic() < deadline:
             ready, _, _ = select.select([read_fd], [], [], 1)
@@ -341,7 +350,9 @@ class DriveResult:
 class WineEnv:
     def __init__(self, state):
         self.arch = state.get("arch") or arch()
-        self.loader = loader(self.arch)
+        # The prefix's own architecture: a 64-bit one runs the 32-bit programs too (WoW64).
+        self.prefix_arch = state.get("prefix_arch") or self.arch
+        self.loader = loader(self.prefix_arch)
         self.bits = ARCHITECTURES[self.arch]["bits"]
         self.run_dir = state["run_dir"]
         self.prefix = state["prefix"]
@@ -375,7 +386,7 @@ class WineEnv:
         return os.path.join(self.prefix, "drive_c")
 
     def env(self):
-        env = wine_base_env(self.prefix, self.home, self.arch)
+        env = wine_base_env(self.prefix, self.home, self.prefix_arch)
         env["DISPLAY"] = self.display
         return env
 
@@ -452,17 +463,20 @@ class WineEnv:
         return list(zip(items[0::2], items[1::2]))
 
     @contextlib.contextmanager
-    def isolated(self, name):
-        """A prefix of its own (a fresh copy) with its own wineserver, on the same display."""
+    def isolated(self, name, prefix_arch=None):
+        """A prefix of its own (a fresh copy) with its own wineserver, on the same display; of
+        another architecture than the run's when prefix_arch says so (win64 for WoW64)."""
+        prefix_arch = prefix_arch or self.prefix_arch
         path = os.path.join(self.run_dir, "isolated", re.sub(r"[^A-Za-z0-9_.-]+", "_", name))
         shutil.rmtree(path, ignore_errors=True)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        clone_prefix(path, self.arch)
-        other = WineEnv({"arch": self.arch, "run_dir": self.run_dir, "prefix": path, "display": self.display})
+        clone_prefix(path, prefix_arch)
+        other = WineEnv({"arch": self.arch, "prefix_arch": prefix_arch, "run_dir": self.run_dir, "prefix": path,
+                         "display": self.display})
         try:
             yield other
         finally:
-            subprocess.run([wineserver(self.arch), "-k"], env=other.env(), capture_output=True, timeout=60)
+            subprocess.run([wineserver(prefix_arch), "-k"], env=other.env(), capture_output=True, timeout=seconds(60))
             if os.environ.get("E2E_KEEP") != "1":
                 shutil.rmtree(path, ignore_errors=True)
 
@@ -471,7 +485,7 @@ def run_captured(cmd, env, timeout):
     """subprocess.run with the output in files: Wine's helper processes (desktop, services) may
     inherit the output handles and live on, and a pipe would then never reach its end."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+        proc = subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=seconds(timeout))
         out.seek(0)
         err.seek(0)
         proc.stdout = out.read().decode("utf-8", "replace")
@@ -503,7 +517,7 @@ def create_environment():
         # test's last process), and the desktop started now rather than in the first test.
         env = WineEnv(state)
         subprocess.run([wineserver(env.arch), "-p"], env=env.env(), check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=seconds(60))
         env.wine([env.wintest_exe, "windows"], timeout=120)
     except BaseException:
         destroy_environment(state)
@@ -601,8 +615,9 @@ def unavailable(state_file=None):
 
 
 def main():
-    """The CTest fixture: `winenv.py setup STATE`, `winenv.py cleanup STATE`; and
-    `winenv.py hosts`, which says which architectures run here (exit 1 when the 64-bit one does not).
+    """The CTest fixture: `winenv.py setup STATE`, `winenv.py cleanup STATE`; `winenv.py hosts`,
+    which says which architectures run here (exit 1 when the 64-bit one does not); and
+    `winenv.py runs ARCH`, whether this host runs one (exit 1 with the reason when not).
 
     The 64-bit architecture must run on every host: its setup fails when it cannot. The 32-bit one
     runs where the host can execute 32-bit programs; elsewhere its setup records why, and every
@@ -613,8 +628,13 @@ def main():
         if not ok64:
             print("The end-to-end tests need the 64-bit Wine loader: install wine64 (scripts/deps.sh).")
         return 0 if ok64 else 1
+    if len(sys.argv) == 3 and sys.argv[1] == "runs" and sys.argv[2] in ARCHITECTURES:
+        ok, why = runnable(sys.argv[2])
+        print(f"{sys.argv[2]}: " + (f"runs ({why})" if ok else why))
+        return 0 if ok else 1
     if len(sys.argv) != 3 or sys.argv[1] not in ("setup", "cleanup"):
-        print("usage: winenv.py setup|cleanup STATE_FILE | winenv.py hosts", file=sys.stderr)
+        print("usage: winenv.py setup|cleanup STATE_FILE | winenv.py hosts | winenv.py runs win32|win64",
+              file=sys.stderr)
         return 2
     state_file = sys.argv[2]
     if os.path.isfile(state_file):

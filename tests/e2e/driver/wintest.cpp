@@ -41,6 +41,8 @@
 //   wait-tree-exit [ms]           until the started process and all its descendants end
 //   sleep <ms>
 //   mark                          prints the performance counter's time in microseconds
+// Every time given (the run's and the steps') is multiplied by E2E_TIME_SCALE when that is set
+// (a number above 1: a machine that runs everything that many times slower).
 // After the script the driver waits for the process until the run's deadline and prints
 // {"event":"end",...}. A failed step or the deadline ends the process tree.
 // Exit code: 0 done, 1 usage, 2 a step failed, 3 deadline passed.
@@ -594,9 +596,20 @@ bool ParseVk(const std::wstring& name, WORD& vk) {
 
 // ---------------------------------------------------------------- the run
 
+DWORD Scaled(DWORD ms) {
+    static const double scale = [] {
+        wchar_t text[32];
+        const DWORD n = GetEnvironmentVariableW(L"E2E_TIME_SCALE", text, 32);
+        const double value = n > 0 && n < 32 ? std::wcstod(text, nullptr) : 1.0;
+        return value > 1.0 ? value : 1.0;
+    }();
+    const double scaled = ms * scale;
+    return scaled < 0x7FFFFFFF ? static_cast<DWORD>(scaled) : 0x7FFFFFFF;
+}
+
 class Runner {
 public:
-    explicit Runner(DWORD timeoutMs) : deadline_(GetTickCount() + timeoutMs), start_(GetTickCount()) {}
+    explicit Runner(DWORD timeoutMs) : deadline_(GetTickCount() + Scaled(timeoutMs)), start_(GetTickCount()) {}
     ~Runner() {
         for (auto& [pid, h] : tree_)
             if (h) CloseHandle(h);
@@ -721,7 +734,7 @@ private:
     DWORD StepDeadline(const std::vector<std::wstring>& t, std::size_t index, DWORD fallbackMs) const {
         DWORD ms = fallbackMs;
         if (t.size() > index) ms = static_cast<DWORD>(std::wcstoul(t[index].c_str(), nullptr, 10));
-        const DWORD until = GetTickCount() + ms;
+        const DWORD until = GetTickCount() + Scaled(ms);
         return static_cast<LONG>(until - deadline_) < 0 ? until : deadline_;
     }
 
