@@ -245,7 +245,7 @@ class Lifecycle:
     def prepare(self):
         bits = winenv.ARCHITECTURES[self.arch]["bits"]
         section(f"A private {bits}-bit Wine prefix: {shown(self.prefix.path)}")
-        template = os.path.join(winenv.work_dir(), f"template-{self.arch}-{winenv.wine_version(self.arch)}")
+        template = winenv.template_path(self.arch)
         if not os.path.isfile(os.path.join(template, ".complete")):
             print(f"first making the template prefix {shown(template)} (once per architecture and Wine version)")
         started = time.monotonic()

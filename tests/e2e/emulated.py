@@ -96,7 +96,7 @@ def main(argv):
             return winenv.SKIP_RETURN_CODE
         return inside(what)
     print(f"win32: this host does not run 32-bit programs ({why}): the 32-bit "
-          f"{'lane' if what == 'lane' else 'suites'} run in an emulated machine", flush=True)
+          f"{'lane runs' if what == 'lane' else 'suites run'} in an emulated machine", flush=True)
     started = time.monotonic()
     code = emulator.run([sys.executable, os.path.abspath(__file__), "inside-" + what], cwd=ROOT,
                         timeout=7200 if what == "all" else 2400,

@@ -24,6 +24,7 @@ keeps the run's directory.
 import atexit
 import contextlib
 import fcntl
+import functools
 import json
 import os
 import re
@@ -93,6 +94,7 @@ def wineserver(name=None):
     return ARCHITECTURES[name or arch()]["server"]
 
 
+@functools.lru_cache(maxsize=None)
 def runnable(name):
     """(True, version) when this host starts the architecture's loader, else (False, why).
     Found by starting it: a kernel without 32-bit support refuses the 32-bit loader."""
@@ -188,12 +190,21 @@ def wine_base_env(prefix, home, name=None):
     return env
 
 
+@functools.lru_cache(maxsize=None)
 def wine_version(name=None):
     out = subprocess.run([loader(name), "--version"], capture_output=True, text=True, timeout=seconds(60)).stdout.strip()
     return re.sub(r"[^A-Za-z0-9.]+", "_", out) or "unknown"
 
 
 # ----------------------------------------------------------------------------- prefix
+
+def template_path(name=None):
+    """Where the template prefix of the architecture is kept. A 64-bit prefix runs 32-bit programs
+    (WoW64) only when it was made where they run, which its name then says."""
+    name = name or arch()
+    wow64 = "-wow64" if name == "win64" and runnable("win32")[0] else ""
+    return os.path.join(work_dir(), f"template-{name}-{wine_version(name)}{wow64}")
+
 
 def template_prefix(name=None):
     """A fresh prefix of the architecture, made once per Wine version and then only copied."""
@@ -203,7 +214,7 @@ def template_prefix(name=None):
         raise RuntimeError(f"{name}: {why}")
     base = work_dir()
     os.makedirs(base, exist_ok=True)
-    template = os.path.join(base, f"template-{name}-{wine_version(name)}")
+    template = template_path(name)
     with open(os.path.join(base, f"template-{name}.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if os.path.isfile(os.path.join(template, ".complete")):
@@ -231,6 +242,9 @@ def template_prefix(name=None):
                     raise RuntimeError(f"wine reg add failed:\n{added.stdout}{added.stderr}")
         finally:
             stop_wineserver(env)
+        if template.endswith("-wow64") and not os.path.isfile(
+                os.path.join(template, "prefix", "drive_c", "windows", "syswow64", "kernel32.dll")):
+            raise RuntimeError(f"wineboot -i made a 64-bit prefix without its 32-bit side in {template}")
         _cut_home_links(os.path.join(template, "prefix"))
         shutil.rmtree(home, ignore_errors=True)
         open(os.path.join(template, ".complete"), "w").close()
