@@ -5,12 +5,15 @@ set -euo pipefail
 
 # Both Wine loaders: wine64 runs the 64-bit stub on every host; wine32 runs the 32-bit one where
 # the kernel still executes 32-bit programs (it installs, but cannot start, where it does not).
+# Where it does not, the 32-bit lane boots Debian's kernel in QEMU with a busybox init
+# (scripts/emulator.py).
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev
       g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
       libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
       wine wine64 wine32:i386 xvfb xauth imagemagick python3 openssl osslsigncode
-      python3-jsonschema python3-yaml)
+      python3-jsonschema python3-yaml
+      qemu-system-x86 linux-image-amd64 busybox-static)
 
 missing=()
 for p in "${pkgs[@]}"; do
