@@ -26,7 +26,8 @@ def main(argv):
         print(f"{arch}: {why}")
         if arch == "win64":
             return 1
-        print(f"skipped: the {arch} end-to-end tests do not run on this host")
+        print(f"skipped: the {arch} end-to-end tests do not run on this host; the test command runs the "
+              "32-bit lane in an emulated machine instead (e2e.win32.emulated)")
         return winenv.SKIP_RETURN_CODE
     print(f"end-to-end tests of the {arch} stub in {winenv.bin_dir()}")
     loader = unittest.defaultTestLoader
