@@ -68,6 +68,8 @@ def announce(name):
         raise Unrunnable(f"the installer is a {bits}-bit program, and this host does not run it: {why}"
                          + (" (pack it from build/win64/bin/setup.exe)" if name == "win32" else ""))
     picked, reason = pick_arch()
+    if os.environ.get("E2E_EMULATED"):
+        reason = reason.replace("this host", "the emulated machine")
     if picked != name:
         reason = f"the installer is a {bits}-bit program; on this host demo.sh packs the {picked} stub"
     return f"Life cycle under {os.path.basename(winenv.loader(name))} with the {bits}-bit stub ({reason})"

@@ -15,4 +15,4 @@ if [ "${1:-}" = "--win32-all" ]; then
 fi
 ctest --test-dir build/native --output-on-failure -j 2 -LE emulated "$@"
 # The emulated machine takes both processors: alone, after the rest.
-ctest --test-dir build/native --output-on-failure -L emulated "$@"
+ctest --test-dir build/native --output-on-failure -V -L emulated "$@"
