@@ -199,7 +199,9 @@ def run(command, memory_mib=8192, timeout=3600, env=(), cwd=None):
     try:
         for line in iter(proc.stdout.readline, b""):
             text = ANSI_ESCAPE.sub("", line.decode("utf-8", "replace")).replace("\r", "")
-            booted = booted or text.startswith("emulator: ")
+            if not booted and "emulator: " in text:
+                # The firmware's last words and its screen clearing end on the init's first line.
+                booted, text = True, text[text.index("emulator: "):]
             if booted:
                 sys.stdout.write(text)
                 sys.stdout.flush()
