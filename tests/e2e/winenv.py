@@ -488,6 +488,11 @@ class WineEnv:
         other = WineEnv({"arch": self.arch, "prefix_arch": prefix_arch, "run_dir": self.run_dir, "prefix": path,
                          "display": self.display})
         try:
+            # A server that stays, as the run's own does: one that ended between two programs (a
+            # few seconds without one, as on a slow machine) would carry out the deletions
+            # scheduled for the next start of Windows when the next one starts.
+            subprocess.run([wineserver(prefix_arch), "-p"], env=other.env(), check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=seconds(60))
             yield other
         finally:
             subprocess.run([wineserver(prefix_arch), "-k"], env=other.env(), capture_output=True, timeout=seconds(60))
