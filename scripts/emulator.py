@@ -8,7 +8,8 @@ format error").
 The machine is QEMU in software emulation with Debian's own kernel (linux-image-amd64, whose
 IA-32 emulation is on) and a small init of busybox's. It sees this host's root read-only over
 virtio-9p with a memory-backed layer on top, so it uses the packages and build trees already here
-and its writes vanish with it; only a folder of its run (build/emulator/) is shared writable, for
+and its writes vanish with it (/tmp too, which stays the host's as seen from inside, so that a
+checkout there is found); only a folder of its run (build/emulator/) is shared writable, for
 the command's exit code. The command's output appears here as it runs.
 
 Exit code: the command's; 125 when the machine could not be set up or started, or did not report
@@ -57,8 +58,7 @@ mount -t devtmpfs dev /new/dev
 mkdir -p /new/dev/pts /new/dev/shm
 mount -t devpts devpts /new/dev/pts
 mount -t tmpfs shm /new/dev/shm
-mount -t tmpfs tmp /new/tmp
-chmod 1777 /new/tmp /new/dev/shm
+chmod 1777 /new/dev/shm
 hostname emulated
 chroot /new /bin/bash "@OUT@/job.sh" < /dev/null > /dev/console 2>&1
 sync

@@ -176,7 +176,8 @@ class SwitchesTest(LifecycleCase):
             self.system(env)
             path = self.installer(env, scrimage.Package(title="Aurora", scr=b"not a program" * 50), "Aurora.exe")
             result = env.drive(path, raw_args=f"/D={target}", steps=[
-                ["wait-window", "TSCRSetup", "*"], ["wait-state", "Directory", "visible"], ["dump"],
+                # The folder box is filled once the page shows: wait for its text, not the page.
+                ["wait-window", "TSCRSetup", "*"], ["wait-state", "--soft", target, "visible"], ["dump"],
                 ["click", "Install"], ["wait-exit", "20000"]])
             self.assertDriven(result)
             self.assertEqual(wizard_view(result.dumps()[0])["directory"], target)
