@@ -35,9 +35,9 @@ fi
 
 # The 32-bit stub on a host that cannot run it: the life cycle runs in an emulated machine, which
 # shows the user no window and keeps nothing.
-emulated=0
-if [ "$arch" = win32 ] && ! python3 tests/e2e/winenv.py runs win32 >/dev/null; then
-  emulated=1
+emulated=""
+if [ "$arch" = win32 ] && ! runs=$(python3 tests/e2e/winenv.py runs win32); then
+  emulated=${runs#win32: }
   if [ "$gui" = 1 ]; then
     echo "demo.sh: --gui with the 32-bit stub needs a host that runs 32-bit programs, and this one does not" >&2
     exit 2
@@ -64,9 +64,9 @@ echo
 echo "Installer written to build/demo/StarfieldSetup.exe (from the stub in build/$arch/bin)"
 
 lifecycle=(python3 scripts/demo_lifecycle.py --installer build/demo/StarfieldSetup.exe "${passed[@]}")
-if [ "$emulated" = 1 ]; then
+if [ -n "$emulated" ]; then
   echo
-  echo "This host does not run 32-bit programs ($(python3 tests/e2e/winenv.py runs win32 | sed 's/^[^:]*: //')):"
+  echo "This host does not run 32-bit programs ($emulated):"
   echo "the life cycle of the 32-bit installer runs in an emulated machine, about ten times slower."
   [[ " ${passed[*]} " == *" --keep "* ]] && echo "(--keep: the prefix stays in the machine's memory, which ends with it)"
   exec python3 scripts/emulator.py --env E2E_TIME_SCALE=10 --env E2E_EMULATED=1 -- "${lifecycle[@]}"

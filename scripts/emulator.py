@@ -88,7 +88,6 @@ def module_order(modules_dir):
             path, _, needs = line.partition(":")
             name = os.path.basename(path).split(".ko")[0].replace("-", "_")
             deps[path], paths[name] = needs.split(), path
-    builtin = set()
     with open(os.path.join(modules_dir, "modules.builtin")) as f:
         builtin = {os.path.basename(line.strip()).split(".ko")[0].replace("-", "_") for line in f}
     order = []
@@ -150,8 +149,7 @@ def _die_with_parent():
 
 
 def prerequisites():
-    missing = [p for p in ("qemu-system-x86_64",) if not shutil.which(p)]
-    if missing or not os.path.isfile(BUSYBOX):
+    if not shutil.which("qemu-system-x86_64") or not os.path.isfile(BUSYBOX):
         raise Unavailable("qemu-system-x86 or busybox-static is not installed (bash scripts/deps.sh installs them)")
 
 

@@ -69,7 +69,6 @@ def inside(what):
     print(f"win32 {'in the emulated machine' if os.environ.get('E2E_EMULATED') else 'on this host'}: {why}",
           flush=True)
     env = dict(os.environ, E2E_ARCH="win32", PYTHONDONTWRITEBYTECODE="1")
-    env.setdefault("E2E_SCRPACK", os.path.join(ROOT, "build", "native", "bin", "scrpack"))
     run = [sys.executable, os.path.join(HERE, "run.py")]
     results = {}
     if what == "lane":
