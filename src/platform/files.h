@@ -71,8 +71,13 @@ bool RemoveFile(const std::u16string& path);
 // users only read and run.
 bool MakeDirectory(const std::u16string& path, bool restricted = false);
 bool RemoveEmptyDirectory(const std::u16string& path);
+// Renames a file within its volume, on the disk before it returns. With replace a file at to
+// gives way (not one that is in use); without, one there makes it fail.
+bool RenameFile(const std::u16string& from, const std::u16string& to, bool replace);
 // Schedules the file's deletion at the next start of the system.
 bool DeleteAtReboot(const std::u16string& path);
+// Schedules from to replace to at the next start of the system.
+bool ReplaceAtReboot(const std::u16string& from, const std::u16string& to);
 // True when the file's deletion at the next start is already scheduled.
 bool DeletionAtRebootPending(const std::u16string& path);
 

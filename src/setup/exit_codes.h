@@ -9,6 +9,8 @@ enum ExitCodes : int {
     kExitDirectoryRefused = 2,
     kExitInstallFailed = 3,
     kExitCancelled = 4,
+    // The code Windows installers give for "done, a restart completes it" (ERROR_SUCCESS_REBOOT_REQUIRED).
+    kExitRestartNeeded = 3010,
 };
 
 // Running out of memory ends the run where it happens, before any outcome exists.
@@ -21,8 +23,9 @@ constexpr int ExitCodeFor(Outcome outcome) {
         case Outcome::DirectoryRefused: return kExitDirectoryRefused;
         case Outcome::InstallFailed: return kExitInstallFailed;
         case Outcome::Cancelled: return kExitCancelled;
-        // -delfile shares the code of a failed installation: the uninstallation is not complete.
+        // Shares the code of a failed installation: the uninstallation is not complete.
         case Outcome::FileStayed: return kExitInstallFailed;
+        case Outcome::RestartNeeded: return kExitRestartNeeded;
     }
     return kExitInstallFailed;
 }

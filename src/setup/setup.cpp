@@ -24,7 +24,8 @@ constexpr char kHelp[] =
     "/LOG=file, -log file\tlog to file\n"
     "-silent [folder]\t/S [/D=folder]\n"
     "-previewonly\tchange nothing\n\n"
-    "Exit codes:\n0\tdone\n1\tdamaged package\n2\tfolder refused\n3\tfailed\n4\tcancelled";
+    "Exit codes:\n0\tdone\n1\tdamaged package\n2\tfolder refused\n3\tfailed\n4\tcancelled\n"
+    "3010\tdone, restart to complete";
 
 // One handler for every failure from the first read on: nothing is installed. The message
 // is translated once the package's language could be read.
@@ -59,7 +60,7 @@ Outcome Run(const TCommandLine& commandLine, TSetupPackage& package) {
         platform::ShowMessage(text::Widen(kHelp), kApplicationTitle, platform::MB_ICONINFORMATION_);
         return Outcome::Done;
     }
-    if (delFile) return RunDelFile(commandLine);
+    if (delFile) return RunDelFile(commandLine, package);
     // A silent run of a damaged package has nothing to show and nothing to do: it ends before
     // the application and its window are made.
     if (commandLine.Silent() && !package.Sound) return Outcome::Damaged;

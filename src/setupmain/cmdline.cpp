@@ -44,6 +44,11 @@ std::u16string TCommandLine::ParamStr(int index) const {
     return Params[static_cast<std::size_t>(index)];
 }
 
+std::u16string TCommandLine::DelFileClosingWord() const {
+    const std::u16string word = ParamStr(3);
+    return ParamCount() == 3 && (word == kClosingRemoved || word == kClosingRemovedAtRestart) ? word : std::u16string();
+}
+
 TCommandLine ParseCommandLine(std::u16string_view commandLine) {
     TCommandLine line;
     std::u16string& folder = line.InstallDir;

@@ -38,13 +38,20 @@ struct TCommandLine {
     bool Silent() const { return Mode == RunMode::Silent; }
     bool PreviewOnly() const { return Mode == RunMode::PreviewOnly; }
     // -delfile FILE [CAPTION TEXT]: the box is shown only when both of its texts are given.
+    // -delfile FILE WORD: the box of the copy's own package that the closing word names; the
+    // word, or empty without one.
     std::u16string DelFileTarget() const { return ParamStr(2); }
     bool DelFileBox() const { return ParamCount() == 4; }
+    std::u16string DelFileClosingWord() const;
     std::u16string DelFileCaption() const { return ParamStr(3); }
     std::u16string DelFileText() const { return ParamStr(4); }
 };
 
 TCommandLine ParseCommandLine(std::u16string_view commandLine);
+
+// The closing words an uninstaller passes its temporary copy: fixed, never translated.
+inline constexpr char16_t kClosingRemoved[] = u"-removed";
+inline constexpr char16_t kClosingRemovedAtRestart[] = u"-removed-at-restart";
 
 // The application title, caption of the messages without one of their own.
 inline constexpr char16_t kApplicationTitle[] = u"Screensaver Setup";

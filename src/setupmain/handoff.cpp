@@ -12,6 +12,8 @@
 namespace {
 
 constexpr char kMsgRemoved[] = "%s has been successfully removed from your computer.";
+constexpr char kMsgRemovedAtRestart[] =
+    "%s has been removed from your computer. Restart Windows to complete the removal.";
 // Numbers of the temporary copy lie in 0 .. 9999998.
 constexpr std::uint32_t kCopyNumbers = 9999999;
 // A name whose file is in use (a copy still running) is not the end: try others.
@@ -56,21 +58,18 @@ std::u16string TemporaryCopyName(std::uint32_t N) {
     return kTemporaryCopyPrefix + text::DecimalText(N) + u".exe";
 }
 
-std::u16string DelFileParameters(const std::u16string& UninstallerPath, const std::u16string& Title, bool Silent,
-                                 const std::u16string& LogPath) {
+std::u16string DelFileParameters(const std::u16string& UninstallerPath, ClosingBox Box, const std::u16string& LogPath) {
     std::u16string parameters = u"-delfile \"" + UninstallerPath + u"\"";
-    if (!Silent) {
-        // A quotation mark inside a quoted parameter would end it: the title shows a typographic one.
-        const std::u16string title = text::ReplaceAll(Title, u"\"", u"\u201D");
-        parameters = std::move(parameters) + u" \"" + kApplicationTitle + u"\" \"" +
-                     text::ReplaceAll(LangStr(kMsgRemoved), u"%s", title) + u"\"";
+    if (Box != ClosingBox::None) {
+        parameters += u' ';
+        parameters += Box == ClosingBox::Removed ? kClosingRemoved : kClosingRemovedAtRestart;
     }
     // Last and quoted whole: a path holds no quotation mark.
     if (!LogPath.empty()) parameters += u" \"/LOG=" + LogPath + u"\"";
     return parameters;
 }
 
-void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, bool Silent) {
+void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, ClosingBox Box) {
     const std::u16string temp = GetTempDir();
     // Never the current folder: without a temporary folder the uninstaller file stays.
     if (temp.empty()) return;
@@ -83,15 +82,14 @@ void HandOffToTemporaryCopy(TSetupPackage& Package, const std::u16string& Self, 
         if (!LogStep(held.IsOpen(), "Create file", copy)) continue;
         // Started while held, so that nobody can change or replace it before it runs; in the
         // system folder, so that it keeps no folder of the uninstaller's in use.
-        const std::u16string parameters =
-            DelFileParameters(platform::ShortPath(Self), Package.SetupHeader.Title(), Silent, RunLogPath());
+        const std::u16string parameters = DelFileParameters(platform::ShortPath(Self), Box, RunLogPath());
         LogStep(platform::ShellOpen(true, u"open", copy, parameters, GetSystemDir(), platform::SW_HIDE_), "Run",
                 copy + u" " + parameters);
         return;
     }
 }
 
-Outcome RunDelFile(const TCommandLine& CommandLine) {
+Outcome RunDelFile(const TCommandLine& CommandLine, const TSetupPackage& Package) {
     const std::u16string self = platform::FullPath(platform::ModulePath());
     // Only the copy of an uninstaller goes at the next start, and only once.
     if (IsTemporaryCopy(self) && !platform::DeletionAtRebootPending(self))
@@ -115,7 +113,13 @@ Outcome RunDelFile(const TCommandLine& CommandLine) {
     const bool stayed = !gone && platform::FileExists(target);
     LogRemoval(!gone && !stayed, "Remove file", target);
     if (stayed) return Outcome::FileStayed;
-    if (CommandLine.DelFileBox())
+    if (const std::u16string word = CommandLine.DelFileClosingWord(); !word.empty()) {
+        LoadLangSection(Package.LangText, u"Setup");
+        const char* message = word == kClosingRemoved ? kMsgRemoved : kMsgRemovedAtRestart;
+        platform::ShowMessage(text::ReplaceAll(LangStr(message), u"%s", Package.SetupHeader.Title()), kApplicationTitle,
+                              platform::MB_ICONINFORMATION_);
+    } else if (CommandLine.DelFileBox()) {
         platform::ShowMessage(CommandLine.DelFileText(), CommandLine.DelFileCaption(), platform::MB_ICONINFORMATION_);
+    }
     return Outcome::Done;
 }

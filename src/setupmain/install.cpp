@@ -15,6 +15,7 @@
 #include "links.h"
 #include "readme_copy.h"
 #include "run_log.h"
+#include "staged_files.h"
 #include "sysroutines.h"
 #include "uninstall_entry.h"
 #include "user_record.h"
@@ -200,17 +201,17 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
 
     RunLeftovers written;
     written.folders = check.Created;
+    // An earlier installation's files stay as they are until every new one is whole.
+    TStagedFiles staged;
     platform::File target;
+    std::u16string targetPath = TargetFileName;
     if (!preview) {
         // Only the remembered file of an earlier installation may be replaced; any other name
-        // was free a moment ago and must still be.
-        target = platform::FileExists(TargetFileName) ? platform::File::CreateExclusive(TargetFileName)
-                                                      : platform::File::CreateNew(TargetFileName);
-        if (!LogStep(target.IsOpen(), "Create file", TargetFileName))
-            return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
-        written.files.push_back(TargetFileName);
-        // Until it is whole the file goes with its handle, also when the process is ended.
-        static_cast<void>(target.SetDeleteOnClose(true));
+        // was free a moment ago and must still be. Until it is whole the file goes with its
+        // handle, also when the process is ended.
+        target = staged.Create(TargetFileName, targetPath);
+        if (!target.IsOpen()) return Refused(InstallStep::Target, kMsgAccessDenied, Dir);
+        written.files.push_back(targetPath);
     }
 
     TInstallResult result;
@@ -220,54 +221,59 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     const std::u16string UninstallerName = Dir + UninstallerFileName(ScrName);
     const bool hasReadme = header.ReadmeSize() > 0;
     std::u16string UninstallerPath;
-    platform::File uninstaller;
+    std::int64_t uninstallerBytes = 0;
     // Any step that fails ends the installation.
     result.FailedStep = [&] {
         if (!Package.Self.IsOpen()) return InstallStep::CopyPayload;
-        if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, TargetFileName, Sink);
+        if (const InstallStep copied = CopyPayload(Package, preview ? nullptr : &target, targetPath, Sink);
             copied != InstallStep::None)
             return copied;
-        if (!preview && !target.SetDeleteOnClose(false))
-            return Failure(InstallStep::CopyPayload, kCopyTo, TargetFileName);
+        if (!preview && !target.SetDeleteOnClose(false)) return Failure(InstallStep::CopyPayload, kCopyTo, targetPath);
         target.Close();
         if (preview) return InstallStep::None;
 
-        if (Options.OpenSettings) {
-            // In the installation folder, never the one the setup was started from; both as
-            // full paths, as a relative folder would now mean another.
-            const std::u16string folder = platform::FullPath(Dir);
-            platform::ShellOpen(false, u"install", folder + ScrName, u"", folder, platform::SW_SHOWNOACTIVATE_);
-        }
         if (hasReadme) {
-            const std::u16string readme = Dir + ReadmeCopyName(Title);
-            written.files.push_back(readme);
-            if (!SaveReadmeCopy(readme, Package.Readme)) return InstallStep::ReadmeCopy;
+            std::u16string path;
+            platform::File readme = staged.Create(Dir + ReadmeCopyName(Title), path);
+            if (!readme.IsOpen()) return InstallStep::ReadmeCopy;
+            written.files.push_back(path);
+            if (!WriteReadmeCopy(readme, path, Package.Readme) || !readme.SetDeleteOnClose(false))
+                return InstallStep::ReadmeCopy;
         }
-        uninstaller = platform::File::CreateExclusive(UninstallerName);
-        if (!LogStep(uninstaller.IsOpen(), "Create file", UninstallerName)) return InstallStep::Uninstaller;
-        written.files.push_back(UninstallerName);
-        static_cast<void>(uninstaller.SetDeleteOnClose(true));
+        std::u16string path;
+        platform::File uninstaller = staged.Create(UninstallerName, path);
+        if (!uninstaller.IsOpen()) return InstallStep::Uninstaller;
+        written.files.push_back(path);
         TargetFileName = platform::FullPath(ScrPath);
         UninstallerPath = std::u16string(text::DirPart(TargetFileName)) + UninstallerFileName(ScrName);
         if (!WriteUninstallerImage(Package.Self, uninstaller, Package.FileEnd, UninstallerHeader(header, ScrName)) ||
             !uninstaller.SetDeleteOnClose(false))
-            return Failure(InstallStep::Uninstaller, "Write file", UninstallerName);
-        return InstallStep::None;
+            return Failure(InstallStep::Uninstaller, "Write file", path);
+        uninstallerBytes = uninstaller.Size();
+        uninstaller.Close();
+        // Every file is whole: now the earlier installation's give way.
+        return staged.Commit() ? InstallStep::None : InstallStep::Replace;
     }();
     if (!result.Succeeded()) {
         // Nothing of a failed installation stays: no files, and nothing registered that
         // would point at them.
         target.Close();
-        uninstaller.Close();
         if (!preview) written.Remove();
         return result;
     }
     if (preview) return result;
+    result.RestartNeeded = staged.RestartNeeded();
 
+    if (Options.OpenSettings) {
+        // In the installation folder, never the one the setup was started from; both as full
+        // paths, as a relative folder would now mean another.
+        const std::u16string folder = platform::FullPath(Dir);
+        platform::ShellOpen(false, u"install", folder + ScrName, u"", folder, platform::SW_SHOWNOACTIVATE_);
+    }
     if (header.UninstallEntryFlag()) {
         const std::u16string folder(text::DirPart(TargetFileName));
         // The readme copy counted at a byte a character, as most of it is written.
-        const std::int64_t bytes = PayloadLength(header) + uninstaller.Size() + static_cast<std::int64_t>(Package.Readme.size());
+        const std::int64_t bytes = PayloadLength(header) + uninstallerBytes + static_cast<std::int64_t>(Package.Readme.size());
         TUninstallEntry entry;
         entry.Title = Title;
         entry.UninstallerPath = UninstallerPath;
@@ -288,7 +294,6 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     if (header.MenuShortcutsFlag()) CreateMenuShortcuts(links);
     if (header.DesktopShortcutFlag()) CreateDesktopShortcut(links);
     if (header.PowerRequestOverride()) RequestPowerOverride(ScrName);
-    uninstaller.Close();
     SaveInstalledFileName(Title, TargetFileName);
     return result;
 }

@@ -40,6 +40,7 @@ enum class InstallStep {
     Checksum,          // the package differs from its checksum: the installer file is damaged
     ReadmeCopy,        // the readme cannot be saved
     Uninstaller,       // the uninstaller cannot be created or written whole
+    Replace,           // an earlier installation's file cannot give way to the new one
 };
 
 struct TInstallResult {
@@ -48,6 +49,8 @@ struct TInstallResult {
     std::string_view MessageKey;
     // The folder as accepted, ending in a backslash; empty when the folder itself was refused.
     std::u16string Directory;
+    // Done, but a file in use is replaced or removed at the next start of the system.
+    bool RestartNeeded = false;
 
     bool Succeeded() const { return FailedStep == InstallStep::None; }
     // The folder or a file in it was refused before anything was written: the user may
@@ -58,7 +61,8 @@ struct TInstallResult {
     }
     Outcome ToOutcome() const {
         if (FailedStep == InstallStep::Checksum) return Outcome::Damaged;
-        return Succeeded() ? Outcome::Done : DirectoryRefused() ? Outcome::DirectoryRefused : Outcome::InstallFailed;
+        if (Succeeded()) return RestartNeeded ? Outcome::RestartNeeded : Outcome::Done;
+        return DirectoryRefused() ? Outcome::DirectoryRefused : Outcome::InstallFailed;
     }
 };
 

@@ -8,5 +8,6 @@ enum class Outcome {
     DirectoryRefused,  // the destination folder was refused
     InstallFailed,     // the installation failed; nothing of it is left
     Cancelled,         // cancelled or declined by the user
-    FileStayed,        // -delfile: the uninstaller could not be deleted
+    FileStayed,        // a file of the installation stayed: the uninstallation is not complete
+    RestartNeeded,     // done, but files in use are replaced or removed at the next start
 };

@@ -14,14 +14,7 @@ std::string EncodeReadme(std::u16string_view text) {
     return "\xEF\xBB\xBF" + text::Utf16ToUtf8(text);
 }
 
-bool SaveReadmeCopy(const std::u16string& Path, std::u16string_view Text) {
+bool WriteReadmeCopy(platform::File& File, const std::u16string& Path, std::u16string_view Text) {
     const std::string bytes = EncodeReadme(Text);
-    platform::File file = platform::File::CreateExclusive(Path);
-    if (!LogStep(file.IsOpen(), "Create file", Path)) return false;
-    return file.Write(bytes.data(), bytes.size()) == bytes.size() || LogStep(false, "Write file", Path);
-}
-
-void RemoveReadmeCopy(const std::u16string& Dir, const std::u16string& Title) {
-    const std::u16string path = Dir + ReadmeCopyName(Title);
-    LogRemoval(platform::RemoveFile(path), "Remove file", path);
+    return File.Write(bytes.data(), bytes.size()) == bytes.size() || LogStep(false, "Write file", Path);
 }

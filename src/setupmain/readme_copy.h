@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "../platform/files.h"
+
 // <Dir><Title> <Readme>.txt, the word in the package's language.
 std::u16string ReadmeCopyName(const std::u16string& Title);
 
@@ -12,6 +14,6 @@ std::u16string ReadmeCopyName(const std::u16string& Title);
 // exactly, else UTF-8 with a byte-order mark.
 std::string EncodeReadme(std::u16string_view text);
 
-// False when the file cannot be written whole.
-[[nodiscard]] bool SaveReadmeCopy(const std::u16string& Path, std::u16string_view Text);
-void RemoveReadmeCopy(const std::u16string& Dir, const std::u16string& Title);
+// Writes the copy into File, made for Path. False when it cannot be written whole.
+[[nodiscard]] bool WriteReadmeCopy(platform::File& File, const std::u16string& Path, std::u16string_view Text);
+

@@ -103,3 +103,11 @@ bool TryDeleteFile(const std::u16string& FileName) {
     }
     return platform::RemoveFile(FileName);
 }
+
+Removal RemoveNowOrAtRestart(const std::u16string& FileName) {
+    if (LogRemoval(platform::RemoveFile(FileName), "Remove file", FileName) || !platform::FileExists(FileName))
+        return Removal::Done;
+    // A running screensaver holds its file: it goes when the system starts next.
+    return LogStep(platform::DeleteAtReboot(FileName), "Remove at restart:", FileName) ? Removal::AtRestart
+                                                                                      : Removal::Stayed;
+}

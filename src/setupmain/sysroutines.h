@@ -53,3 +53,11 @@ platform::File CreateHeldCopy(ByteSource& Source, const std::u16string& FileName
 // True when FileName is gone afterwards (or never existed); false while anybody holds it
 // open or it cannot be deleted for any other reason.
 bool TryDeleteFile(const std::u16string& FileName);
+
+// How a removal of an installed file ended: gone, left for the next start of the system (it
+// is in use), or still there.
+enum class Removal { Done, AtRestart, Stayed };
+
+// Deletes FileName now, or schedules its deletion at the next start when it cannot go now.
+// A file that is not there counts as removed. Logged either way.
+Removal RemoveNowOrAtRestart(const std::u16string& FileName);

@@ -8,11 +8,13 @@
 #include "links.h"
 #include "readme_copy.h"
 #include "run_log.h"
+#include "sysroutines.h"
 #include "uninstall_entry.h"
 #include "user_record.h"
 
 namespace {
 constexpr char kMsgQuestion[] = "Are you sure you want to remove %s and its components?";
+constexpr char kMsgStayed[] = "%s could not be removed. Its files are in use or access is denied.";
 }  // namespace
 
 Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
@@ -36,14 +38,30 @@ Outcome RunUninstall(TSetupPackage& Package, const TCommandLine& CommandLine) {
     std::u16string installed = RememberedFileIn(Title, ownDir, packaged);
     if (installed.empty()) installed = ownDir + packaged;
 
-    LogRemoval(platform::RemoveFile(installed), "Remove file", installed);
+    // A screensaver that runs holds its file: it goes at the next start. One that can go
+    // neither now nor then ends the run before anything else goes, so that the entry and the
+    // uninstaller stay for another try.
+    const Removal screensaver = RemoveNowOrAtRestart(installed);
+    if (screensaver == Removal::Stayed) {
+        if (!CommandLine.Silent())
+            platform::ShowMessage(text::ReplaceAll(LangStr(kMsgStayed), u"%s", Title), Title + u" " + LangStr("Uninstall"),
+                                  platform::MB_ICONERROR_);
+        return Outcome::FileStayed;
+    }
     ClearUserSettings(Title);
-    if (header.ReadmeSize() > 0) RemoveReadmeCopy(std::u16string(text::DirPart(installed)), Title);
+    const Removal readme = header.ReadmeSize() > 0
+                               ? RemoveNowOrAtRestart(std::u16string(text::DirPart(installed)) + ReadmeCopyName(Title))
+                               : Removal::Done;
+    const bool restart = screensaver == Removal::AtRestart || readme == Removal::AtRestart;
 
-    HandOffToTemporaryCopy(Package, self, CommandLine.Silent());
+    HandOffToTemporaryCopy(Package, self,
+                           CommandLine.Silent() ? ClosingBox::None
+                           : restart            ? ClosingBox::RemovedAtRestart
+                                                : ClosingBox::Removed);
 
     if (header.UninstallEntryFlag()) RemoveUninstallEntry(Title, self);
     if (header.MenuShortcutsFlag()) RemoveMenuShortcuts(Title, ownDir);
     if (header.DesktopShortcutFlag()) RemoveDesktopShortcut(Title, ownDir);
-    return Outcome::Done;
+    if (readme == Removal::Stayed) return Outcome::FileStayed;
+    return restart ? Outcome::RestartNeeded : Outcome::Done;
 }

@@ -427,7 +427,7 @@ TEST_F(Install, FailedCopyLeavesNothing) {
 }
 
 TEST_F(Install, FailureKeepsWhatWasThereBefore) {
-    // The remembered file of an earlier installation is replaced; other files stay.
+    // The remembered file of an earlier installation would be replaced, but only by a whole one.
     Put(u"C:\\Savers\\Aurora.scr", "earlier");
     drive_.WriteFile(u"C:\\Savers\\notes.txt", "mine");
     standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", u"C:\\Savers\\Aurora.scr");
@@ -435,7 +435,8 @@ TEST_F(Install, FailureKeepsWhatWasThereBefore) {
     auto& f = InstallInto(TestPackage{}, u"C:\\Savers");
     EXPECT_EQ(form_->ExitCode(), kExitInstallFailed);
     EXPECT_TRUE(f.Window.Closed());
-    EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"notes.txt"}));
+    EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"Aurora.scr", "notes.txt"}));
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), "earlier");
     EXPECT_EQ(standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_"), u"C:\\Savers\\Aurora.scr")
         << "the record of the earlier installation stays";
 }
@@ -444,7 +445,8 @@ TEST_F(Install, TargetThatCannotBeCreatedReturnsToTheDirectoryPage) {
     Put(u"C:\\Savers\\Old.scr", "earlier");
     drive_.WriteFile(u"C:\\Savers\\Aurora.scr", "theirs");
     standin::SetRegValue(RegRoot::CurrentUser, kUserKey, u"FileName_", u"C:\\Savers\\Old.scr");
-    standin::LockFile(u"C:\\Savers\\Old.scr");
+    // The new file cannot be made beside the earlier one.
+    standin::LockFile(u"C:\\Savers\\Old.scr.new");
     auto& f = InstallInto(TestPackage{}, u"C:\\Savers");
     ASSERT_EQ(standin::Messages().size(), 1u);
     EXPECT_EQ(standin::Messages()[0].text, kAccessDenied);

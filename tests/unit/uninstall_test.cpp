@@ -2,6 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
 #include <set>
 
 #include "common/lang.h"
@@ -61,6 +64,14 @@ protected:
         standin::SetMessageAnswer(answer);
         return SetupMain(u"\"" + std::u16string(kUninstaller) + u"\" " + args);
     }
+    // The temporary copy the uninstaller started, run as the system would: its exit code.
+    int RunTemporaryCopy() {
+        const standin::ShellCall start = standin::ShellCalls().at(0);
+        FreeLangStrings();
+        standin::ResetProcess();
+        standin::SetModulePath(start.file);
+        return SetupMain(u"\"" + start.file + u"\" " + start.parameters);
+    }
 
     std::set<std::string> FilesIn(const std::u16string& dir) const {
         std::set<std::string> names;
@@ -114,12 +125,16 @@ TEST_F(Uninstall, RemovesWhatTheInstallationMade) {
     EXPECT_TRUE(start.ownedByMainForm);
     // Not the uninstaller's folder, which the copy would keep in use.
     EXPECT_EQ(start.directory, u"C:\\Windows\\system32");
-    const TCommandLine line = ParseCommandLine(u"copy.exe " + start.parameters);
-    EXPECT_EQ(line.ParamCount(), 4);
-    EXPECT_EQ(line.ParamStr(1), u"-delfile");
-    EXPECT_EQ(line.ParamStr(2), kUninstaller);
-    EXPECT_EQ(line.ParamStr(3), u"Screensaver Setup");
-    EXPECT_EQ(line.ParamStr(4), u"Aurora has been successfully removed from your computer.");
+    EXPECT_EQ(start.parameters, u"-delfile \"" + std::u16string(kUninstaller) + u"\" -removed");
+
+    // The copy finds its text in its own file.
+    standin::Messages().clear();
+    EXPECT_EQ(RunTemporaryCopy(), kExitDone);
+    EXPECT_FALSE(drive_.Exists(kUninstaller));
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, u"Aurora has been successfully removed from your computer.");
+    EXPECT_EQ(standin::Messages()[0].caption, u"Screensaver Setup");
+    EXPECT_EQ(standin::Messages()[0].flags, platform::MB_ICONINFORMATION_);
 }
 
 TEST_F(Uninstall, DeclinedOrPreviewRemovesNothing) {
@@ -319,25 +334,26 @@ TEST_F(Uninstall, TemporaryCopyIsAlwaysAFileOfItsOwn) {
     }
 }
 
-TEST(DelFileParameters, SplitIntoFourWhateverThePathAndTitle) {
-    FreeLangStrings();
+TEST(DelFileParameters, CarryThePathAndAFixedWordAlone) {
     struct Case {
-        std::u16string path, title;
+        ClosingBox box;
+        int count;
+        const char16_t* word;
     };
     const Case cases[] = {
-        {u"C:\\Program Files\\My Savers\\uninstall Aurora.exe", u"Aurora"},
-        {u"C:\\PROGRA~1\\UNINST~1.EXE", u"Say \"Hi\""},
-        {u"C:\\a b\\c d\\", u"\"\""},
+        {ClosingBox::None, 2, u""},
+        {ClosingBox::Removed, 3, u"-removed"},
+        {ClosingBox::RemovedAtRestart, 3, u"-removed-at-restart"},
     };
-    for (const auto& c : cases) {
-        TCommandLine line = ParseCommandLine(u"copy.exe " + DelFileParameters(c.path, c.title, false));
-        ASSERT_EQ(line.ParamCount(), 4) << text::Utf16ToUtf8(c.title);
-        EXPECT_EQ(line.ParamStr(2), c.path);
-        EXPECT_EQ(line.ParamStr(3), u"Screensaver Setup");
-        EXPECT_EQ(line.ParamStr(4).find(u"has been successfully removed"), text::ReplaceAll(c.title, u"\"", u"\u201D").size() + 1);
-        line = ParseCommandLine(u"copy.exe " + DelFileParameters(c.path, c.title, true));
-        ASSERT_EQ(line.ParamCount(), 2);
-        EXPECT_EQ(line.ParamStr(2), c.path);
+    for (const std::u16string path : {u"C:\\Program Files\\My Savers\\uninstall Aurora.exe", u"C:\\PROGRA~1\\UNINST~1.EXE"}) {
+        for (const auto& c : cases) {
+            const TCommandLine line = ParseCommandLine(u"copy.exe " + DelFileParameters(path, c.box));
+            EXPECT_EQ(line.Mode, RunMode::DelFile);
+            ASSERT_EQ(line.ParamCount(), c.count);
+            EXPECT_EQ(line.DelFileTarget(), path);
+            EXPECT_EQ(line.DelFileClosingWord(), c.word);
+            EXPECT_FALSE(line.DelFileBox());
+        }
     }
 }
 
@@ -346,13 +362,12 @@ TEST(DelFileParameters, SplitIntoFourWhateverThePathAndTitle) {
 TEST(DelFileParameters, PassTheLogOnLast) {
     FreeLangStrings();
     const std::u16string log = u"C:\\My Logs\\setup \u00e9.log";
-    for (const bool silent : {false, true}) {
-        const TCommandLine line =
-            ParseCommandLine(u"copy.exe " + DelFileParameters(u"C:\\a b\\uninstall.exe", u"Aurora", silent, log));
+    for (const ClosingBox box : {ClosingBox::None, ClosingBox::Removed}) {
+        const TCommandLine line = ParseCommandLine(u"copy.exe " + DelFileParameters(u"C:\\a b\\uninstall.exe", box, log));
         EXPECT_EQ(line.Mode, RunMode::DelFile);
         EXPECT_EQ(line.LogFile, log);
         EXPECT_EQ(line.DelFileTarget(), u"C:\\a b\\uninstall.exe");
-        EXPECT_EQ(line.DelFileBox(), !silent);
+        EXPECT_EQ(line.DelFileClosingWord().empty(), box == ClosingBox::None);
     }
 }
 
@@ -360,7 +375,8 @@ TEST_F(Uninstall, TranslatedTexts) {
     TestPackage pkg = Package();
     pkg.lang = u"Setup\r\nUninstall=Deinstallieren\r\nReadme=Liesmich\r\nPreview=Vorschau\r\n"
                u"Are you sure you want to remove %s and its components?=%s wirklich entfernen?\r\n"
-               u"%s has been successfully removed from your computer.=%s wurde entfernt.\r\n";
+               // A translation that would end a quoted parameter and add a switch, were it passed on.
+               u"%s has been successfully removed from your computer.=%s wurde \"entfernt\" \"/LOG=C:\\evil.log\r\n";
     Installed(pkg, AllFlags(pkg), u"C:\\My Savers\\deinstallieren Aurora.exe");
     ASSERT_EQ(FilesIn(kDir), (std::set<std::string>{"Aurora.scr", "Aurora Liesmich.txt", "deinstallieren Aurora.exe"}));
     standin::SetMessageAnswer(platform::IDYES_);
@@ -371,8 +387,12 @@ TEST_F(Uninstall, TranslatedTexts) {
     EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"deinstallieren Aurora.exe"}));
     EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
     EXPECT_TRUE(FilesIn(kDesktop).empty());
-    const TCommandLine line = ParseCommandLine(u"copy.exe " + standin::ShellCalls().at(0).parameters);
-    EXPECT_EQ(line.ParamStr(4), u"Aurora wurde entfernt.");
+    EXPECT_EQ(standin::ShellCalls().at(0).parameters.find(u"entfernt"), std::u16string::npos);
+    standin::Messages().clear();
+    EXPECT_EQ(RunTemporaryCopy(), kExitDone);
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, u"Aurora wurde \"entfernt\" \"/LOG=C:\\evil.log");
+    EXPECT_FALSE(drive_.Exists(u"C:\\evil.log"));
 }
 
 }  // namespace
@@ -501,4 +521,170 @@ TEST_F(Uninstall, LinksOfAnotherInstallationStay) {
     EXPECT_EQ(FilesIn(menu), (std::set<std::string>{"Readme.lnk"}));
     EXPECT_TRUE(FilesIn(kDesktop).empty());
     EXPECT_EQ(FilesIn(kCommonDesktop), (std::set<std::string>{"Preview Aurora.lnk"}));
+}
+
+namespace {
+
+// Every file of the folder with its bytes, and every value of the entry and of the record.
+struct InstallationState {
+    std::map<std::string, std::string> files;
+    std::map<std::u16string, std::optional<std::u16string>> values;
+    bool operator==(const InstallationState&) const = default;
+};
+
+InstallationState StateOf(const TempDrive& drive) {
+    InstallationState state;
+    for (const auto& e : fs::directory_iterator(drive.Host(kDir)))
+        state.files[e.path().filename().string()] = drive.ReadFile(kDir + text::Utf8ToUtf16(e.path().filename().string()));
+    for (const char16_t* name : {u"DisplayName", u"UninstallString", u"QuietUninstallString", u"DisplayIcon",
+                                 u"InstallLocation", u"DisplayVersion", u"Publisher", u"URLInfoAbout"})
+        state.values[name] = standin::RegString(RegRoot::LocalMachine, kUninstallKey, name);
+    state.values[u"record"] = standin::RegString(RegRoot::CurrentUser, kUserKey, u"FileName_");
+    return state;
+}
+
+}  // namespace
+
+// A newer installation that fails at any step leaves the earlier one exactly as it was: its
+// files (the screensaver, the readme copy, the uninstaller), its entry and its record.
+TEST_F(Uninstall, UpgradeThatFailsKeepsTheEarlierInstallation) {
+    TestPackage newer = Package();
+    newer.scr = std::string(4000, 'N');
+    newer.readme = u"Read me, version 2";
+    const std::string intact = WithChecksum(AssembleImage(newer, AllFlags(newer)), newer.stub.size());
+    std::string damaged = intact;
+    damaged[newer.stub.size() + kChecksumRecordSize + 10] ^= 0x01;
+    struct Case {
+        const char* what;
+        const std::string* image;
+        std::function<void()> arrange;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"damaged download", &damaged, [] {}, kExitDamaged},
+        {"disk full at the uninstaller", &intact, [] { standin::SetFreeSpace(4000 + 100); }, kExitInstallFailed},
+        {"the uninstaller's new file cannot be made", &intact,
+         [] { standin::LockFile(std::u16string(kUninstaller) + u".new"); }, kExitInstallFailed},
+        {"the earlier uninstaller cannot give way",  &intact,
+         [] {
+             standin::LockFile(kUninstaller);
+             standin::DenyRebootOperations(true);
+         },
+         kExitInstallFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::Reset();
+        SetUp();
+        fs::remove_all(drive_.Host(kDir));
+        const TestPackage pkg = Package();
+        standin::SetVersionStrings(u"C:\\My Savers\\Aurora.scr", {u"1.0", u"1.0.0.0", u"Glimmerdeck"});
+        Installed(pkg, AllFlags(pkg));
+        const InstallationState before = StateOf(drive_);
+        ASSERT_EQ(before.files.size(), 3u);
+
+        drive_.WriteFile(u"C:\\Setup\\setup2.exe", *c.image);
+        standin::ResetProcess();
+        standin::SetModulePath(u"C:\\Setup\\setup2.exe");
+        c.arrange();
+        EXPECT_EQ(SetupMain(u"setup2.exe /S"), c.exitCode);
+        standin::ResetFileLocks();
+        EXPECT_EQ(StateOf(drive_), before);
+        EXPECT_TRUE(standin::RebootReplacements().empty());
+    }
+}
+
+// A running screensaver holds its file. An upgrade puts the new file in its place and removes
+// the earlier one at the next start; an uninstallation removes it then. Either tells of the
+// restart: exit code 3010, and the closing box.
+TEST_F(Uninstall, ScreensaverInUseIsReplacedOrRemovedAtTheNextStart) {
+    const std::u16string scr = u"C:\\My Savers\\Aurora.scr";
+    const TestPackage pkg = Package();
+    TestPackage newer = pkg;
+    newer.scr = "SCREENSAVER-PAYLOAD, VERSION 2";
+    Installed(pkg, AllFlags(pkg));
+
+    // Renamed aside while it runs, as Windows allows a running program's file.
+    drive_.WriteFile(u"C:\\Setup\\setup2.exe", AssembleImage(newer, AllFlags(newer)));
+    standin::ResetProcess();
+    standin::SetModulePath(u"C:\\Setup\\setup2.exe");
+    standin::HoldAsRunningProgram(scr);
+    EXPECT_EQ(SetupMain(u"setup2.exe /S"), kExitRestartNeeded);
+    EXPECT_EQ(drive_.ReadFile(scr), newer.scr);
+    EXPECT_EQ(drive_.ReadFile(scr + u".old"), pkg.scr);
+    EXPECT_EQ(standin::RebootDeletions(), (std::vector<std::u16string>{scr + u".old"}));
+    standin::ResetFileLocks();
+    fs::remove(drive_.Host(scr + u".old"));
+    standin::RebootDeletions().clear();
+
+    // Held by a process that shares nothing: the new file waits beside it for the next start,
+    // and the other files are replaced now.
+    drive_.WriteFile(u"C:\\Setup\\setup3.exe", AssembleImage(pkg, AllFlags(pkg)));
+    standin::ResetProcess();
+    standin::SetModulePath(u"C:\\Setup\\setup3.exe");
+    standin::LockFile(scr);
+    EXPECT_EQ(SetupMain(u"setup3.exe /S"), kExitRestartNeeded);
+    standin::ResetFileLocks();
+    EXPECT_EQ(drive_.ReadFile(scr), newer.scr);
+    EXPECT_EQ(drive_.ReadFile(scr + u".new"), pkg.scr);
+    EXPECT_EQ(standin::RebootReplacements(), (std::vector<std::pair<std::u16string, std::u16string>>{{scr + u".new", scr}}));
+    fs::remove(drive_.Host(scr + u".new"));
+
+    // The uninstallation, silent and with the wizard's box.
+    for (const bool silent : {true, false}) {
+        SCOPED_TRACE(silent ? "silent" : "box");
+        if (!silent) {
+            drive_.WriteFile(u"C:\\Setup\\setup.exe", AssembleImage(pkg, AllFlags(pkg)));
+            Installed(pkg, AllFlags(pkg));
+        }
+        standin::ResetProcess();
+        standin::SetModulePath(kUninstaller);
+        standin::RebootDeletions().clear();
+        standin::HoldAsRunningProgram(scr);
+        EXPECT_EQ(RunUninstaller(silent ? u"/S" : u""), kExitRestartNeeded);
+        EXPECT_EQ(standin::RebootDeletions(), (std::vector<std::u16string>{scr}));
+        EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+        ASSERT_EQ(standin::ShellCalls().size(), 1u);
+        EXPECT_EQ(standin::ShellCalls()[0].parameters, u"-delfile \"" + std::u16string(kUninstaller) + u"\"" +
+                                                           (silent ? u"" : u" -removed-at-restart"));
+        standin::Messages().clear();
+        EXPECT_EQ(RunTemporaryCopy(), kExitDone);
+        if (silent) {
+            EXPECT_TRUE(standin::Messages().empty());
+        } else {
+            ASSERT_EQ(standin::Messages().size(), 1u);
+            EXPECT_EQ(standin::Messages()[0].text,
+                      u"Aurora has been removed from your computer. Restart Windows to complete the removal.");
+        }
+        standin::ResetFileLocks();
+        fs::remove(drive_.Host(scr));
+    }
+}
+
+// A file that can go neither now nor at the next start (no rights to schedule it) ends the
+// uninstallation before anything else goes: the entry and the uninstaller stay for another try.
+TEST_F(Uninstall, ScreensaverThatCannotGoKeepsTheInstallation) {
+    const std::u16string scr = u"C:\\My Savers\\Aurora.scr";
+    for (const bool silent : {true, false}) {
+        SCOPED_TRACE(silent ? "silent" : "wizard");
+        standin::Reset();
+        SetUp();
+        fs::remove_all(drive_.Host(kDir));
+        const TestPackage pkg = Package();
+        Installed(pkg, AllFlags(pkg));
+        const InstallationState before = StateOf(drive_);
+        standin::HoldAsRunningProgram(scr);
+        standin::DenyRebootOperations(true);
+        EXPECT_EQ(RunUninstaller(silent ? u"/S" : u""), kExitInstallFailed);
+        EXPECT_EQ(StateOf(drive_), before);
+        EXPECT_TRUE(standin::ShellCalls().empty()) << "no hand-off";
+        EXPECT_TRUE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
+        if (silent) {
+            EXPECT_TRUE(standin::Messages().empty());
+        } else {
+            ASSERT_EQ(standin::Messages().size(), 2u);
+            EXPECT_EQ(standin::Messages()[1].text, u"Aurora could not be removed. Its files are in use or access is denied.");
+            EXPECT_EQ(standin::Messages()[1].flags, platform::MB_ICONERROR_);
+        }
+    }
 }

@@ -60,6 +60,10 @@ std::set<std::string>& Running() {
     static std::set<std::string> running;
     return running;
 }
+bool& RebootDenied() {
+    static bool denied = false;
+    return denied;
+}
 bool IsLocked(const std::string& hostPath) { return Locked().count(hostPath) != 0; }
 bool IsUndeletable(const std::string& hostPath) {
     const auto it = Locked().find(hostPath);
@@ -96,7 +100,13 @@ void ResetFileLocks() {
     ShortPaths().clear();
     RestrictedFolders().clear();
     HoldGapHook() = nullptr;
+    RebootDenied() = false;
 }
+std::vector<std::pair<std::u16string, std::u16string>>& RebootReplacements() {
+    static std::vector<std::pair<std::u16string, std::u16string>> replacements;
+    return replacements;
+}
+void DenyRebootOperations(bool deny) { RebootDenied() = deny; }
 std::vector<std::u16string>& RestrictedFolders() {
     static std::vector<std::u16string> folders;
     return folders;
@@ -350,8 +360,46 @@ std::u16string ShortPath(const std::u16string& path) {
     return it == standin::ShortPaths().end() ? path : it->second;
 }
 
+bool RenameFile(const std::u16string& from, const std::u16string& to, bool replace) {
+    const std::string source = standin::HostPath(from), target = standin::HostPath(to);
+    // A running program's file may be renamed, as Windows allows; one held without sharing
+    // deletion may not, and neither may a file in use be replaced.
+    const auto held = standin::Locked().find(source);
+    if (held != standin::Locked().end() && !held->second) {
+        standin::SetLastError(kSharingViolation);
+        return false;
+    }
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!replace) {
+            standin::SetLastError(kAlreadyExists);
+            return false;
+        }
+        if (standin::IsUndeletable(target)) {
+            standin::SetLastError(kAccessDenied);
+            return false;
+        }
+    }
+    if (::rename(source.c_str(), target.c_str()) != 0) return Failed(source, errno);
+    if (standin::Running().erase(source)) standin::Running().insert(target);
+    return true;
+}
+
 bool DeleteAtReboot(const std::u16string& path) {
+    if (standin::RebootDenied()) {
+        standin::SetLastError(kAccessDenied);
+        return false;
+    }
     standin::RebootDeletions().push_back(path);
+    return true;
+}
+
+bool ReplaceAtReboot(const std::u16string& from, const std::u16string& to) {
+    if (standin::RebootDenied()) {
+        standin::SetLastError(kAccessDenied);
+        return false;
+    }
+    standin::RebootReplacements().emplace_back(from, to);
     return true;
 }
 

@@ -41,6 +41,10 @@ void SetMessageAnswer(int answer);
 
 // Files scheduled for deletion at the next system start.
 std::vector<std::u16string>& RebootDeletions();
+// Files scheduled to replace others at the next system start: (from, to).
+std::vector<std::pair<std::u16string, std::u16string>>& RebootReplacements();
+// Nothing can be scheduled for the next start, as without the rights to do so.
+void DenyRebootOperations(bool deny);
 // Called on every pause of the program, to let a test change the world meanwhile.
 void SetSleepHook(std::function<void(unsigned)> hook);
 

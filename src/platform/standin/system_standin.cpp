@@ -69,6 +69,7 @@ void ResetProcess() {
 void Reset() {
     S() = State{};
     RebootDeletions().clear();
+    RebootReplacements().clear();
     SetSleepHook(nullptr);
     ResetFileLocks();
     ResetShell();

@@ -201,6 +201,14 @@ std::u16string ShortPath(const std::u16string& path) {
     return buffer;
 }
 
+bool RenameFile(const std::u16string& from, const std::u16string& to, bool replace) {
+    return MoveFileExW(W(from), W(to), MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0)) != 0;
+}
+
+bool ReplaceAtReboot(const std::u16string& from, const std::u16string& to) {
+    return MoveFileExW(W(from), W(to), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool DeleteAtReboot(const std::u16string& path) {
     return MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
