@@ -28,7 +28,8 @@ platform::File TStagedFiles::Create(const std::u16string& Target, std::u16string
             file = platform::File::CreateNew(Path);
             if (!file.IsOpen() && !platform::FileExists(Path)) break;
         }
-        if (file.IsOpen()) replaced_.push_back({Target, Path, {}, false});
+        if (file.IsOpen() && count_ < kMaxFiles) replaced_[count_++] = Entry{Target, Path, {}, false};
+        else file.Close();
     }
     if (LogStep(file.IsOpen(), "Create file", Path)) static_cast<void>(file.SetDeleteOnClose(true));
     return file;
@@ -60,22 +61,21 @@ void TStagedFiles::TakeBack(Entry& entry) {
 }
 
 bool TStagedFiles::Commit() {
-    const auto takeBackAll = [this] {
-        for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) TakeBack(*it);
-        return false;
-    };
-    for (Entry& entry : replaced_)
-        if (!Place(entry)) return takeBackAll();
+    Entry* const end = replaced_ + count_;
+    bool placed = true;
+    for (Entry* entry = replaced_; placed && entry != end; ++entry) placed = Place(*entry);
     // A replacement scheduled for the next start cannot be taken back: these come last.
-    for (Entry& entry : replaced_) {
-        if (!entry.delayed) continue;
-        if (!LogStep(platform::ReplaceAtReboot(entry.staging, entry.target), "Replace at restart:", entry.target))
-            return takeBackAll();
-        restart_ = true;
+    for (Entry* entry = replaced_; placed && entry != end; ++entry)
+        if (entry->delayed)
+            restart_ = placed =
+                LogStep(platform::ReplaceAtReboot(entry->staging, entry->target), "Replace at restart:", entry->target);
+    if (!placed) {
+        for (Entry* entry = end; entry != replaced_;) TakeBack(*--entry);
+        return false;
     }
     // An earlier file still in use goes at the next start; one that cannot even then stays
     // under its other name, which the log gives.
-    for (const Entry& entry : replaced_)
-        if (!entry.aside.empty() && RemoveNowOrAtRestart(entry.aside) == Removal::AtRestart) restart_ = true;
+    for (Entry* entry = replaced_; entry != end; ++entry)
+        if (!entry->aside.empty() && RemoveNowOrAtRestart(entry->aside) == Removal::AtRestart) restart_ = true;
     return true;
 }

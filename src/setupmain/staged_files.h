@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "../platform/files.h"
 
@@ -36,6 +35,9 @@ private:
     bool Place(Entry& entry);
     void TakeBack(Entry& entry);
 
-    std::vector<Entry> replaced_;
+    // The screensaver, the readme copy and the uninstaller.
+    static constexpr int kMaxFiles = 3;
+    Entry replaced_[kMaxFiles];
+    int count_ = 0;
     bool restart_ = false;
 };
