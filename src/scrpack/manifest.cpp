@@ -272,6 +272,7 @@ std::string InstallerFile(const ManifestOptions& o, const std::string& version, 
         {2, "invalidParameter"},  // the destination folder cannot be created or used
         {3, "custom"},            // a step failed (a full disk, a file in use, no memory) and was undone
         {4, "cancelledByUser"},
+        {3010, "rebootRequiredToFinish"},  // done; a file in use is replaced or removed at the next start
     };
     f += "  ExpectedReturnCodes:\n";
     for (const auto& [code, response] : codes)

@@ -118,7 +118,8 @@ class ManifestTest(unittest.TestCase):
                     "Silent": "/S", "SilentWithProgress": "/S", "Log": '/LOG="<LOGPATH>"',
                     "InstallLocation": "/D=<INSTALLPATH>"})
                 self.assertEqual({c["InstallerReturnCode"]: c["ReturnResponse"] for c in entry["ExpectedReturnCodes"]},
-                                 {1: "contactSupport", 2: "invalidParameter", 3: "custom", 4: "cancelledByUser"})
+                                 {1: "contactSupport", 2: "invalidParameter", 3: "custom", 4: "cancelledByUser",
+                                  3010: "rebootRequiredToFinish"})
 
                 # The entry winget looks for is the one `scrpack info` says the installation writes;
                 # its DisplayVersion equals the package version and is left out.
