@@ -201,7 +201,8 @@ class HelpTest(winenv.E2ETestCase):
                 self.assertEqual({k: box[k] for k in ("class", "caption", "icon", "buttons")},
                                  {"class": "#32770", "caption": APP_TITLE, "icon": "information", "buttons": ["OK"]})
                 for part in ("/S\t", "/D=folder\t", "/LOG=file, -log file\t", "-silent [folder]\t", "-previewonly\t",
-                             "0\tdone", "1\tdamaged package", "2\tfolder refused", "3\tfailed", "4\tcancelled"):
+                             "0\tdone", "1\tdamaged package", "2\tfolder refused", "3\tfailed", "4\tcancelled",
+                             "3010\tdone, restart to complete"):
                     self.assertIn(part, box["text"])
                 self.assertEqual(result.exit_code, EXIT_DONE)
                 self.assertEqual(len(result.windows_seen), 1, result)

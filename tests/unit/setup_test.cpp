@@ -301,7 +301,7 @@ TEST_F(SetupRun, HelpShowsTheSwitchesAndExitCodes) {
         EXPECT_EQ(box.flags, platform::MB_ICONINFORMATION_);
         for (const char16_t* part : {u"/S\t", u"/D=folder\t", u"/LOG=file, -log file\t", u"-silent [folder]\t",
                                      u"-previewonly\t", u"\n0\tdone", u"\n1\tdamaged package", u"\n2\tfolder refused",
-                                     u"\n3\tfailed", u"\n4\tcancelled"})
+                                     u"\n3\tfailed", u"\n4\tcancelled", u"\n3010\tdone, restart to complete"})
             EXPECT_NE(box.text.find(part), std::u16string::npos) << text::Utf16ToUtf8(part);
         EXPECT_TRUE(platform::Application::Title().empty()) << "no wizard, no uninstallation";
         EXPECT_TRUE(standin::ShellCalls().empty());
