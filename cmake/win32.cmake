@@ -238,6 +238,11 @@ if(NOT MSVC)
   # Linked as the stub is, optimised as one program (see SETUP_DELAYED_DLLS above): without that
   # the i686 linker leaves the address slots of its delayed functions 0.
   set_property(TARGET delayprobe PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
+  # A stranger's version.dll that the tests put beside the probe; under another name here, so
+  # that nothing in this folder finds it by chance.
+  add_library(planted_version SHARED tests/e2e/driver/planted_version.c)
+  set_target_properties(planted_version PROPERTIES PREFIX "" OUTPUT_NAME planted_version)
+  target_link_options(planted_version PRIVATE -static -Wl,--kill-at)
 endif()
 
 # Console probe of the system routines for the end-to-end tests; the setup's resources serve

@@ -241,3 +241,19 @@ class DelayLoadTest(winenv.E2ETestCase):
             with self.subTest(command):
                 proc = self.env.wine([probe, command])
                 self.assertEqual((proc.returncode, proc.stdout.strip()), (code, line), proc.stderr)
+
+    def test_a_dll_planted_beside_the_program_is_never_bound(self):
+        """A version.dll beside the probe, as in a Downloads folder, and no restricted search (the
+        probe never asks for one, as Vista and an unpatched Windows 7 cannot): Wine, told to prefer
+        such a DLL, loads it for a name alone, and the binder still binds the system's."""
+        folder = self.work()
+        for name, target in (("delayprobe.exe", "delayprobe.exe"), ("planted_version.dll", "version.dll")):
+            source = os.path.join(self.env.bin_dir, name)
+            self.assertTrue(os.path.isfile(source), f"{source} not built")
+            shutil.copyfile(source, os.path.join(folder, target))
+        env = self.env.env()
+        env["WINEDLLOVERRIDES"] += ";version=n,b"
+        for command, line in (("byname", "planted"), ("present", "bound")):
+            with self.subTest(command):
+                proc = winenv.run_captured([self.env.loader, os.path.join(folder, "delayprobe.exe"), command], env, 60)
+                self.assertEqual((proc.returncode, proc.stdout.strip()), (0, line), proc.stderr)

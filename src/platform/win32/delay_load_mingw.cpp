@@ -10,15 +10,37 @@ extern IMAGE_DOS_HEADER __ImageBase;
 FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descr, FARPROC* slot);
 }
 
-// Called by the import's stub with its slot: loads the DLL on its first call (by name, so that
-// the manifest's common controls and the restricted search apply), binds the slot and returns
-// the function. A missing DLL or function raises the exception the runtime's binder raises.
+namespace {
+
+// From the system folder by its full path: where the system lacks the restricted search
+// (Vista, Windows 7 without KB2533623) a name alone finds a DLL planted beside the setup, in
+// Downloads, first. The common controls by name alone: the manifest's version 6 is found
+// through the activation context, before any folder is searched (and a manifest turns off
+// .local redirection).
+HMODULE LoadSystemDll(const char* name) {
+    if (lstrcmpiA(name, "comctl32.dll") == 0) return LoadLibraryA(name);
+    wchar_t path[MAX_PATH + 32];
+    const UINT n = GetSystemDirectoryW(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    wchar_t* end = path + n;
+    *end++ = L'\\';
+    // The names of the import libraries are short ASCII names.
+    for (int i = 0; name[i] && i < 30; ++i) *end++ = static_cast<wchar_t>(name[i]);
+    *end = L'\0';
+    return LoadLibraryW(path);
+}
+
+}  // namespace
+
+// Called by the import's stub with its slot: loads the DLL on its first call, binds the slot
+// and returns the function. A missing DLL or function raises the exception the runtime's
+// binder raises.
 extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descr, FARPROC* slot) {
     char* const base = reinterpret_cast<char*>(&__ImageBase);
     auto* const module = reinterpret_cast<HMODULE*>(base + descr->rvaHmod);
     const auto* const slots = reinterpret_cast<FARPROC*>(base + descr->rvaIAT);
     const IMAGE_THUNK_DATA& name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + descr->rvaINT)[slot - slots];
-    if (!*module) *module = LoadLibraryA(base + descr->rvaDLLName);
+    if (!*module) *module = LoadSystemDll(base + descr->rvaDLLName);
     FARPROC function = nullptr;
     if (*module)
         function = GetProcAddress(*module, IMAGE_SNAP_BY_ORDINAL(name.u1.Ordinal)
