@@ -1,6 +1,7 @@
 """An upgrade that fails keeps the earlier installation; a screensaver that runs while it is
 upgraded or uninstalled is replaced or removed at the next start (exit code 3010); the
-uninstaller's closing text never travels on a command line."""
+uninstaller's closing text never travels on a command line; a version string without its closing
+NUL is read within its stated length."""
 import os
 import subprocess
 import time
@@ -174,3 +175,24 @@ class ClosingTextTest(UpgradeCase):
             self.assertEqual(box["text"], hostile.replace("%s", TITLE))
             for planted in ("C:\\windows\\system32\\evil.log", "C:\\evil2.log"):
                 self.assertFalse(os.path.exists(env.host_path(planted)), planted)
+
+
+class VersionStringTest(UpgradeCase):
+    def test_a_version_string_without_its_end_is_read_within_its_length(self):
+        """The sample screensaver's "ProductVersion" ("1.2") with its closing NUL made an "X": the
+        entry's DisplayVersion is the four characters the resource states, nothing after them."""
+        with open(os.path.join(self.env.bin_dir, "Starfield.scr"), "rb") as f:
+            image = bytearray(f.read())
+        key = "ProductVersion\0".encode("utf-16-le")
+        at = image.find(key)
+        self.assertGreater(at, 0, "no ProductVersion in the sample")
+        value = at + len(key)
+        value += (4 - value % 4) % 4  # the value starts on a 32-bit boundary
+        self.assertEqual(bytes(image[value:value + 8]), "1.2\0".encode("utf-16-le"))
+        self.assertEqual(int.from_bytes(image[at - 4:at - 2], "little"), 4, "the stated length, NUL included")
+        image[value + 6:value + 8] = "X".encode("utf-16-le")
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            pkg = package(TITLE, "Aurora.scr", scr=bytes(image))
+            self.install(env, pkg, FOLDER)
+            self.assertEqual(env.reg_query(entry_key(env, TITLE), "DisplayVersion"), "1.2X")

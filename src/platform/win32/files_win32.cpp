@@ -269,8 +269,13 @@ bool ReadVersionStrings(const std::u16string& path, VersionStrings& strings) {
         wsprintfW(query, L"%s%s", prefix, name);
         wchar_t* text = nullptr;
         value->clear();
-        if (VerQueryValueW(data.get(), query, reinterpret_cast<void**>(&text), &length) && text && length > 0)
-            *value = win32::U(text);
+        if (VerQueryValueW(data.get(), query, reinterpret_cast<void**>(&text), &length) && text && length > 0) {
+            // Within the stated length and the block: a string may lack its closing NUL.
+            const auto* const end = reinterpret_cast<const wchar_t*>(data.get() + size);
+            std::size_t n = 0;
+            while (n < length && text + n < end && text[n]) ++n;
+            *value = win32::U(text, n);
+        }
     }
     // Without the strings, the numbers of the fixed part.
     VS_FIXEDFILEINFO* fixed = nullptr;
