@@ -106,11 +106,18 @@ bool File::HoldReadOnly(const std::u16string& path) {
 bool File::IsRunningProgramFile() {
     // The system names the file behind a mapped view as it is named now, renames included,
     // and this handle keeps its file from being renamed (it never shares deletion): the same
-    // name is the same file. Resolved at run time: kernel32 has it from Windows 7 on, and
-    // before that the header comparison decides alone.
+    // name is the same file. Resolved at run time: kernel32 has it from Windows 7 on, psapi.dll
+    // (from the system folder by its full path) before; without either the header comparison
+    // decides alone.
     using QueryFn = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
-    const auto query = reinterpret_cast<QueryFn>(
+    auto query = reinterpret_cast<QueryFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
+    if (!query) {
+        wchar_t psapi[MAX_PATH + 16];
+        const UINT n = GetSystemDirectoryW(psapi, MAX_PATH);
+        const HMODULE module = n && n < MAX_PATH ? LoadLibraryW(lstrcatW(psapi, L"\\psapi.dll")) : nullptr;
+        if (module) query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetMappedFileNameW")));
+    }
     if (!query) return true;
     const win32::HandlePtr mapping(CreateFileMappingW(H(handle_), nullptr, PAGE_READONLY, 0, 0, nullptr));
     const ViewPtr view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 1) : nullptr);
