@@ -298,7 +298,7 @@ unsigned OthersAccess(const std::u16string& path) {
     if (!security.read || !GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &tag, sizeof tag)) return kAll;
     const win32::AccountSid account;
     const bool ownerTrusted = Trusted(security.owner, account.sid);
-    unsigned others = ownerTrusted ? 0 : kOthersOwnIt;
+    unsigned others = ownerTrusted ? 0u : unsigned{kOthersOwnIt};
     // Mount points and junctions, symbolic links; not the placeholders of cloud storage.
     if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag))
         others |= kItIsALink;
