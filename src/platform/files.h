@@ -83,7 +83,7 @@ enum : unsigned {
     kOthersOwnIt = 1,   // one of them owns it
     kOthersAddTo = 2,   // they may write it: add files or folders to a folder
     kOthersSwapIt = 4,  // they may delete or rename it or what it holds, or change its owner or access list
-    kItIsALink = 8,     // a junction, symbolic link or mount point
+    kItIsALink = 8,     // a junction, symbolic link or mount point (any reparse point)
 };
 // Every bit when the path cannot be opened or its security not read.
 unsigned OthersAccess(const std::u16string& path);

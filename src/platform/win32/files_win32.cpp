@@ -39,13 +39,13 @@ struct LocalFreer {
 using LocalPtr = std::unique_ptr<void, LocalFreer>;
 
 // A text the system writes into a buffer and, when that is too small, says how much it needs
-// (with the terminator); empty when it fails.
-template <typename Fill>
-std::u16string SystemText(Fill fill) {
+// (with the terminator); empty when it fails. Of what, Fill learns from its subject.
+using Fill = DWORD (*)(const void* subject, wchar_t* buffer, DWORD size);
+std::u16string SystemText(Fill fill, const void* subject) {
     std::u16string buffer;
     for (DWORD size = MAX_PATH;;) {
         buffer.assign(size, u'\0');
-        const DWORD n = fill(W(buffer), size);
+        const DWORD n = fill(subject, W(buffer), size);
         if (n == 0) return {};
         if (n < size) {
             buffer.resize(n);
@@ -98,16 +98,22 @@ bool IsOwnPlainFile(HANDLE h, const std::u16string& path) {
     const Security security(h, OWNER_SECURITY_INFORMATION);
     const win32::AccountSid account;
     if (!security.read || !Trusted(security.owner, account.sid)) return false;
-    std::u16string own = SystemText([h](wchar_t* buffer, DWORD size) {
-        return GetFinalPathNameByHandleW(h, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    });
-    // "\\?\C:\..." or "\\?\UNC\server\share\...".
-    if (own.compare(0, 8, u"\\\\?\\UNC\\") == 0) own.replace(0, 8, u"\\\\");
-    else if (own.compare(0, 4, u"\\\\?\\") == 0) own.erase(0, 4);
+    std::u16string own = SystemText(
+        [](const void* file, wchar_t* buffer, DWORD size) {
+            return GetFinalPathNameByHandleW(const_cast<HANDLE>(file), buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        },
+        h);
     const std::u16string full = FullPath(path);
-    const std::u16string asked = SystemText([&full](wchar_t* buffer, DWORD size) {
-        return GetLongPathNameW(W(full), buffer, size);
-    });
+    std::u16string asked = SystemText(
+        [](const void* name, wchar_t* buffer, DWORD size) {
+            return GetLongPathNameW(static_cast<const wchar_t*>(name), buffer, size);
+        },
+        W(full));
+    // "\\?\C:\..." as "C:\...", "\\?\UNC\server\share\..." as "\\server\share\...".
+    for (std::u16string* text : {&own, &asked}) {
+        if (text->compare(0, 8, u"\\\\?\\UNC\\") == 0) text->erase(2, 6);
+        else if (text->compare(0, 4, u"\\\\?\\") == 0) text->erase(0, 4);
+    }
     return !own.empty() && SameText(own, asked);
 }
 
@@ -294,14 +300,14 @@ unsigned OthersAccess(const std::u16string& path) {
     if (opened == INVALID_HANDLE_VALUE) return kAll;
     const win32::HandlePtr h(opened);
     const Security security(opened, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!security.read || !GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &tag, sizeof tag)) return kAll;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!security.read || !GetFileInformationByHandle(opened, &info)) return kAll;
     const win32::AccountSid account;
     const bool ownerTrusted = Trusted(security.owner, account.sid);
     unsigned others = ownerTrusted ? 0u : unsigned{kOthersOwnIt};
-    // Mount points and junctions, symbolic links; not the placeholders of cloud storage.
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag))
-        others |= kItIsALink;
+    // Junctions, mount points, symbolic links; the placeholders of cloud storage too, which an
+    // elevated run has no business writing into.
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) others |= kItIsALink;
     // No access list at all lets everybody do everything.
     if (!security.dacl) return others | kOthersAddTo | kOthersSwapIt;
     for (DWORD i = 0; i < security.dacl->AceCount; ++i) {
@@ -335,8 +341,11 @@ unsigned OthersAccess(const std::u16string& path) {
 }
 
 std::u16string ShortPath(const std::u16string& path) {
-    const std::u16string shortPath =
-        SystemText([&path](wchar_t* buffer, DWORD size) { return GetShortPathNameW(W(path), buffer, size); });
+    const std::u16string shortPath = SystemText(
+        [](const void* name, wchar_t* buffer, DWORD size) {
+            return GetShortPathNameW(static_cast<const wchar_t*>(name), buffer, size);
+        },
+        W(path));
     return shortPath.empty() ? path : shortPath;
 }
 
@@ -418,8 +427,11 @@ bool ReadVersionStrings(const std::u16string& path, VersionStrings& strings) {
 }
 
 std::u16string FullPath(const std::u16string& path) {
-    const std::u16string full =
-        SystemText([&path](wchar_t* buffer, DWORD size) { return GetFullPathNameW(W(path), size, buffer, nullptr); });
+    const std::u16string full = SystemText(
+        [](const void* name, wchar_t* buffer, DWORD size) {
+            return GetFullPathNameW(static_cast<const wchar_t*>(name), size, buffer, nullptr);
+        },
+        W(path));
     return full.empty() ? path : full;
 }
 
