@@ -29,7 +29,11 @@ public:
     // meanwhile only when share says so.
     static File CreateNew(const std::u16string& path, Share share = Share::Exclusive);
     // Opens the file, created when missing, for writing at its end only: others may read it
-    // and append to it meanwhile, each write landing whole after the last.
+    // and append to it meanwhile, each write landing whole after the last. Not open when the
+    // file is not one this account could have written alone: another name leads to it (a hard
+    // link), it is a link itself or the path passes one (a junction, a symbolic link, a mount
+    // point), it is no file on a disk, or its owner is someone other than the running account,
+    // the administrators or the system. A file made here for such a path is removed again.
     static File OpenForAppend(const std::u16string& path);
 
     bool IsOpen() const { return handle_ != kInvalid; }
@@ -74,6 +78,18 @@ bool RemoveEmptyDirectory(const std::u16string& path);
 // Renames a file within its volume, on the disk before it returns. With replace a file at to
 // gives way (not one that is in use); without, one there makes it fail.
 bool RenameFile(const std::u16string& from, const std::u16string& to, bool replace);
+
+// What users other than the system, the administrators, TrustedInstaller and the running
+// account may do to an existing file or folder, by its owner and access list. A link is
+// judged as itself, not by where it leads.
+enum : unsigned {
+    kOthersOwnIt = 1,   // one of them owns it
+    kOthersAddTo = 2,   // they may write it: add files or folders to a folder
+    kOthersSwapIt = 4,  // they may delete or rename it or what it holds, or change its owner or access list
+    kItIsALink = 8,     // a junction, symbolic link or mount point (any reparse point)
+};
+// Every bit when the path cannot be opened or its security not read.
+unsigned OthersAccess(const std::u16string& path);
 // Schedules the file's deletion at the next start of the system.
 bool DeleteAtReboot(const std::u16string& path);
 // Schedules from to replace to at the next start of the system.

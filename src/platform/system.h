@@ -25,6 +25,12 @@ std::uint32_t Crc32(std::uint32_t Crc, const void* Data, std::size_t Size);
 // The process runs as the local system account, as deployment tools install.
 bool IsSystemAccount();
 
+// The process holds an administrator's powers: the system counts its token elevated (an
+// administrator's after the consent prompt or with the prompt turned off, or one with such
+// privileges), or it runs as the local system account. Counts as elevated where that cannot
+// be read.
+bool IsElevated();
+
 // Milliseconds since the system started.
 std::uint64_t TickCount();
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "destination.h"
 #include "outcome.h"
 #include "setup_package.h"
 
@@ -80,10 +81,6 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
 // "uninstall Aurora1.exe" for Aurora1.scr: the translated word with A to Z lower-cased,
 // a blank, the screensaver's name with ".exe" for its extension.
 std::u16string UninstallerFileName(std::u16string_view ScrName);
-
-// Message keys of a refused directory.
-inline constexpr char kMsgAccessDenied[] =
-    "Unable to copy the files. Access is denied. Please select a different directory.";
 
 // Where an earlier installation of the title registered itself, so that a new version
 // replaces it in place; else the package's default folder.

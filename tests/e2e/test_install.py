@@ -278,6 +278,109 @@ class FolderAccessTest(InstallCase):
                              "below Program Files, what any folder made there has")
 
 
+    def test_folders_made_below_the_windows_folder(self):
+        """Users may add to the Windows folder's Temp: a folder made there gets the setup's own
+        access list, while one made right in the Windows folder inherits what is there. Wine
+        keeps no list of its own, only the Unix permissions: a folder made without a list gets
+        what its wineserver's umask leaves, and with none that is everything for everyone,
+        which tells the two apart."""
+        pkg = scrimage.Package(title="Aurora", scr=PAYLOAD)
+        previous = os.umask(0)
+        try:
+            with self.env.isolated(self.id()) as env:
+                os.umask(previous)
+                self.system(env)
+                path = self.installer(env, pkg)
+                windows = self.probe(env, "windir")
+                for target in (windows + "\Temp\Aurora", windows + "\Aurora"):
+                    result = env.drive(path, ["-silent", target])
+                    self.assertDriven(result)
+                    self.assertEqual(result.exit_code, EXIT_DONE, result)
+
+                def changing(made):
+                    owner, entries = access_entries(self.dacl(env, made))
+                    return [t for kind, t, mask in entries if kind == "A" and mask & CHANGING and
+                            t not in ("SY", "BA", "OW", owner)]
+                self.assertEqual(changing(windows + "\Temp\Aurora"), [], "the setup's own list")
+                self.assertEqual(changing(windows + "\Aurora"), ["WD"], "no list of its own")
+        finally:
+            os.umask(previous)
+
+
+# Everyone may add, delete and re-permit: a list a user gives a folder for others to change.
+OPEN_TO_EVERYONE = "D:(A;OICI;0x1301bf;;;WD)"
+# What the setup gives a folder it makes outside the system's own.
+PROTECTED = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)"
+# A Unix user of no Windows account: Wine names the owner of its files Anonymous Logon.
+OTHER_UID = 4242
+
+
+class ForeignFolderTest(InstallCase):
+    """An elevated run (Wine's user is an administrator with an elevated token) installs into no
+    existing folder that other users could change or swap away, and writes nothing there: it is
+    refused as a folder the setup cannot write to."""
+
+    def set_dacl(self, env, path, sddl):
+        proc = env.wine([env.wintest_exe, "set-dacl", path, sddl])
+        self.assertEqual(json.loads(proc.stdout.strip().splitlines()[-1]), {"step": "set-dacl", "ok": True}, proc)
+
+    def foreign_owner(self, env, path):
+        try:
+            os.chown(env.host_path(path), OTHER_UID, -1)
+        except PermissionError:
+            self.skipTest("only root gives a file another owner")
+
+    def test_silent_runs(self):
+        pkg = scrimage.Package(title="Aurora", scr=PAYLOAD, uninstall_entry=True)
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            self.assertEqual(self.probe(env, "elevated"), "true")
+            for folder in ("C:\\Open", "C:\\Theirs", "C:\\OpenAbove\\Savers", "C:\\Guarded"):
+                os.makedirs(env.host_path(folder))
+            self.set_dacl(env, "C:\\Open", OPEN_TO_EVERYONE)
+            self.set_dacl(env, "C:\\OpenAbove", OPEN_TO_EVERYONE)
+            self.set_dacl(env, "C:\\OpenAbove\\Savers", PROTECTED)
+            self.set_dacl(env, "C:\\Guarded", PROTECTED)
+            path = self.installer(env, pkg)
+            for folder, arrange in (("C:\\Open", None), ("C:\\Theirs", self.foreign_owner),
+                                    ("C:\\OpenAbove\\Savers", None), ("C:\\OpenAbove\\New", None)):
+                with self.subTest(folder):
+                    if arrange:
+                        arrange(env, folder)
+                    result = env.drive(path, ["/S"], raw_args=f"/D={folder}")
+                    self.assertDriven(result)
+                    self.assertEqual((result.exit_code, result.windows_seen), (EXIT_REFUSED, []), result)
+                    self.assertIn(self.files(env, folder), ([], None), "nothing written")
+            self.assertIsNone(env.reg_query(UNINSTALL_KEY + "Aurora"))
+            self.assertIsNone(env.reg_query(USER_KEY + "Aurora"))
+
+            for folder in ("C:\\Guarded", "C:\\Made\\Here"):
+                with self.subTest(folder):
+                    result = env.drive(path, ["/S"], raw_args=f"/D={folder}")
+                    self.assertDriven(result)
+                    self.assertEqual(result.exit_code, EXIT_DONE, result)
+                    self.assertEqual(self.files(env, folder), ["Aurora.scr", "uninstall Aurora.exe"])
+
+    def test_wizard_goes_back_to_the_directory_page(self):
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            os.makedirs(env.host_path("C:\\Open"))
+            self.set_dacl(env, "C:\\Open", OPEN_TO_EVERYONE)
+            result = env.drive(self.installer(env, scrimage.Package(title="Aurora", scr=PAYLOAD)), [], [
+                ["wait-window", "TSCRSetup", "*"], ["set-text", "C:\\Program Files\\Aurora\\", "C:\\Open"],
+                ["click", "Install"], ["wait-window", "#32770", "*"], ["dump"], ["click", "OK"], ["wait-gone"],
+                ["wait-window", "TSCRSetup", "*"], ["wait-state", "--soft", "Directory", "visible"], ["dump"],
+                ["set-text", "C:\\Open", "C:\\Other"], ["click", "Install"], ["wait-exit", "10000"]])
+            self.assertDriven(result)
+            box, back = result.dumps()
+            self.assertEqual(winenv.message_box(box)["text"], ACCESS_DENIED)
+            self.assertEqual((wizard_view(back)["page"], wizard_view(back)["next"]),
+                             ("Directory", ("Install", True, True)), result)
+            self.assertEqual(result.exit_code, EXIT_DONE)
+            self.assertEqual(self.files(env, "C:\\Open"), [])
+            self.assertEqual(self.read(env, "C:\\Other\\Aurora.scr"), PAYLOAD)
+
+
 class SilentInstallTest(InstallCase):
     def test_silent_install_and_names_that_are_taken(self):
         """No window and no settings dialog; a taken name gets a number, and the next

@@ -168,6 +168,58 @@ class SwitchesTest(LifecycleCase):
             self.assertIn("uninstall Aurora.exe", self.files(env, "C:\\Other"))
             self.assertFalse(os.path.exists(env.host_path("C:\\No Such Folder")))
 
+    def test_log_goes_only_into_a_file_this_account_alone_wrote(self):
+        """A log path another user prepared, as any user can in the system account's %TEMP%:
+        another name of a file (a hard link), a link, a folder link on the way, a file they
+        own. The run goes on without a log and ends as it would; what is there stays as it
+        was, and a file made on the way to the refusal goes again. A log this account wrote
+        before is appended to."""
+        pkg = package("Aurora", "Aurora.scr")
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            config, notes = "C:\\Victim\\config.txt", "C:\\Victim\\notes.txt"
+            for folder in ("C:\\Logs", "C:\\Victim"):
+                os.makedirs(env.host_path(folder))
+            for victim in (config, notes):
+                with open(env.host_path(victim), "wb") as f:
+                    f.write(b"precious")
+            made = env.wine([env.wintest_exe, "hardlink", config, "C:\\Logs\\hard.log"])
+            self.assertEqual(made.stdout.strip(), '{"step":"hardlink","ok":true}', made)
+            # Wine shows a host link as what it leads to, a file of one name here; its own path
+            # gives it away.
+            os.symlink(env.host_path(notes), env.host_path("C:\\Logs\\link.log"))
+            os.symlink(env.host_path("C:\\Victim"), env.host_path("C:\\Linked"))
+            with open(env.host_path("C:\\Logs\\theirs.log"), "wb") as f:
+                f.write(b"theirs")
+            path = self.installer(env, pkg, "Aurora.exe")
+            cases = [("C:\\Logs\\hard.log", b"precious"), ("C:\\Logs\\link.log", b"precious"),
+                     ("C:\\Linked\\setup.log", None), ("C:\\Logs\\theirs.log", b"theirs")]
+            for n, (log, left) in enumerate(cases):
+                with self.subTest(log):
+                    if left == b"theirs":
+                        try:
+                            os.chown(env.host_path(log), 4242, -1)  # Wine: owned by Anonymous Logon
+                        except PermissionError:
+                            self.skipTest("only root gives a file another owner")
+                    result = env.drive(path, ["/S", f"/LOG={log}"], raw_args=f"/D=C:\\Savers\\{n}")
+                    self.assertDriven(result)
+                    self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+                    self.assertIn("uninstall Aurora.exe", self.files(env, f"C:\\Savers\\{n}"))
+                    self.assertEqual((self.read(env, config), self.read(env, notes)), (b"precious", b"precious"))
+                    self.assertEqual(self.files(env, "C:\\Victim"), ["config.txt", "notes.txt"])
+                    if left is None:
+                        self.assertFalse(os.path.exists(env.host_path(log)))
+                    else:
+                        self.assertEqual(self.read(env, log), left)
+
+            own = "C:\\Logs\\own.log"
+            for run in range(2):
+                result = env.drive(path, ["/S", f"/LOG={own}"], raw_args="/D=C:\\Savers\\own")
+                self.assertDriven(result)
+                self.assertEqual(result.exit_code, EXIT_DONE, result)
+            starts = [text for _, text in self.log(env, own) if text.startswith("Setup ")]
+            self.assertEqual(len(starts), 2, "the second run appended")
+
     def test_folder_given_to_the_wizard(self):
         """Without /S, /D= puts its folder into the wizard's box, where the user may keep it.
         Without a readme the wizard ends with the installation."""

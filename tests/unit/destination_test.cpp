@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/files.h"
 #include "platform/shell.h"
 #include "setupmain/destination.h"
 #include "temp_drive.h"
@@ -99,7 +100,7 @@ TEST_F(DirectoryChecks, AcceptOrRefuseTheText) {
 TEST_F(DirectoryChecks, FoldersMadeOutsideTheSystemFoldersAreRestricted) {
     // Below these the system's own protection is inherited; the Windows folder as the system
     // spells it, in other letter case than the text.
-    for (const auto* folder : {u"C:\\Windows", u"C:\\Program Files", u"C:\\Program Files (x86)"})
+    for (const auto* folder : {u"C:\\Windows\\Temp", u"C:\\Program Files", u"C:\\Program Files (x86)"})
         std::filesystem::create_directories(drive.Host(folder));
     standin::SetWindowsDir(u"C:\\WINDOWS");
     standin::SetSpecialFolder(platform::CSIDL_PROGRAM_FILES_, u"C:\\Program Files");
@@ -116,7 +117,9 @@ TEST_F(DirectoryChecks, FoldersMadeOutsideTheSystemFoldersAreRestricted) {
         {"an existing folder stays as it is", u"C:\\Existing", {}, false},
         {"Program Files", u"C:\\Program Files\\Aurora\\Deep", {u"C:\\Program Files\\Aurora", u"C:\\Program Files\\Aurora\\Deep"}, false},
         {"Program Files (x86)", u"C:\\Program Files (x86)\\Aurora", {u"C:\\Program Files (x86)\\Aurora"}, false},
-        {"Windows folder", u"C:\\Windows\\Savers", {u"C:\\Windows\\Savers"}, false},
+        {"Windows folder", u"C:\\Windows\\Savers\\Deep", {u"C:\\Windows\\Savers", u"C:\\Windows\\Savers\\Deep"}, false},
+        // Users may add to these, and what they make inherits what lets them.
+        {"below the Windows folder", u"C:\\Windows\\Temp\\Savers", {u"C:\\Windows\\Temp\\Savers"}, true},
         {"a name that only begins alike", u"C:\\Program Files Extra", {u"C:\\Program Files Extra"}, true},
         {"climbing out of Program Files", u"C:\\Program Files\\..\\Aurora", {u"C:\\Program Files\\..\\Aurora"}, true},
     };
@@ -128,6 +131,65 @@ TEST_F(DirectoryChecks, FoldersMadeOutsideTheSystemFoldersAreRestricted) {
         EXPECT_EQ(standin::RestrictedFolders(), c.restricted ? c.created : std::vector<std::u16string>{}) << c.name;
     }
     EXPECT_TRUE(drive.IsDir(u"C:\\Aurora"));
+}
+
+// An elevated run, or one as the system, takes no folder other users could change or swap
+// away, and makes nothing for one it refuses.
+TEST_F(DirectoryChecks, ElevatedRunsRefuseFoldersOthersMayChange) {
+    constexpr unsigned own = platform::kOthersOwnIt, add = platform::kOthersAddTo, swap = platform::kOthersSwapIt;
+    std::filesystem::create_directory(drive.Host(u"C:\\Existing\\Deep"));
+    std::filesystem::create_directory_symlink(drive.Host(u"C:\\Existing"), drive.Host(u"C:\\Link"));
+    enum class Run { User, Elevated, System };
+    struct Case {
+        const char* name;
+        Run run;
+        std::vector<std::pair<std::u16string, unsigned>> others;
+        std::u16string text;
+        std::string_view refusal;  // empty: accepted
+    };
+    const std::string_view denied = kMsgAccessDenied;
+    const Case cases[] = {
+        {"a user's own run takes any folder", Run::User, {{u"C:\\Existing", own | add | swap}}, u"C:\\Existing", {}},
+        {"a folder only administrators may change", Run::Elevated, {}, u"C:\\Existing", {}},
+        {"others may add to it", Run::Elevated, {{u"C:\\Existing", add}}, u"C:\\Existing", denied},
+        {"others own it", Run::Elevated, {{u"C:\\Existing", own}}, u"C:\\Existing\\", denied},
+        {"others may delete it", Run::Elevated, {{u"C:\\Existing", swap}}, u"C:\\Existing", denied},
+        {"the system account", Run::System, {{u"C:\\Existing", add}}, u"Existing", denied},
+        {"others may empty a folder above", Run::Elevated, {{u"C:\\Existing", swap}}, u"C:\\Existing\\Deep", denied},
+        {"others own the folder a new one goes into", Run::Elevated, {{u"C:\\Existing", own}}, u"C:\\Existing\\New\\Deeper", denied},
+        {"others may add to the folder a new one goes into", Run::Elevated, {{u"C:\\Existing", add}}, u"C:\\Existing\\New", {}},
+        {"others may add folders to the drive", Run::Elevated, {{u"C:\\", add}}, u"C:\\Existing\\Deep", {}},
+        {"the drive itself", Run::Elevated, {{u"C:\\", add}}, u"C:\\", denied},
+        {"a link", Run::Elevated, {}, u"C:\\Link", denied},
+        {"a link on the way", Run::Elevated, {}, u"C:\\Link\\Deep\\New", denied},
+        {"a drive that is not there", Run::Elevated, {}, u"Q:\\Savers", kMsgCannotCreateDirectory},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        standin::ResetFileLocks();
+        standin::SetElevated(c.run == Run::Elevated);
+        standin::SetSystemAccount(c.run == Run::System);
+        for (const auto& [path, others] : c.others) standin::SetOthersAccess(path, others);
+        const TDirectoryCheck check = CheckDestinationDirectory(c.text, false);
+        EXPECT_EQ(check.Accepted, c.refusal.empty());
+        EXPECT_EQ(check.MessageKey, c.refusal);
+        if (!check.Accepted) EXPECT_TRUE(check.Created.empty());
+        for (auto made = check.Created.rbegin(); made != check.Created.rend(); ++made)
+            std::filesystem::remove(drive.Host(*made));
+        EXPECT_FALSE(drive.Exists(u"C:\\Existing\\New"));
+    }
+}
+
+// A folder someone else makes between the look and the making is judged as well.
+TEST_F(DirectoryChecks, AFolderMadeMeanwhileIsJudgedToo) {
+    standin::SetElevated(true);
+    standin::SetOthersAccessHook([this](const std::u16string&) {
+        if (std::filesystem::create_directory(drive.Host(u"C:\\Savers")))
+            standin::SetOthersAccess(u"C:\\Savers", platform::kOthersOwnIt);
+    });
+    const TDirectoryCheck check = CheckDestinationDirectory(u"C:\\Savers\\Deep", false);
+    EXPECT_FALSE(check.Accepted);
+    EXPECT_EQ(check.MessageKey, kMsgAccessDenied);
 }
 
 TEST_F(DirectoryChecks, FoldersCreatedBeforeAFailureStay) {

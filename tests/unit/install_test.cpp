@@ -10,6 +10,7 @@
 #include "image_builder.h"
 #include "setup/setup.h"
 #include "setup_form.h"
+#include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/standin/standin.h"
 #include "platform/system.h"
@@ -459,6 +460,28 @@ TEST_F(Install, TargetThatCannotBeCreatedReturnsToTheDirectoryPage) {
     EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"Aurora.scr", "Old.scr"}));
 
     // Another folder then works.
+    standin::Messages().clear();
+    f.edDirectory.SetCaption(u"C:\\Other");
+    f.btnNext.Click();
+    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Other\\Aurora.scr"), TestPackage{}.scr);
+    EXPECT_EQ(form_->ExitCode(), kExitDone);
+}
+
+// An elevated run refuses a folder other users prepared as one it cannot write to: back to
+// the Directory page with the message, nothing written into it; another folder then works.
+TEST_F(Install, ElevatedRunRefusesAFolderOthersPrepared) {
+    standin::SetElevated(true);
+    Put(u"C:\\Savers\\Aurora.scr", "theirs");
+    standin::SetOthersAccess(u"C:\\Savers", platform::kOthersOwnIt);
+    auto& f = InstallInto(TestPackage{}, u"C:\\Savers");
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0].text, kAccessDenied);
+    EXPECT_EQ(f.Notebook.PageIndex(), kPageDirectory);
+    EXPECT_EQ(f.edDirectory.Caption(), u"C:\\Savers");
+    EXPECT_EQ(FilesIn(u"C:\\Savers"), (std::set<std::string>{"Aurora.scr"}));
+    EXPECT_EQ(drive_.ReadFile(u"C:\\Savers\\Aurora.scr"), "theirs");
+
     standin::Messages().clear();
     f.edDirectory.SetCaption(u"C:\\Other");
     f.btnNext.Click();

@@ -6,6 +6,7 @@
 #include "common/lang.h"
 #include "common/text.h"
 #include "image_builder.h"
+#include "platform/files.h"
 #include "platform/standin/standin.h"
 #include "setup/exit_codes.h"
 #include "setup/setup.h"
@@ -127,6 +128,15 @@ TEST_F(RunLog, FailuresCarryTheSystemsCode) {
           u"Write value HKCU\\Software\\Glimmerdeck\\Aurora\\FileName_"}},
         {"a drive that is not there", [] {}, u"Q:\\Savers", kExitDirectoryRefused,
          {u"Create folder Q:\\Savers: failed, error 3", u"Folder refused: Q:\\Savers"}},
+        {"an elevated run and a folder other users own",
+         [this] {
+             fs::create_directories(drive_.Host(u"C:\\Savers"));
+             standin::SetElevated(true);
+             standin::SetOthersAccess(u"C:\\Savers", platform::kOthersOwnIt);
+         },
+         u"C:\\Savers",
+         kExitDirectoryRefused,
+         {u"Folder open to other users: C:\\Savers", u"Folder refused: C:\\Savers"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -215,6 +225,55 @@ TEST_F(RunLog, UninstallerAndItsCopyAppendToTheSameLog) {
     const std::vector<std::u16string> lines = Lines();
     for (std::size_t i = installed; i < lines.size(); ++i) appended.push_back(lines[i].substr(24));
     EXPECT_EQ(appended, expected) << Show(lines);
+}
+
+// A log is never written through another name of a file (a hard link), a link, or a folder
+// link on the way, nor into a file someone else owns: the run goes on without one, ends as
+// it would, and what was there stays as it was. A file made on the way to the refusal goes.
+TEST_F(RunLog, OnlyAFileThisAccountAloneWroteIsAppendedTo) {
+    const std::u16string victim = u"C:\\Victim\\config.txt";
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        const char* atLogPath;  // what the log's path shows afterwards; null: nothing
+    };
+    const Case cases[] = {
+        {"a hard link", [&] { fs::create_hard_link(drive_.Host(victim), drive_.Host(kLog)); }, "precious"},
+        {"a symbolic link", [&] { fs::create_symlink(drive_.Host(victim), drive_.Host(kLog)); }, "precious"},
+        {"a folder link on the way",
+         [&] {
+             fs::remove(drive_.Host(u"C:\\Logs"));
+             fs::create_directory_symlink(drive_.Host(u"C:\\Victim"), drive_.Host(u"C:\\Logs"));
+         },
+         nullptr},
+        {"someone else's file",
+         [&] {
+             drive_.WriteFile(kLog, "theirs");
+             standin::SetOthersAccess(kLog, platform::kOthersOwnIt);
+         },
+         "theirs"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::create_directories(drive_.Host(u"C:\\Victim"));
+        drive_.WriteFile(victim, "precious");
+        c.plant();
+        EXPECT_EQ(Run(u"/S /LOG=C:\\Logs\\setup.log /D=C:\\Savers"), kExitDone);
+        EXPECT_TRUE(drive_.Exists(u"C:\\Savers\\uninstall Aurora.exe"));
+        EXPECT_EQ(drive_.ReadFile(victim), "precious");
+        EXPECT_EQ(std::distance(fs::directory_iterator(drive_.Host(u"C:\\Victim")), {}), 1) << "nothing made there";
+        if (c.atLogPath) {
+            EXPECT_EQ(drive_.ReadFile(kLog), c.atLogPath);
+        } else {
+            EXPECT_FALSE(drive_.Exists(kLog));
+        }
+        for (const char16_t* made : {u"C:\\Logs", u"C:\\Victim", u"C:\\Savers"}) fs::remove_all(drive_.Host(made));
+        fs::create_directories(drive_.Host(u"C:\\Logs"));
+        standin::Reset();
+        MakeSystemFolders(drive_);
+        standin::SetModulePath(u"C:\\Setup\\setup.exe");
+        FreeLangStrings();
+    }
 }
 
 // A log that cannot be written changes nothing else: the run goes on, and its exit code is

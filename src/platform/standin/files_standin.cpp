@@ -11,6 +11,7 @@
 
 #include "../../common/text.h"
 #include "../files.h"
+#include "../system.h"
 #include "standin.h"
 
 namespace standin {
@@ -56,6 +57,14 @@ long long& FreeSpace() {
     static long long bytes = -1;
     return bytes;
 }
+std::map<std::string, unsigned>& Others() {
+    static std::map<std::string, unsigned> others;
+    return others;
+}
+std::function<void(const std::u16string&)>& OthersHook() {
+    static std::function<void(const std::u16string&)> hook;
+    return hook;
+}
 std::set<std::string>& Running() {
     static std::set<std::string> running;
     return running;
@@ -99,6 +108,8 @@ void ResetFileLocks() {
     FreeSpace() = -1;
     ShortPaths().clear();
     RestrictedFolders().clear();
+    Others().clear();
+    OthersHook() = nullptr;
     HoldGapHook() = nullptr;
     RebootDenied() = false;
 }
@@ -107,6 +118,8 @@ std::vector<std::pair<std::u16string, std::u16string>>& RebootReplacements() {
     return replacements;
 }
 void DenyRebootOperations(bool deny) { RebootDenied() = deny; }
+void SetOthersAccess(const std::u16string& path, unsigned others) { Others()[HostPath(path)] = others; }
+void SetOthersAccessHook(std::function<void(const std::u16string&)> hook) { OthersHook() = std::move(hook); }
 std::vector<std::u16string>& RestrictedFolders() {
     static std::vector<std::u16string> folders;
     return folders;
@@ -251,7 +264,30 @@ File File::OpenRead(const std::u16string& path, Share) { return File(OpenHost(pa
 File File::OpenReadWrite(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR)); }
 File File::CreateExclusive(const std::u16string& path) { return File(OpenHost(path, O_RDWR | O_CREAT | O_TRUNC)); }
 File File::CreateNew(const std::u16string& path, Share) { return File(OpenHost(path, O_RDWR | O_CREAT | O_EXCL)); }
-File File::OpenForAppend(const std::u16string& path) { return File(OpenHost(path, O_WRONLY | O_CREAT | O_APPEND)); }
+File File::OpenForAppend(const std::u16string& path) {
+    // The last name is never followed, as the system opens a link itself.
+    constexpr int flags = O_WRONLY | O_APPEND | O_NOFOLLOW;
+    File file(OpenHost(path, flags));
+    bool made = false;
+    if (!file.IsOpen() && LastError() == kFileNotFound) {
+        file = File(OpenHost(path, flags | O_CREAT | O_EXCL));
+        made = file.IsOpen();
+    }
+    // A folder on the way that is a host link, as a junction would be.
+    bool throughLink = false;
+    for (std::size_t i = 3; i < path.size(); ++i) {
+        struct stat st;
+        if (path[i] == u'\\' && ::lstat(standin::HostPath(path.substr(0, i)).c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            throughLink = true;
+    }
+    struct stat st;
+    if (file.IsOpen() && (throughLink || ::fstat(static_cast<int>(file.handle_), &st) != 0 || !S_ISREG(st.st_mode) ||
+                          st.st_nlink != 1 || (OthersAccess(path) & kOthersOwnIt))) {
+        file.Close();
+        if (made) ::unlink(standin::HostPath(path).c_str());
+    }
+    return file;
+}
 
 bool File::HoldReadOnly(const std::u16string& path) {
     if (!IsOpen()) return false;
@@ -347,6 +383,15 @@ bool MakeDirectory(const std::u16string& path, bool restricted) {
 bool RemoveEmptyDirectory(const std::u16string& path) {
     const std::string host = standin::HostPath(path);
     return ::rmdir(host.c_str()) == 0 || Failed(host, errno);
+}
+
+unsigned OthersAccess(const std::u16string& path) {
+    if (standin::OthersHook()) standin::OthersHook()(path);
+    const std::string host = standin::HostPath(path);
+    struct stat st;
+    if (::lstat(host.c_str(), &st) != 0) return kOthersOwnIt | kOthersAddTo | kOthersSwapIt | kItIsALink;
+    const auto set = standin::Others().find(host);
+    return (set == standin::Others().end() ? 0 : set->second) | (S_ISLNK(st.st_mode) ? kItIsALink : 0);
 }
 
 bool DeletionAtRebootPending(const std::u16string& path) {

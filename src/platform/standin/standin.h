@@ -63,6 +63,12 @@ void UnlockFile(const std::u16string& path);
 void SetHoldGapHook(std::function<void(const std::u16string&)> hook);
 // Folders made with an access list of their own, in order.
 std::vector<std::u16string>& RestrictedFolders();
+// What other users may do to the file or folder at path (platform::kOthers... bits), as its
+// owner and access list would say; nothing unless set. A host symbolic link is a link.
+void SetOthersAccess(const std::u16string& path, unsigned others);
+// Called on every look at a path's owner and access list, to let a test change the world
+// meanwhile.
+void SetOthersAccessHook(std::function<void(const std::u16string&)> hook);
 
 // What the system reports as the Windows, System and temporary directories (Windows
 // paths; defaults C:\Windows, C:\Windows\system32 and C:\Windows\Temp\).
@@ -124,8 +130,10 @@ void ResetRegistry();
 void SetPerformanceCounter(std::uint64_t value);
 // Each reading of the clock (TickCount) moves it on by ms; 0, the start, stops it.
 void SetClockStep(std::uint64_t ms);
-// Runs as the local system account.
+// Runs as the local system account, which is elevated as well.
 void SetSystemAccount(bool system);
+// Runs with an elevated token.
+void SetElevated(bool elevated);
 // How often the control was repainted at once (not only invalidated).
 int RepaintCount(const platform::Control& control);
 // Whether the program file read is the image that runs (default: it is).

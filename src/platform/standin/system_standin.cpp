@@ -22,6 +22,7 @@ struct State {
     std::uint64_t counter = 12345;
     std::uint64_t ticks = 1000, tickStep = 0;
     bool systemAccount = false;
+    bool elevated = false;
     bool runningImage = true;
     std::vector<std::string> trace;
     std::function<void()> pump;
@@ -55,6 +56,7 @@ bool BusyCursor() { return S().busy; }
 void SetPerformanceCounter(std::uint64_t value) { S().counter = value; }
 void SetClockStep(std::uint64_t ms) { S().tickStep = ms; }
 void SetSystemAccount(bool system) { S().systemAccount = system; }
+void SetElevated(bool elevated) { S().elevated = elevated; }
 void SetRunningImage(bool matches) { S().runningImage = matches; }
 std::vector<std::string>& UiTrace() { return S().trace; }
 void SetMessagePump(std::function<void()> pump) { S().pump = std::move(pump); }
@@ -82,6 +84,7 @@ namespace platform {
 std::u16string CommandLine() { return S().commandLine; }
 OsVersionInfo OsVersion() { return S().os; }
 bool IsSystemAccount() { return S().systemAccount; }
+bool IsElevated() { return S().elevated || S().systemAccount; }
 
 std::uint64_t TickCount() { return S().ticks += S().tickStep; }
 std::uint32_t LastError() { return S().lastError; }

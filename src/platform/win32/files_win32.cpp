@@ -2,6 +2,7 @@
 
 #include "win32.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <memory>
@@ -26,8 +27,9 @@ DWORD ShareFlags(Share share) {
     return 0;
 }
 
-std::intptr_t Open(const std::u16string& path, DWORD access, DWORD share, DWORD disposition) {
-    const HANDLE h = CreateFileW(W(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+std::intptr_t Open(const std::u16string& path, DWORD access, DWORD share, DWORD disposition,
+                   DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    const HANDLE h = CreateFileW(W(path), access, share, nullptr, disposition, flags, nullptr);
     return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(h);
 }
 
@@ -35,6 +37,85 @@ struct LocalFreer {
     void operator()(void* p) const { LocalFree(p); }
 };
 using LocalPtr = std::unique_ptr<void, LocalFreer>;
+
+// A text the system writes into a buffer and, when that is too small, says how much it needs
+// (with the terminator); empty when it fails. Of what, Fill learns from its subject.
+using Fill = DWORD (*)(const void* subject, wchar_t* buffer, DWORD size);
+std::u16string SystemText(Fill fill, const void* subject) {
+    std::u16string buffer;
+    for (DWORD size = MAX_PATH;;) {
+        buffer.assign(size, u'\0');
+        const DWORD n = fill(subject, W(buffer), size);
+        if (n == 0) return {};
+        if (n < size) {
+            buffer.resize(n);
+            return buffer;
+        }
+        size = n + 1;
+    }
+}
+
+// The system, the administrators, TrustedInstaller and the running account.
+bool Trusted(PSID sid, PSID account) {
+    // NT SERVICE\TrustedInstaller: S-1-5-80-956008885-3418522408-1831038044-1853292631-2271478464.
+    static const struct {
+        BYTE revision, count, authority[6];
+        DWORD parts[6];
+    } kTrustedInstaller = {SID_REVISION, 6, {0, 0, 0, 0, 0, 5},
+                           {80, 956008885, 3418522408, 1831038044, 1853292631, 2271478464}};
+    return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+           (account && EqualSid(sid, account)) || EqualSid(sid, const_cast<void*>(static_cast<const void*>(&kTrustedInstaller)));
+}
+
+// The owner (and the access list, when asked for) of an open file or folder.
+struct Security {
+    Security(HANDLE h, SECURITY_INFORMATION what) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        read = GetSecurityInfo(h, SE_FILE_OBJECT, what, &owner, nullptr, &dacl, nullptr, &sd) == ERROR_SUCCESS;
+        descriptor.reset(sd);
+    }
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    bool read = false;
+    LocalPtr descriptor;
+};
+
+bool SameText(const std::u16string& a, const std::u16string& b) {
+    return CompareStringOrdinal(W(a), static_cast<int>(a.size()), W(b), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// A log may only be what this account alone could have written: one name (no hard link),
+// no link itself (it was opened as itself), on a disk, owned by the account, the
+// administrators or the system, and reached through no junction, symbolic link or mount
+// point. The last is told by the file's own path, which the system resolves from the open
+// handle: it must be the one asked for, with short names written out. A file on a mapped
+// network drive or a drive made with subst has another path of its own, and is refused too.
+bool IsOwnPlainFile(HANDLE h, const std::u16string& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) || info.nNumberOfLinks != 1 ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    const Security security(h, OWNER_SECURITY_INFORMATION);
+    const win32::AccountSid account;
+    if (!security.read || !Trusted(security.owner, account.sid)) return false;
+    std::u16string own = SystemText(
+        [](const void* file, wchar_t* buffer, DWORD size) {
+            return GetFinalPathNameByHandleW(const_cast<HANDLE>(file), buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        },
+        h);
+    const std::u16string full = FullPath(path);
+    std::u16string asked = SystemText(
+        [](const void* name, wchar_t* buffer, DWORD size) {
+            return GetLongPathNameW(static_cast<const wchar_t*>(name), buffer, size);
+        },
+        W(full));
+    // "\\?\C:\..." as "C:\...", "\\?\UNC\server\share\..." as "\\server\share\...".
+    for (std::u16string* text : {&own, &asked}) {
+        if (text->compare(0, 8, u"\\\\?\\UNC\\") == 0) text->erase(2, 6);
+        else if (text->compare(0, 4, u"\\\\?\\") == 0) text->erase(0, 4);
+    }
+    return !own.empty() && SameText(own, asked);
+}
 
 struct ViewUnmapper {
     void operator()(void* view) const { UnmapViewOfFile(view); }
@@ -82,8 +163,27 @@ File File::CreateNew(const std::u16string& path, Share share) {
 
 File File::OpenForAppend(const std::u16string& path) {
     // Without the right to write anywhere else, every write goes to the end of the file as it
-    // is then, also when another process has appended meanwhile.
-    return File(Open(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS));
+    // is then, also when another process has appended meanwhile. A link is opened as itself,
+    // and a pipe's server at the path may learn who writes, never act as this process.
+    constexpr DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
+    constexpr DWORD flags =
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+    // Deletion is shared: a file made here is opened with the right to it, so that it can go
+    // again by its handle, never by a path that may lead elsewhere by then.
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    File file;
+    bool made = false;
+    for (int attempt = 0; attempt < 2 && !file.IsOpen(); ++attempt) {
+        file = File(Open(path, access, share, OPEN_EXISTING, flags));
+        if (file.IsOpen() || GetLastError() != ERROR_FILE_NOT_FOUND) break;
+        file = File(Open(path, access | DELETE, share, CREATE_NEW, flags));
+        made = file.IsOpen();
+    }
+    if (file.IsOpen() && !IsOwnPlainFile(H(file.handle_), path)) {
+        if (made) static_cast<void>(file.SetDeleteOnClose(true));
+        file.Close();
+    }
+    return file;
 }
 
 bool File::SetDeleteOnClose(bool remove) {
@@ -198,14 +298,62 @@ bool MakeDirectory(const std::u16string& path, bool restricted) {
 
 bool RemoveEmptyDirectory(const std::u16string& path) { return RemoveDirectoryW(W(path)) != 0; }
 
+unsigned OthersAccess(const std::u16string& path) {
+    constexpr unsigned kAll = kOthersOwnIt | kOthersAddTo | kOthersSwapIt | kItIsALink;
+    // The object at the path itself, a link as well, a folder as well as a file.
+    const HANDLE opened = CreateFileW(W(path), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return kAll;
+    const win32::HandlePtr h(opened);
+    const Security security(opened, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!security.read || !GetFileInformationByHandle(opened, &info)) return kAll;
+    const win32::AccountSid account;
+    const bool ownerTrusted = Trusted(security.owner, account.sid);
+    unsigned others = ownerTrusted ? 0u : unsigned{kOthersOwnIt};
+    // Junctions, mount points, symbolic links; the placeholders of cloud storage too, which an
+    // elevated run has no business writing into.
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) others |= kItIsALink;
+    // No access list at all lets everybody do everything.
+    if (!security.dacl) return others | kOthersAddTo | kOthersSwapIt;
+    for (DWORD i = 0; i < security.dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(security.dacl, i, &entry)) return kAll;
+        const auto* ace = static_cast<const ACE_HEADER*>(entry);
+        // Entries only for what is made inside it later, and those that deny, grant nothing here.
+        if (ace->AceFlags & INHERIT_ONLY_ACE) continue;
+        const BYTE type = ace->AceType;
+        if (type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE &&
+            type != ACCESS_ALLOWED_COMPOUND_ACE_TYPE && type != ACCESS_ALLOWED_OBJECT_ACE_TYPE &&
+            type != ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE)
+            continue;
+        // Every kind that allows has its mask first; the plain two then the trustee, which the
+        // others hide behind more fields: they count as granted to anybody.
+        const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if (type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
+            const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+            // CREATOR OWNER and OWNER RIGHTS stand for the owner.
+            if (Trusted(sid, account.sid) ||
+                (ownerTrusted && (IsWellKnownSid(sid, WinCreatorOwnerSid) || IsWellKnownSid(sid, WinCreatorOwnerRightsSid))))
+                continue;
+        }
+        DWORD mask = allowed->Mask;
+        if (mask & GENERIC_ALL) mask |= FILE_ALL_ACCESS;
+        if (mask & GENERIC_WRITE) mask |= FILE_GENERIC_WRITE;
+        if (mask & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY)) others |= kOthersAddTo;
+        if (mask & (DELETE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD)) others |= kOthersSwapIt;
+    }
+    return others;
+}
+
 std::u16string ShortPath(const std::u16string& path) {
-    const DWORD need = GetShortPathNameW(W(path), nullptr, 0);
-    if (need == 0) return path;
-    std::u16string buffer(need, u'\0');
-    const DWORD n = GetShortPathNameW(W(path), W(buffer), need);
-    if (n == 0 || n >= need) return path;
-    buffer.resize(n);
-    return buffer;
+    const std::u16string shortPath = SystemText(
+        [](const void* name, wchar_t* buffer, DWORD size) {
+            return GetShortPathNameW(static_cast<const wchar_t*>(name), buffer, size);
+        },
+        W(path));
+    return shortPath.empty() ? path : shortPath;
 }
 
 bool RenameFile(const std::u16string& from, const std::u16string& to, bool replace) {
@@ -299,13 +447,12 @@ bool ReadVersionStrings(const std::u16string& path, VersionStrings& strings) {
 }
 
 std::u16string FullPath(const std::u16string& path) {
-    const DWORD need = GetFullPathNameW(W(path), 0, nullptr, nullptr);
-    if (need == 0) return path;
-    std::u16string buffer(need, u'\0');
-    const DWORD n = GetFullPathNameW(W(path), need, W(buffer), nullptr);
-    if (n == 0 || n >= need) return path;
-    buffer.resize(n);
-    return buffer;
+    const std::u16string full = SystemText(
+        [](const void* name, wchar_t* buffer, DWORD size) {
+            return GetFullPathNameW(static_cast<const wchar_t*>(name), size, buffer, nullptr);
+        },
+        W(path));
+    return full.empty() ? path : full;
 }
 
 std::u16string ModulePath() {

@@ -26,17 +26,31 @@ OsVersionInfo OsVersion() {
     return out;
 }
 
-bool IsSystemAccount() {
+win32::AccountSid::AccountSid() {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
     const win32::HandlePtr owned(token);
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
     DWORD size = 0;
-    return GetTokenInformation(token, TokenUser, &info, sizeof info, &size) &&
-           IsWellKnownSid(info.user.User.Sid, WinLocalSystemSid);
+    if (GetTokenInformation(token, TokenUser, &info_, sizeof info_, &size)) sid = info_.user.User.Sid;
+}
+
+bool IsSystemAccount() {
+    const win32::AccountSid account;
+    return account.sid && IsWellKnownSid(account.sid, WinLocalSystemSid);
+}
+
+bool IsElevated() {
+    // The system's own notion: a token is elevated when it holds the Administrators group or
+    // a privilege UAC takes from a filtered token (backup, restore, taking ownership,
+    // debugging, ...), as an administrator's does after the consent prompt or without UAC.
+    // The system account's is; asking for it as well keeps that plain.
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    const win32::HandlePtr owned(token);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return !GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) ||
+           elevation.TokenIsElevated != 0 || IsSystemAccount();
 }
 
 std::uint64_t TickCount() { return GetTickCount64(); }

@@ -38,6 +38,20 @@ struct HandleCloser {
 };
 using HandlePtr = std::unique_ptr<void, HandleCloser>;
 
+// The SID of the account the process runs as; null when it cannot be read.
+struct AccountSid {
+    AccountSid();
+    AccountSid(const AccountSid&) = delete;
+    AccountSid& operator=(const AccountSid&) = delete;
+    PSID sid = nullptr;
+
+private:
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info_;
+};
+
 // Pixels at 96 DPI to pixels at the system's DPI.
 int Scale(int value);
 

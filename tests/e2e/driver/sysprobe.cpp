@@ -17,6 +17,9 @@
 //   sysprobe programfile FILE            opens FILE as the setup opens its own file and prints
 //                                        whether it is the running program's file, and whether
 //                                        its headers are: "file true, headers true"
+//   sysprobe elevated                    whether the process counts as elevated: true/false
+//   sysprobe othersaccess PATH           what other users may do to PATH: the platform's bits,
+//                                        as a number
 //   sysprobe pictures                    makes the setup's header picture and Directory page icon
 //                                        on a hidden form, destroys them, then prints whether the
 //                                        images they showed are freed: "bitmap freed, icon freed"
@@ -193,6 +196,8 @@ int Run(int argc, wchar_t** argv) {
         return HeldCopy(arg(2), arg(3), static_cast<int>(std::wcstol(argv[4], nullptr, 10)));
     if (command == L"programfile" && argc == 3) return ProgramFile(arg(2));
     if (command == L"pictures" && argc == 2) return Pictures();
+    if (command == L"elevated" && argc == 2) return PrintBool(platform::IsElevated());
+    if (command == L"othersaccess" && argc == 3) return Print(text::DecimalText(platform::OthersAccess(arg(2))), true);
     return 2;
 }
 

@@ -10,6 +10,9 @@
 //   wintest reg-link <key> <target>              creates key as a registry link to the key target
 //   wintest dacl <path>                          prints the owner and access list of a file or folder
 //                                                in SDDL: {"sddl": "O:...D:..."}
+//   wintest set-dacl <path> <sddl>               gives a file or folder the access list of the SDDL
+//                                                text ("D:..."), protected from its parent's
+//   wintest hardlink <existing> <new>            makes <new> another name of the file <existing>
 // Keys are written HKCU\<path> or HKLM\<path>.
 //
 // Script lines (tokens are bare words or JSON strings; '#' starts a comment line):
@@ -1140,7 +1143,9 @@ int Usage() {
                "       wintest msgbox <flags> <caption> <text>\n"
                "       wintest reg-set <key> <name> <type> <hex>\n"
                "       wintest reg-link <key> <target>\n"
-               "       wintest dacl <path>\n",
+               "       wintest dacl <path>\n"
+               "       wintest set-dacl <path> <sddl>\n"
+               "       wintest hardlink <existing> <new>\n",
                stderr);
     return 1;
 }
@@ -1314,6 +1319,29 @@ int DaclCommand(int argc, wchar_t** argv) {
     return ok ? 0 : 1;
 }
 
+int SetDaclCommand(int argc, wchar_t** argv) {
+    if (argc != 4) return Usage();
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    DWORD status = ERROR_SUCCESS;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(argv[3], SDDL_REVISION_1, &sd, nullptr) ||
+        !GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted))
+        status = GetLastError();
+    else
+        status = SetNamedSecurityInfoW(argv[2], SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, present ? dacl : nullptr, nullptr);
+    LocalFree(sd);
+    return RegResult("set-dacl", static_cast<LONG>(status));
+}
+
+int HardLinkCommand(int argc, wchar_t** argv) {
+    if (argc != 4) return Usage();
+    const bool ok = CreateHardLinkW(argv[3], argv[2], nullptr) != FALSE;
+    return RegResult("hardlink", ok ? ERROR_SUCCESS : static_cast<LONG>(GetLastError()));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -1326,5 +1354,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"reg-set") return RegSetCommand(argc, argv);
     if (command == L"reg-link") return RegLinkCommand(argc, argv);
     if (command == L"dacl") return DaclCommand(argc, argv);
+    if (command == L"set-dacl") return SetDaclCommand(argc, argv);
+    if (command == L"hardlink") return HardLinkCommand(argc, argv);
     return Usage();
 }
