@@ -36,58 +36,44 @@ namespace {
 // Namespaces the hash, so that the same title hashed for another purpose gives another key.
 constexpr char16_t kKeyNamespace[] = u"scrsetup-entry:";
 
-// FNV-1a, 128 bits, in 32-bit words from the lowest: the 32-bit stub has no 128-bit integer.
-class Fnv1a128 {
-public:
-    void Add(std::uint8_t byte) {
-        h_[0] ^= byte;
-        // Times the prime 2^88 + 0x13B: the small factor word by word, then the low 40 bits
-        // moved up by 88.
-        std::uint32_t product[4];
-        std::uint64_t carry = 0;
-        for (int i = 0; i < 4; ++i) {
-            carry += static_cast<std::uint64_t>(h_[i]) * 0x13B;
-            product[i] = static_cast<std::uint32_t>(carry);
-            carry >>= 32;
-        }
-        const std::uint64_t high = ((static_cast<std::uint64_t>(product[3]) << 32) | product[2]) +
-                                   (((static_cast<std::uint64_t>(h_[1]) << 32) | h_[0]) << 24);
-        h_[0] = product[0];
-        h_[1] = product[1];
-        h_[2] = static_cast<std::uint32_t>(high);
-        h_[3] = static_cast<std::uint32_t>(high >> 32);
-    }
-    void Add(std::u16string_view units) {
-        for (const char16_t c : units) {
-            Add(static_cast<std::uint8_t>(c));
-            Add(static_cast<std::uint8_t>(c >> 8));
-        }
-    }
-    // Byte I of the hash, the most significant first.
-    std::uint8_t Byte(int i) const { return static_cast<std::uint8_t>(h_[3 - i / 4] >> (24 - 8 * (i % 4))); }
-
-private:
-    std::uint32_t h_[4] = {0x6295C58D, 0x62B82175, 0x07BB0142, 0x6C62272E};
-};
-
 }  // namespace
 
 std::u16string UninstallKeyName(std::u16string_view Title) {
-    Fnv1a128 hash;
-    hash.Add(kKeyNamespace);
-    for (char16_t c : Title) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-        hash.Add(std::u16string_view(&c, 1));
+    // FNV-1a over 128 bits of the UTF-16LE bytes, in 32-bit words from the lowest: the 32-bit
+    // stub has no 128-bit integer.
+    std::uint32_t h[4] = {0x6295C58D, 0x62B82175, 0x07BB0142, 0x6C62272E};
+    for (const std::u16string_view part : {std::u16string_view(kKeyNamespace), Title}) {
+        for (char16_t c : part) {
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+            for (unsigned shift = 0; shift < 16; shift += 8) {
+                h[0] ^= (c >> shift) & 0xFFu;
+                // Times the prime 2^88 + 0x13B: the small factor word by word, then the low 40
+                // bits moved up by 88.
+                const std::uint64_t moved = ((static_cast<std::uint64_t>(h[1]) << 32) | h[0]) << 24;
+                std::uint64_t carry = 0;
+                for (std::uint32_t& word : h) {
+                    carry += static_cast<std::uint64_t>(word) * 0x13B;
+                    word = static_cast<std::uint32_t>(carry);
+                    carry >>= 32;
+                }
+                const std::uint64_t high = ((static_cast<std::uint64_t>(h[3]) << 32) | h[2]) + moved;
+                h[2] = static_cast<std::uint32_t>(high);
+                h[3] = static_cast<std::uint32_t>(high >> 32);
+            }
+        }
     }
-    std::u16string key = u"{";
-    for (int i = 0; i < 16; ++i) {
-        std::uint8_t b = hash.Byte(i);
-        // RFC 9562: version 8 (vendor-specific), variant 10.
-        if (i == 6) b = static_cast<std::uint8_t>((b & 0x0F) | 0x80);
-        if (i == 8) b = static_cast<std::uint8_t>((b & 0x3F) | 0x80);
-        if (i == 4 || i == 6 || i == 8 || i == 10) key += u'-';
-        key += u"0123456789ABCDEF"[b >> 4];
-        key += u"0123456789ABCDEF"[b & 15];
+    // RFC 9562: version 8 (vendor-specific) in byte 6, variant 10 in byte 8.
+    h[2] = (h[2] & 0xFFFF0FFFu) | 0x8000u;
+    h[1] = (h[1] & 0x3FFFFFFFu) | 0x80000000u;
+    // The 32 hex digits from the most significant, a hyphen before digits 8, 12, 16 and 20.
+    char16_t key[38];
+    char16_t* out = key;
+    *out++ = u'{';
+    for (unsigned n = 0; n < 32; ++n) {
+        if (n >= 8 && n <= 20 && n % 4 == 0) *out++ = u'-';
+        const unsigned digit = (h[3 - n / 8] >> (28 - 4 * (n % 8))) & 15u;
+        *out++ = static_cast<char16_t>(digit < 10 ? u'0' + digit : u'A' - 10 + digit);
     }
-    return key + u'}';
+    *out = u'}';
+    return std::u16string(key, 38);
 }

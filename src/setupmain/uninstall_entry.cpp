@@ -17,9 +17,10 @@ bool MachineListWritable() { return platform::RegKey::Create(RegRoot::LocalMachi
 
 std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\""; }
 
-// The installation's own key, and the one named by the title that earlier versions wrote.
-std::u16string EntryPath(const std::u16string& title) { return kUninstallKeyBase + UninstallKeyName(title); }
-std::u16string LegacyPath(const std::u16string& title) { return kUninstallKeyBase + title; }
+// The installation's own key, or the one named by the title that earlier versions wrote.
+std::u16string EntryPath(const std::u16string& title, bool legacy = false) {
+    return kUninstallKeyBase + (legacy ? title : UninstallKeyName(title));
+}
 
 // The uninstaller an entry starts, its UninstallString as the setup writes it: the path in
 // quotes. Empty for anything else.
@@ -32,16 +33,23 @@ std::u16string EntryUninstaller(RegRoot root, const std::u16string& path) {
 }
 
 // Another program may list itself under the title: only an entry that starts an uninstaller
-// of this setup is ours to follow, replace or remove. Written, when given, is the uninstaller
-// this run has just made, which it holds without sharing until the end: no reading tells it.
-bool IsOurEntry(RegRoot root, const std::u16string& path, const std::u16string& written = {}) {
+// of this setup is ours to follow, replace or remove.
+bool IsOurEntry(RegRoot root, const std::u16string& path) {
     const std::u16string uninstaller = EntryUninstaller(root, path);
-    return !uninstaller.empty() &&
-           ((!written.empty() && SamePath(uninstaller, written)) || IsUninstallerFile(uninstaller));
+    return !uninstaller.empty() && IsUninstallerFile(uninstaller);
 }
 
 std::u16string KeyName(RegRoot root, const std::u16string& path) {
     return (root == RegRoot::LocalMachine ? u"HKLM\\" : u"HKCU\\") + path;
+}
+
+// Removes the entry at path where it starts Uninstaller or, with anyOfOurs, any uninstaller of
+// this setup. Uninstaller is then the one this run has just made, which it holds without
+// sharing until the end: reading cannot tell that one.
+void RemoveEntryOf(RegRoot root, const std::u16string& path, const std::u16string& Uninstaller, bool anyOfOurs) {
+    const std::u16string started = EntryUninstaller(root, path);
+    if (!started.empty() && (SamePath(started, Uninstaller) || (anyOfOurs && IsUninstallerFile(started))))
+        LogRemoval(platform::RegKey::DeleteTree(root, path), "Remove key", KeyName(root, path));
 }
 
 bool WriteEntry(RegRoot root, const TUninstallEntry& e) {
@@ -77,31 +85,25 @@ void RegisterUninstall(const TUninstallEntry& Entry) {
         if (!WriteEntry(root, Entry)) return;
     }
     // An earlier version's entry of this installation, under the title, would list it twice.
-    const std::u16string legacy = LegacyPath(Entry.Title);
-    if (IsOurEntry(root, legacy, Entry.UninstallerPath)) LogRemoval(platform::RegKey::DeleteTree(root, legacy), "Remove key", KeyName(root, legacy));
+    RemoveEntryOf(root, EntryPath(Entry.Title, true), Entry.UninstallerPath, true);
 }
 
 void RemoveUninstallEntry(const std::u16string& Title, const std::u16string& UninstallerPath) {
     for (const RegRoot root : {RegRoot::LocalMachine, RegRoot::CurrentUser}) {
-        for (const std::u16string& path : {EntryPath(Title), LegacyPath(Title)}) {
-            const std::u16string uninstaller = EntryUninstaller(root, path);
-            if (!uninstaller.empty() && SamePath(uninstaller, UninstallerPath))
-                LogRemoval(platform::RegKey::DeleteTree(root, path), "Remove key", KeyName(root, path));
-        }
+        for (const bool legacy : {false, true}) RemoveEntryOf(root, EntryPath(Title, legacy), UninstallerPath, false);
     }
 }
 
 std::u16string RegisteredInstallLocation(const std::u16string& Title) {
     // What the user's own list says steers only a run that would write there itself.
     const RegRoot root = MachineListWritable() ? RegRoot::LocalMachine : RegRoot::CurrentUser;
-    const std::u16string legacy = LegacyPath(Title);
-    for (const std::u16string& path : {EntryPath(Title), legacy}) {
+    for (const bool legacy : {false, true}) {
+        const std::u16string path = EntryPath(Title, legacy);
         std::u16string folder;
-        if ((path == legacy && !IsOurEntry(root, path)) ||
-            platform::RegKey::Open(root, path).ReadString(u"InstallLocation", folder) != platform::RegValue::Text ||
-            folder.empty() || !platform::DirectoryExists(folder))
-            continue;
-        return folder.back() == u'\\' ? folder : folder + u'\\';
+        if ((!legacy || IsOurEntry(root, path)) &&
+            platform::RegKey::Open(root, path).ReadString(u"InstallLocation", folder) == platform::RegValue::Text &&
+            !folder.empty() && platform::DirectoryExists(folder))
+            return folder.back() == u'\\' ? folder : folder + u'\\';
     }
     return {};
 }
