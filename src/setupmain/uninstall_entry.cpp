@@ -44,8 +44,8 @@ std::u16string KeyName(RegRoot root, const std::u16string& path) {
 }
 
 // Removes the entry at path where it starts Uninstaller or, with anyOfOurs, any uninstaller of
-// this setup. Uninstaller is then the one this run has just made, which it holds without
-// sharing until the end: reading cannot tell that one.
+// this setup. The installation passes the uninstaller it has just made: it holds that file
+// without sharing until it ends, so reading it could not tell it is one.
 void RemoveEntryOf(RegRoot root, const std::u16string& path, const std::u16string& Uninstaller, bool anyOfOurs) {
     const std::u16string started = EntryUninstaller(root, path);
     if (!started.empty() && (SamePath(started, Uninstaller) || (anyOfOurs && IsUninstallerFile(started))))

@@ -26,9 +26,9 @@ struct TUninstallEntry {
 // is reported. An entry under the title in that list that starts an uninstaller of this setup
 // (an earlier version's) goes; another program's stays as it is.
 void RegisterUninstall(const TUninstallEntry& Entry);
-// Removes the entry of Title from either list, under its key or the title, where it is the one
-// that starts this uninstaller: another installation's entry of the same title stays. One that cannot be
-// removed stays without a report.
+// Removes the entry of Title from either list, under its key or under the title, where it is
+// the one that starts this uninstaller: another installation's entry of the same title stays.
+// One that cannot be removed stays without a report.
 void RemoveUninstallEntry(const std::u16string& Title, const std::u16string& UninstallerPath);
 
 // The folder an earlier installation of Title registered in the list this run would write
