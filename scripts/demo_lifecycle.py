@@ -96,6 +96,8 @@ class Package:
         self.base_dir, self.sub_dir = h["DefaultBaseDir"], h["DefaultSubDir"]
         self.has_readme = h["ReadmeSize"] > 0
         self.uninstall_entry = h["UninstallEntryFlag"]
+        # The entry's key, as the packer foretells it; none when the package asks for no entry.
+        self.entry_key = UNINSTALL_KEY + info["productCode"] if info["productCode"] else None
         self.menu_shortcuts = h["MenuShortcutsFlag"]
         self.desktop_shortcut = h["DesktopShortcutFlag"]
         self.words = {}
@@ -283,8 +285,11 @@ class Lifecycle:
         print(f"Installation folder {folder or '(unknown)'}")
         for name in files or []:
             print(f"  {os.path.getsize(os.path.join(p.host(folder), name)):>8}  {name}")
-        entry = p.reg_values(UNINSTALL_KEY + pkg.title)
-        print(f"Uninstall entry {UNINSTALL_KEY}{pkg.title}" + ("" if entry is not None else "  (absent)"))
+        entry = p.reg_values(pkg.entry_key) if pkg.entry_key else None
+        if pkg.entry_key:
+            print(f"Uninstall entry {pkg.entry_key}" + ("" if entry is not None else "  (absent)"))
+        else:
+            print("Uninstall entry: none (the package asks for none)")
         for name in ("DisplayName", "UninstallString"):
             if entry is not None:
                 print(f"  {name:<16} {entry.get(name, '(absent)')}")
@@ -369,8 +374,8 @@ class Lifecycle:
         self.check(not files, f"installation folder {folder} " + ("empty" if files == [] else "gone"),
                    f"installation folder {folder} still holds {files}")
         if pkg.uninstall_entry:
-            entry = p.reg_values(UNINSTALL_KEY + pkg.title)
-            self.check(entry is None, f"uninstall key {UNINSTALL_KEY}{pkg.title} absent",
+            entry = p.reg_values(pkg.entry_key)
+            self.check(entry is None, f"uninstall key {pkg.entry_key} absent",
                        f"uninstall key still there: {entry}")
         if pkg.menu_shortcuts:
             menu = self.programs + "\\" + pkg.title

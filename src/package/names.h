@@ -2,6 +2,7 @@
 // packer refuses a package that breaks them, the setup treats one as damaged.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 enum class NameProblem { None, Empty, ControlCharacter, ForbiddenCharacter, DotsAndSpaces, ReservedDevice };
@@ -18,3 +19,10 @@ struct TNameCheck {
 TNameCheck CheckWindowsName(std::u16string_view name);
 
 bool IsReservedDeviceName(std::u16string_view name);
+
+// The name of the installation's key in the system's list of installed programs (winget's
+// ProductCode): a name-based UUID (version 8) in registry form, {XXXXXXXX-XXXX-8XXX-XXXX-
+// XXXXXXXXXXXX} in upper-case hex. A title would take any other program's entry of that name;
+// this cannot. Titles that differ in the
+// letter case of A to Z name one key, as they named one key when the title was the key.
+std::u16string UninstallKeyName(std::u16string_view Title);

@@ -90,6 +90,7 @@ json InfoJson(const ImageInfo& info) {
                                           {"computed", Hex32(info.checksum->computed)},
                                           {"verified", info.checksum->Verified()}}
                                    : json(nullptr)},
+        {"productCode", info.registers ? json(info.registers->productCode) : json(nullptr)},
         {"registers", info.registers ? RegistersJson(*info.registers) : json(nullptr)},
         {"problems", info.problems},
     };
@@ -120,7 +121,10 @@ void PrintInfoText(const ImageInfo& info, std::ostream& out) {
     }
     if (info.registers) {
         out << "\nRegisters (uninstall entry of a first installation into the default folder; <Program Files> and\n"
-               "<Windows> stand for the folders the setup finds; EstimatedSize in KiB)\n";
+               "<Windows> stand for the folders the setup finds; EstimatedSize in KiB; the key in HKLM, or in\n"
+               "HKCU for a run without the rights for the machine's list)\n"
+            << "  " << std::left << std::setw(22) << "Key"
+            << "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" << info.registers->productCode << "\n";
         const json values = RegistersJson(*info.registers);
         for (const auto& [name, value] : values.items())
             out << "  " << std::left << std::setw(22) << name << (value.is_string() ? value.get<std::string>() : Dump(value))

@@ -286,7 +286,7 @@ std::string InstallerFile(const ManifestOptions& o, const std::string& version, 
         if (!r.publisher.empty() && Characters(r.publisher) <= 256) f += Yaml(4, "Publisher", r.publisher);
         if (!r.displayVersion.empty() && r.displayVersion != version && Characters(r.displayVersion) <= 128)
             f += Yaml(4, "DisplayVersion", r.displayVersion);
-        f += Yaml(4, "InstallerType", "exe");
+        f += Yaml(4, "ProductCode", r.productCode) + Yaml(4, "InstallerType", "exe");
     }
     return f + Tail("installer");
 }

@@ -5,6 +5,7 @@
 
 #include "common/lang.h"
 #include "common/text.h"
+#include "package/names.h"
 #include "package/package.h"
 #include "scrpack.h"
 
@@ -70,6 +71,7 @@ Registration DescribeRegistration(ByteSource& image, const TSetupHeader& h, std:
     const std::int64_t bytes = PayloadLength(h) + uninstallerBytes + (h.ReadmeSize() > 0 ? ReadmeCopyBytes(readme) : 0);
 
     Registration r;
+    r.productCode = text::Utf16ToUtf8(UninstallKeyName(h.Title()));
     r.displayName = text::Utf16ToUtf8(h.Title());
     if (scrVersion) {
         r.displayVersion = text::Utf16ToUtf8(RegisteredVersion(*scrVersion));

@@ -69,6 +69,7 @@ struct Block {
 // into its default folder, whose placeholders (<Program Files>, <Windows>) stay as the header
 // has them. Empty texts are values the installation does not write.
 struct Registration {
+    std::string productCode;  // the name of the entry's key in the list (UninstallKeyName)
     std::string displayName;
     std::string displayVersion, publisher, urlInfoAbout;
     std::int64_t estimatedSizeKiB = 0;  // the screensaver, the uninstaller and the readme copy

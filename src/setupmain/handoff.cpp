@@ -3,7 +3,6 @@
 #include "../common/lang.h"
 #include "../common/text.h"
 #include "../package/names.h"
-#include "../package/package.h"
 #include "../platform/files.h"
 #include "../platform/system.h"
 #include "run_log.h"
@@ -35,14 +34,6 @@ public:
 private:
     std::uint32_t state_;
 };
-
-// A sound uninstaller image in a file on a disk (not a device that blocks or answers).
-bool IsUninstallerFile(const std::u16string& path) {
-    platform::File file = platform::File::OpenRead(path, platform::Share::DenyNone);
-    if (!file.IsOpen() || !file.IsDiskFile()) return false;
-    const TPackage package = LoadPackage(file);
-    return package.Sound() && package.role == TrailerKind::Uninstaller;
-}
 
 // The temporary copy an uninstall run made of itself: in the temporary folder, under its name.
 bool IsTemporaryCopy(const std::u16string& self) {

@@ -60,3 +60,10 @@ TSetupPackage LoadSetupPackage() {
     setup.Sound = ReadPackage(setup);
     return setup;
 }
+
+bool IsUninstallerFile(const std::u16string& Path) {
+    platform::File file = platform::File::OpenRead(Path, platform::Share::DenyNone);
+    if (!file.IsOpen() || !file.IsDiskFile()) return false;
+    const TPackage package = LoadPackage(file);
+    return package.Sound() && package.role == TrailerKind::Uninstaller;
+}

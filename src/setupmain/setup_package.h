@@ -36,3 +36,7 @@ struct TSetupPackage {
 // Opens the running program's file, checks that it is the very file that runs (not another
 // renamed into its place, whatever its headers) and reads its package.
 TSetupPackage LoadSetupPackage();
+
+// A sound uninstaller image of this setup in the file at Path, on a disk (not a device that
+// blocks or answers).
+bool IsUninstallerFile(const std::u16string& Path);

@@ -6,7 +6,8 @@
 #include <string>
 
 // Below HKEY_LOCAL_MACHINE, or below HKEY_CURRENT_USER for an installation without rights
-// for the machine's list; the title names the entry's key.
+// for the machine's list; the key is UninstallKeyName of the title (earlier versions used the
+// title itself, which any other program's entry may carry too).
 inline constexpr char16_t kUninstallKeyBase[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 struct TUninstallEntry {
@@ -22,13 +23,15 @@ struct TUninstallEntry {
 
 // The machine's list when this run may write it, else the user's own, so that the
 // installation is listed either way. Without either the installation still stands: nothing
-// is reported.
+// is reported. An entry under the title in that list that starts an uninstaller of this setup
+// (an earlier version's) goes; another program's stays as it is.
 void RegisterUninstall(const TUninstallEntry& Entry);
-// Removes the entry of Title from either list, where it is the one that starts this
-// uninstaller: another installation's entry of the same title stays. One that cannot be
-// removed stays without a report.
+// Removes the entry of Title from either list, under its key or under the title, where it is
+// the one that starts this uninstaller: another installation's entry of the same title stays.
+// One that cannot be removed stays without a report.
 void RemoveUninstallEntry(const std::u16string& Title, const std::u16string& UninstallerPath);
 
 // The folder an earlier installation of Title registered in the list this run would write
-// (with a trailing backslash), where it still exists; empty otherwise.
+// (with a trailing backslash), where it still exists; empty otherwise. An entry under the
+// title counts only when it starts an uninstaller of this setup.
 std::u16string RegisteredInstallLocation(const std::u16string& Title);

@@ -47,6 +47,20 @@ def utf16(text):
     return text.encode("utf-16-le")
 
 
+def uninstall_key_name(title):
+    """The key the setup lists an installation of title under, worked out here on its own: a
+    UUID (version 8) from FNV-1a-128 of the namespace and the title, A to Z lower-cased, in
+    UTF-16LE."""
+    lowered = "".join(chr(ord(c) + 32) if "A" <= c <= "Z" else c for c in title)
+    h = 0x6C62272E07BB014262B821756295C58D
+    for byte in utf16("scrsetup-entry:" + lowered):
+        h = ((h ^ byte) * (2**88 + 0x13B)) % 2**128
+    b = bytearray(h.to_bytes(16, "big"))
+    b[6] = b[6] & 0x0F | 0x80
+    b[8] = b[8] & 0x3F | 0x80
+    return "{%s-%s-%s-%s-%s}" % tuple(b[i:j].hex().upper() for i, j in ((0, 4), (4, 6), (6, 8), (8, 10), (10, 16)))
+
+
 def signature(text):
     data = utf16(text)
     assert len(data) == TRAILER_SIZE

@@ -1,6 +1,7 @@
 """What deployment tools read and run: the uninstall entry's values after a silent and a wizard
-installation, its silent uninstall command run as Windows splits it, and a silent upgrade that
-replaces the installation in place."""
+installation, its silent uninstall command run as Windows splits it, a silent upgrade that
+replaces the installation in place (also one listed under its title by an earlier version), and
+another program's entry of the same title, which nothing touches."""
 import dataclasses
 import math
 import os
@@ -8,9 +9,11 @@ import re
 
 import scrimage
 import winenv
-from test_install import EXIT_DONE, PAYLOAD, UNINSTALL_KEY, InstallCase
+from test_install import EXIT_DONE, PAYLOAD, UNINSTALL_KEY, InstallCase, entry_key
 
-KEY = UNINSTALL_KEY + "Aurora"
+KEY = entry_key("Aurora")
+# Where earlier versions listed the installation, and where another program may list itself.
+TITLE_KEY = UNINSTALL_KEY + "Aurora"
 
 
 def package(scr=PAYLOAD, link="https://aurora.example/"):
@@ -38,6 +41,18 @@ class DeployTest(InstallCase):
                 "QuietUninstallString": f'"{uninstaller}" -silent', "DisplayIcon": f"{folder}\\Aurora.scr",
                 "InstallLocation": folder, "EstimatedSize": hex(math.ceil(installed / 1024)), "NoModify": "0x1",
                 "NoRepair": "0x1", "URLInfoAbout": "https://aurora.example/"}
+
+    def export(self, env, key):
+        """The key as `reg export` writes it, byte for byte."""
+        out = os.path.join(env.test_dir(self.id()), "export.reg")
+        proc = env.wine(["reg", "export", key, env.win_path(out), "/y"])
+        self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
+        with open(out, "rb") as f:
+            return f.read()
+
+    def reg_add(self, env, key, values):
+        for name, data in values.items():
+            self.assertEqual(env.wine(["reg", "add", key, "/v", name, "/d", data, "/f"]).returncode, 0)
 
     def quiet_uninstall(self, env):
         """Runs QuietUninstallString as Windows splits it: the quoted program, then its arguments."""
@@ -88,6 +103,61 @@ class DeployTest(InstallCase):
             expected = self.expected_entry(env, "C:\\Savers")
             del expected["URLInfoAbout"]  # the newer package names no web page
             self.assertEqual(self.entry(env), expected)
+
+            self.quiet_uninstall(env)
+            self.assertIn(self.files(env, "C:\\Savers"), ([], None))
+            self.assertIsNone(env.reg_query(KEY))
+
+    def test_another_programs_entry_of_the_title_stays_as_it_is(self):
+        """A silent run without a folder takes nothing from it (no folder), writes and removes
+        nothing of it, and neither does the uninstaller."""
+        foreign = {"DisplayName": "Aurora", "UninstallString": '"C:\\Fernhollow\\Aurora\\remove.exe"',
+                   "Publisher": "Fernhollow", "DisplayVersion": "3.1", "InstallLocation": "C:\\Fernhollow\\Aurora"}
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            os.makedirs(env.host_path(foreign["InstallLocation"]))
+            with open(env.host_path(foreign["InstallLocation"] + "\\remove.exe"), "wb") as f:
+                f.write(b"MZ another program")
+            self.reg_add(env, TITLE_KEY, foreign)
+            self.assertEqual(env.reg_query(TITLE_KEY, "UninstallString"), foreign["UninstallString"])
+            before = self.export(env, TITLE_KEY)
+
+            result = env.drive(self.installer(env, package()), ["/S"])
+            self.assertDriven(result)
+            self.assertEqual((result.exit_code, result.windows_seen), (EXIT_DONE, []), result)
+            self.assertEqual(self.export(env, TITLE_KEY), before)
+            self.assertEqual(self.files(env, foreign["InstallLocation"]), ["remove.exe"])
+            folder = self.probe(env, "programfiles").rstrip("\\") + "\\Aurora"
+            self.assertEqual(self.files(env, folder), ["Aurora Readme.txt", "Aurora.scr", "uninstall Aurora.exe"])
+            self.assertEqual(self.entry(env), self.expected_entry(env, folder))
+
+            self.quiet_uninstall(env)
+            self.assertIsNone(env.reg_query(KEY))
+            self.assertEqual(self.export(env, TITLE_KEY), before)
+            self.assertEqual(self.files(env, foreign["InstallLocation"]), ["remove.exe"])
+
+    def test_upgrade_moves_an_entry_under_the_title_to_its_own_key(self):
+        """An installation an earlier version listed under its title: the upgrade finds its
+        folder there, lists it under its own key and takes the old entry away."""
+        with self.env.isolated(self.id()) as env:
+            self.system(env)
+            first = env.drive(self.installer(env, package()), ["/S", "/D=C:\\Savers"])
+            self.assertDriven(first)
+            self.assertEqual(first.exit_code, EXIT_DONE, first)
+            # As the earlier version wrote it.
+            written = self.entry(env)
+            self.reg_add(env, TITLE_KEY, {name: written[name] for name in
+                                          ("DisplayName", "UninstallString", "QuietUninstallString", "InstallLocation")})
+            self.assertEqual(env.wine(["reg", "delete", KEY, "/f"]).returncode, 0)
+
+            newer = PAYLOAD + b" version 2"
+            second = env.drive(self.installer(env, package(newer), name="setup2.exe"), ["/S"])
+            self.assertDriven(second)
+            self.assertEqual(second.exit_code, EXIT_DONE, second)
+            self.assertEqual(self.read(env, "C:\\Savers\\Aurora.scr"), newer)
+            self.assertIsNone(self.files(env, self.probe(env, "programfiles").rstrip("\\") + "\\Aurora"))
+            self.assertEqual(self.entry(env), self.expected_entry(env, "C:\\Savers"))
+            self.assertIsNone(env.reg_query(TITLE_KEY))
 
             self.quiet_uninstall(env)
             self.assertIn(self.files(env, "C:\\Savers"), ([], None))

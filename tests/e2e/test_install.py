@@ -24,6 +24,11 @@ PREVIEW_NOTICE = ("After successful installation screensaver setup would open Wi
 PAYLOAD = bytes(range(256)) * 40 + b"not a program"
 
 
+def entry_key(title):
+    """The uninstall entry of an installation of title in the machine's list."""
+    return UNINSTALL_KEY + scrimage.uninstall_key_name(title)
+
+
 class InstallCase(winenv.E2ETestCase):
     @classmethod
     def setUpClass(cls):
@@ -117,8 +122,8 @@ class WizardInstallTest(InstallCase):
             self.assertEqual(self.read(env, target + "Aurora Readme.txt"), readme.encode("cp1252"))
             self.assertEqual(self.read(env, target + "uninstall Aurora.exe"), self.expected_uninstaller(env, pkg))
 
-            self.assertEqual(env.reg_query(UNINSTALL_KEY + "Aurora", "DisplayName"), "Aurora")
-            self.assertEqual(env.reg_query(UNINSTALL_KEY + "Aurora", "UninstallString"),
+            self.assertEqual(env.reg_query(entry_key("Aurora"), "DisplayName"), "Aurora")
+            self.assertEqual(env.reg_query(entry_key("Aurora"), "UninstallString"),
                              f'"{target}uninstall Aurora.exe"')
             self.assertEqual(env.reg_query(USER_KEY + "Aurora", "FileName_"), target + "Aurora.scr")
 
@@ -166,7 +171,7 @@ class WizardInstallTest(InstallCase):
             self.assertEqual((silent.exit_code, silent.windows_seen), (EXIT_FAILED, []), silent)
 
             self.assertEqual(self.files(env, "C:\\Savers"), ["uninstall Aurora.exe"], "only what was there")
-            self.assertIsNone(env.reg_query(UNINSTALL_KEY + "Aurora"))
+            self.assertIsNone(env.reg_query(entry_key("Aurora")))
             self.assertIsNone(env.reg_query(USER_KEY + "Aurora"))
             self.assertIsNone(self.files(env, self.probe(env, "folder", "2") + "\\Aurora"))
             self.assertNotIn("Preview Aurora.lnk", self.files(env, self.probe(env, "folder", "0")))
@@ -213,7 +218,7 @@ class WizardInstallTest(InstallCase):
                               "buttons": ["OK"]})
             self.assertEqual(result.exit_code, EXIT_DONE)
             self.assertFalse(os.path.exists(env.host_path("C:\\Preview")))
-            self.assertIsNone(env.reg_query(UNINSTALL_KEY + "Aurora"))
+            self.assertIsNone(env.reg_query(entry_key("Aurora")))
             self.assertIsNone(env.reg_query(USER_KEY + "Aurora"))
             self.assertIsNone(self.files(env, self.probe(env, "folder", "2") + "\\Aurora"))
             self.assertEqual(self.records(tools, "install-verb.txt"), [])
@@ -404,7 +409,7 @@ class SilentInstallTest(InstallCase):
             self.assertEqual(self.read(env, target + "Aurora1.scr"), PAYLOAD)
             # Characters outside the code page: UTF-8 with a byte-order mark.
             self.assertEqual(self.read(env, target + "Aurora Readme.txt"), "\ufeffHello \u65e5\u672c".encode())
-            self.assertEqual(env.reg_query(UNINSTALL_KEY + "Aurora", "UninstallString"),
+            self.assertEqual(env.reg_query(entry_key("Aurora"), "UninstallString"),
                              f'"{target}uninstall Aurora1.exe"')
             self.assertEqual(env.reg_query(USER_KEY + "Aurora", "FileName_"), target + "Aurora1.scr")
             menu = self.probe(env, "folder", "2") + "\\Aurora\\"
@@ -436,7 +441,7 @@ class SilentInstallTest(InstallCase):
             while os.path.exists(scr) and time.monotonic() < deadline:
                 time.sleep(0.05)
             self.assertEqual(self.files(env, "C:\\Big"), [])
-            self.assertIsNone(env.reg_query(UNINSTALL_KEY + "Aurora"))
+            self.assertIsNone(env.reg_query(entry_key("Aurora")))
 
             result = env.drive(path, ["-silent", "C:\\Big"])
             self.assertDriven(result)

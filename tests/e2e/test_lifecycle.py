@@ -10,7 +10,7 @@ import tempfile
 
 import scrimage
 import winenv
-from test_install import UNINSTALL_KEY, USER_KEY, InstallCase
+from test_install import UNINSTALL_KEY, USER_KEY, InstallCase, entry_key
 from test_wizard import APP_TITLE, german
 
 EXIT_DONE, EXIT_CANCELLED = 0, 4
@@ -65,7 +65,7 @@ class LifecycleCase(InstallCase):
 
     def uninstall(self, env, title, args=(), steps=()):
         """Runs the registered uninstall command of `title`."""
-        command = env.reg_query(UNINSTALL_KEY + title, "UninstallString")
+        command = env.reg_query(entry_key(title), "UninstallString")
         self.assertIsNotNone(command, f"no uninstall entry for {title}")
         program, rest = winenv.split_command(command)
         result = env.drive(env.host_path(program), list(args), steps, raw_args=rest or None)
@@ -98,7 +98,7 @@ class LifecycleCase(InstallCase):
         preview = (words or {}).get("Preview", "Preview")
         return {
             "folder": self.files(env, target),
-            "uninstall entry": env.reg_query(UNINSTALL_KEY + title, "UninstallString"),
+            "uninstall entry": env.reg_query(entry_key(title), "UninstallString"),
             "user key": self.user_key(env, title),
             "menu": self.files(env, programs + title),
             "desktop link": f"{preview} {title}.lnk" in self.files(env, desktop),
@@ -253,8 +253,8 @@ class LifecycleTest(LifecycleCase):
             self.assertEqual(winenv.image_machine(uninstaller), winenv.image_machine(stub))
             self.assertEqual(winenv.image_machine(stub), winenv.ARCHITECTURES[env.arch]["machine"])
 
-            entry = UNINSTALL_KEY + "Solstice"
-            wow_entry = "HKLM\\Software\\Wow6432Node\\" + UNINSTALL_KEY.split("\\", 2)[2] + "Solstice"
+            entry = entry_key("Solstice")
+            wow_entry = "HKLM\\Software\\Wow6432Node\\" + UNINSTALL_KEY.split("\\", 2)[2] + scrimage.uninstall_key_name("Solstice")
             views = ["/reg:64", "/reg:32"] if env.bits == 64 else []
             found = {view: self.reg_value(env, entry, "UninstallString", view) for view in views}
             if env.bits == 64:
@@ -296,11 +296,11 @@ class LifecycleTest(LifecycleCase):
             uninstaller = self.read(env, target + "\\uninstall Solstice.exe")
             self.assertEqual(winenv.image_machine(uninstaller), winenv.ARCHITECTURES["win32"]["machine"])
 
-            entry = UNINSTALL_KEY + "Solstice"
+            entry = entry_key("Solstice")
             command = f'"{target}\\uninstall Solstice.exe"'
             self.assertEqual({view: self.reg_value(env, entry, "UninstallString", view) for view in ("/reg:32", "/reg:64")},
                              {"/reg:32": command, "/reg:64": None})
-            wow_entry = "HKLM\\Software\\Wow6432Node\\" + UNINSTALL_KEY.split("\\", 2)[2] + "Solstice"
+            wow_entry = "HKLM\\Software\\Wow6432Node\\" + UNINSTALL_KEY.split("\\", 2)[2] + scrimage.uninstall_key_name("Solstice")
             self.assertEqual(env.reg_query(wow_entry, "DisplayName"), "Solstice")
             with open(recorders["syswow64"] + ".log", encoding="utf-8") as f:
                 self.assertEqual(f.read().splitlines()[0].split(" ", 1)[1], "/requestsoverride process Solstice.scr display")

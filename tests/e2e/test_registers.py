@@ -1,14 +1,14 @@
 """What `scrpack info` says an installation registers, against a real silent installation into
-the default folder: every value the setup writes into the uninstall entry is the one foretold
-(the folder placeholder resolved as the setup resolves it), the files it names are there, and
-the estimated size covers what landed in the folder."""
+the default folder: the uninstall entry's key and every value the setup writes into it are the
+ones foretold (the folder placeholder resolved as the setup resolves it), the files it names are
+there, and the estimated size covers what landed in the folder."""
 import json
 import os
 import subprocess
 import unittest
 
 import scrimage
-from test_install import EXIT_DONE, UNINSTALL_KEY, InstallCase
+from test_install import EXIT_DONE, UNINSTALL_KEY, InstallCase, entry_key
 from test_wizard import german
 
 
@@ -34,7 +34,10 @@ class RegistersTest(InstallCase):
                 path = self.installer(env, pkg)
                 told = subprocess.run([scrpack, "info", "--json", path], capture_output=True, text=True, timeout=60)
                 self.assertEqual(told.returncode, 0, told.stdout + told.stderr)
-                registers = json.loads(told.stdout)["registers"]
+                info = json.loads(told.stdout)
+                registers = info["registers"]
+                # The key the setup writes, foretold by info and worked out here on its own.
+                self.assertEqual(UNINSTALL_KEY + info["productCode"], entry_key(pkg.title))
 
                 result = env.drive(path, ["-silent"])
                 self.assertDriven(result)
@@ -45,7 +48,7 @@ class RegistersTest(InstallCase):
                 def resolved(value):
                     return value.replace("<Program Files>", program_files) if isinstance(value, str) else value
 
-                key = UNINSTALL_KEY + pkg.title
+                key = UNINSTALL_KEY + info["productCode"]
                 written = {}
                 for value_name, value in registers.items():
                     actual = env.reg_query(key, value_name)
@@ -55,6 +58,7 @@ class RegistersTest(InstallCase):
                         self.assertEqual(actual, expected if isinstance(expected, str) else hex(expected), value_name)
                 # What every setup writes; the others are compared once the setup writes them.
                 self.assertLessEqual({"DisplayName", "UninstallString"}, set(written), written)
+                self.assertIsNone(env.reg_query(UNINSTALL_KEY + pkg.title), "nothing under the title")
 
                 folder = resolved(registers["InstallLocation"])
                 host_folder = env.host_path(folder)

@@ -118,7 +118,7 @@ class SignedInstallerTest(SigningCase):
         self.assertTrue(self.signed_ok, self.signed_report)
         expected = self.expected_uninstaller()
         with self.env.isolated(self.id()) as env:
-            key = UNINSTALL_KEY + PACKAGE.title
+            key = UNINSTALL_KEY + scrimage.uninstall_key_name(PACKAGE.title)
             # Also starts the prefix's own services, which would otherwise count as the setup's.
             self.assertIsNone(env.reg_query(key))
             installer = self.write(os.path.join(env.drive_c, "signed", "setup.exe"), self.signed)
@@ -238,7 +238,7 @@ class CertificateTableTest(SigningCase):
                               f"{len(uninstaller)} bytes written, {len(expected)} expected")
             self.assertEqual(env.reg_query(USER_KEY + SIGNED.title, "FileName_"), target + "\\Signed.scr")
             self.assertIsNone(env.reg_query(USER_KEY + APPENDED.title))
-            self.assertIsNone(env.reg_query(UNINSTALL_KEY + APPENDED.title))
+            self.assertIsNone(env.reg_query(UNINSTALL_KEY + scrimage.uninstall_key_name(APPENDED.title)))
             named, payload = [], []
             for root, dirs, files in os.walk(env.drive_c):
                 for name in dirs + files:
@@ -289,7 +289,7 @@ class ChecksumTest(SigningCase):
 
     def assert_nothing_installed(self, env, target):
         self.assertFalse(os.path.exists(env.host_path(target)), "the folder it made is gone")
-        self.assertIsNone(env.reg_query(UNINSTALL_KEY + self.PKG.title))
+        self.assertIsNone(env.reg_query(UNINSTALL_KEY + scrimage.uninstall_key_name(self.PKG.title)))
         self.assertIsNone(env.reg_query(USER_KEY + self.PKG.title))
 
     def test_a_flipped_byte_is_refused_signed_or_not(self):

@@ -8,7 +8,7 @@ import struct
 import scrimage
 import test_image
 import winenv
-from test_install import UNINSTALL_KEY, USER_KEY
+from test_install import USER_KEY, entry_key
 from test_lifecycle import SILENT, LifecycleCase, package
 from test_wizard import wizard_view
 
@@ -54,7 +54,7 @@ class SwitchesTest(LifecycleCase):
             f"Create file {target}\\Aurora.scr",
             f"Create file {target}\\Aurora Readme.txt",
             f"Create file {target}\\uninstall Aurora.exe",
-            f"Write key {UNINSTALL_KEY}Aurora",
+            f"Write key {entry_key('Aurora')}",
             f"Create folder {programs}Aurora",
             f"Create link {programs}Aurora\\Preview Aurora.lnk",
             f"Create link {programs}Aurora\\Readme.lnk",
@@ -123,7 +123,7 @@ class SwitchesTest(LifecycleCase):
                 f"Remove file {target}\\Aurora Readme.txt",
                 f"Create file {program}",
                 handoff.group(0),
-                f"Remove key {UNINSTALL_KEY}Aurora",
+                f"Remove key {entry_key('Aurora')}",
                 f"Remove link {programs}Aurora\\Preview Aurora.lnk",
                 f"Remove link {programs}Aurora\\Readme.lnk",
                 f"Remove link {programs}Aurora\\Uninstall Aurora.lnk",

@@ -121,12 +121,15 @@ class ManifestTest(unittest.TestCase):
                                  {1: "contactSupport", 2: "invalidParameter", 3: "custom", 4: "cancelledByUser",
                                   3010: "rebootRequiredToFinish"})
 
-                # The entry winget looks for is the one `scrpack info` says the installation writes;
-                # its DisplayVersion equals the package version and is left out.
-                registers = json.loads(run("info", "--json", installer).stdout)["registers"]
+                # The entry winget looks for is the one `scrpack info` says the installation writes,
+                # under its key; its DisplayVersion equals the package version and is left out.
+                info = json.loads(run("info", "--json", installer).stdout)
+                registers = info["registers"]
                 self.assertEqual((registers["DisplayVersion"], registers["Publisher"]), (SAMPLE_VERSION, SAMPLE_COMPANY))
+                self.assertRegex(info["productCode"], r"^\{[0-9A-F]{8}-[0-9A-F]{4}-8[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\}$")
                 self.assertEqual(entry["AppsAndFeaturesEntries"], [
-                    {"DisplayName": registers["DisplayName"], "Publisher": registers["Publisher"], "InstallerType": "exe"}])
+                    {"DisplayName": registers["DisplayName"], "Publisher": registers["Publisher"],
+                     "ProductCode": info["productCode"], "InstallerType": "exe"}])
 
     def test_version_resources_as_the_resource_compiler_writes_them(self):
         """The sample says 1.2 in its string table and 1.2.0.0 in its fixed part; the stub says 1.0.0.0."""

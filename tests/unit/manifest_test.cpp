@@ -164,6 +164,12 @@ TEST_F(Registers, InfoShowsTheUninstallEntryOfAFirstInstallationIntoTheDefaultFo
         {"InstallLocation", "D:\\Savers\\Sky"},
     };
     EXPECT_EQ(Info(Path("out.exe"))["registers"], expected);
+    // The key of the title Sky (UninstallKeyName, worked out as in package_test.cpp).
+    EXPECT_EQ(Info(Path("out.exe"))["productCode"], "{72D83113-FE71-8954-82FF-695FEE1DE3AA}");
+    EXPECT_NE(RunTool({"info", Path("out.exe")})
+                  .out.find("\n  Key                   Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                            "{72D83113-FE71-8954-82FF-695FEE1DE3AA}\n  DisplayName           Sky\n"),
+              std::string::npos);
     const std::int64_t whole = BuildAt(0, VersionedScreensaver(strings), options, readme);
     EXPECT_EQ(Info(Path("out.exe"))["registers"]["EstimatedSize"], whole / 1024);
     ASSERT_EQ(BuildAt(1, VersionedScreensaver(strings), options, readme), installed);
@@ -217,6 +223,7 @@ TEST_F(Registers, WhatThePackageLeavesOutIsNotRegistered) {
         if (c.expected.is_null()) {
             ASSERT_EQ(Build(c.scr, c.options).code, 0) << c.name;
             EXPECT_TRUE(Info(Path("out.exe"))["registers"].is_null()) << c.name;
+            EXPECT_TRUE(Info(Path("out.exe"))["productCode"].is_null()) << c.name;
             EXPECT_NE(RunTool({"info", Path("out.exe")}).out.find("\nRegisters: nothing (the package asks for no uninstall entry)\n"),
                       std::string::npos)
                 << c.name;
@@ -303,7 +310,8 @@ TEST_F(Manifest, VersionAndPublisherComeFromTheScreensaverUnlessGiven) {
     const std::string installer = File("Glimmerdeck.Sky.installer.yaml");
     EXPECT_NE(installer.find("\n- Architecture: x86\n"), std::string::npos) << installer;
     // The registered version equals the package's and is left out of the entry.
-    EXPECT_NE(installer.find("  AppsAndFeaturesEntries:\n  - DisplayName: Sky\n    Publisher: Glimmerdeck\n    InstallerType: exe\n"),
+    EXPECT_NE(installer.find("  AppsAndFeaturesEntries:\n  - DisplayName: Sky\n    Publisher: Glimmerdeck\n"
+                             "    ProductCode: \"{72D83113-FE71-8954-82FF-695FEE1DE3AA}\"\n    InstallerType: exe\n"),
               std::string::npos)
         << installer;
 

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "image_builder.h"
+#include "package/names.h"
 #include "package/package.h"
 
 namespace {
@@ -505,4 +506,32 @@ TEST_P(PeFormats, ChecksumRecordBetweenProgramAndPackage) {
         EXPECT_EQ(out.bytes, pkg.stub + TextsBlock(pkg) + std::string(reinterpret_cast<const char*>(h.Raw.data()), h.Raw.size()) +
                                  Trailer(TrailerKind::Uninstaller));
     }
+}
+
+// Expected keys from an implementation of its own, which gives FNV-1a-128's published vectors
+// ("" 6c62272e07bb014262b821756295c58d, "a" d228cb696f1a8caf78912b704e4a8964):
+//   def fnv1a128(data):
+//       h = 0x6c62272e07bb014262b821756295c58d
+//       for b in data: h = ((h ^ b) * (2**88 + 0x13B)) % 2**128
+//       return h
+//   def key(title):
+//       lower = "".join(chr(ord(c) + 32) if "A" <= c <= "Z" else c for c in title)
+//       b = bytearray(fnv1a128(("scrsetup-entry:" + lower).encode("utf-16-le")).to_bytes(16, "big"))
+//       b[6] = b[6] & 0x0F | 0x80; b[8] = b[8] & 0x3F | 0x80
+//       return "{%s}" % str(uuid.UUID(bytes=bytes(b))).upper()
+TEST(UninstallKeyName, NameBasedUuidOfTheTitle) {
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"Aurora", u"{7E9A7207-2FBC-8D7D-9900-3802E2DDB591}"},
+        {u"Starfield", u"{2A512465-5D38-8CE2-9B44-047A2BA19385}"},
+        {u"\u00C4rger \u00DC", u"{3BF569B9-9D02-846F-9758-FB3EFB9E7069}"},
+        {u"\U0001F319 Moon", u"{194D249D-E9FB-8CB4-A9C4-7B2DE31001FC}"},
+    };
+    for (const auto& [title, key] : cases) EXPECT_EQ(UninstallKeyName(title), key) << text::Utf16ToUtf8(title);
+}
+
+// As with the title for a key, which the registry compares without case: A to Z only.
+TEST(UninstallKeyName, LetterCaseOfAToZNamesOneKey) {
+    EXPECT_EQ(UninstallKeyName(u"AURORA"), UninstallKeyName(u"aurora"));
+    EXPECT_EQ(UninstallKeyName(u"Starfield"), UninstallKeyName(u"sTARFIELD"));
+    EXPECT_NE(UninstallKeyName(u"\u00C4rger"), UninstallKeyName(u"\u00E4rger")) << "beyond A to Z: another title";
 }

@@ -20,7 +20,8 @@ constexpr char16_t kLog[] = u"C:\\Logs\\setup.log";
 constexpr char16_t kFolder[] = u"C:\\Program Files\\\u00c9crans";
 // Every line begins with the stand-in's clock and process id.
 constexpr char16_t kLinePrefix[] = u"2024-05-06 07:08:09.010 [4711] ";
-constexpr char16_t kEntry[] = u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora";
+constexpr char16_t kEntry[] =
+    u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7E9A7207-2FBC-8D7D-9900-3802E2DDB591}";
 constexpr char16_t kStart[] = u"Setup " SETUP_VERSION ":";
 
 class RunLog : public ::testing::Test {
@@ -124,7 +125,7 @@ TEST_F(RunLog, FailuresCarryTheSystemsCode) {
          u"C:\\Savers",
          kExitDone,
          {u"Write key " + entry + u": failed, error 5",
-          u"Write key HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora",
+          u"Write key HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7E9A7207-2FBC-8D7D-9900-3802E2DDB591}",
           u"Write value HKCU\\Software\\Glimmerdeck\\Aurora\\FileName_"}},
         {"a drive that is not there", [] {}, u"Q:\\Savers", kExitDirectoryRefused,
          {u"Create folder Q:\\Savers: failed, error 3", u"Folder refused: Q:\\Savers"}},

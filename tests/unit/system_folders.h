@@ -7,7 +7,10 @@
 #include "platform/standin/standin.h"
 #include "temp_drive.h"
 
-inline constexpr char16_t kUninstallKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora";
+// Aurora's entry: under UninstallKeyName(u"Aurora"), and under the title as earlier versions wrote it.
+inline constexpr char16_t kUninstallKey[] =
+    u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7E9A7207-2FBC-8D7D-9900-3802E2DDB591}";
+inline constexpr char16_t kLegacyUninstallKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora";
 inline constexpr char16_t kUserKey[] = u"Software\\Glimmerdeck\\Aurora";
 inline constexpr char16_t kPrograms[] = u"C:\\Users\\me\\Start Menu\\Programs";
 inline constexpr char16_t kDesktop[] = u"C:\\Users\\me\\Desktop";

@@ -6,9 +6,12 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "common/lang.h"
 #include "image_builder.h"
+#include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/standin/standin.h"
 #include "platform/system.h"
@@ -465,6 +468,98 @@ TEST_F(Uninstall, SilentUpgradeReplacesInPlace) {
     EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
     EXPECT_EQ(FilesIn(kDir), (std::set<std::string>{"uninstall Aurora.exe"}));
     EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+}
+
+// Another program listed under the same title: its values, and what its UninstallString starts.
+struct ForeignEntry {
+    const char* what;
+    std::string program;  // the bytes of C:\\Other\\remove.exe; empty: no such file
+};
+
+std::vector<std::pair<std::u16string, std::u16string>> PlantForeignEntry(TempDrive& drive, const ForeignEntry& c) {
+    fs::create_directories(drive.Host(u"C:\\Other"));
+    if (!c.program.empty()) drive.WriteFile(u"C:\\Other\\remove.exe", c.program);
+    const std::vector<std::pair<std::u16string, std::u16string>> values = {
+        {u"DisplayName", u"Aurora"}, {u"UninstallString", u"\"C:\\Other\\remove.exe\""},
+        {u"Publisher", u"Other Company"}, {u"DisplayVersion", u"7.1"}, {u"InstallLocation", u"C:\\Other"}};
+    for (const auto& [name, value] : values) standin::SetRegValue(RegRoot::LocalMachine, kLegacyUninstallKey, name, value);
+    return values;
+}
+
+// Another program's entry under the title is not this installation's: no folder is taken from
+// it, nothing of it is written or removed, by the installation nor by the uninstaller.
+TEST_F(Uninstall, AnotherProgramsEntryOfTheTitleIsLeftAlone) {
+    const TestPackage pkg = Package();
+    TestPackage otherInstaller = pkg;
+    otherInstaller.title = u"Other";
+    const ForeignEntry cases[] = {
+        {"its uninstaller is gone", ""},
+        {"a program of its own", "MZ another setup's uninstaller"},
+        {"an installer of this setup, not an uninstaller", BuildImage(otherInstaller)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::Reset();
+        SetUp();
+        fs::remove_all(drive_.Host(u"C:\\Program Files\\Aurora"));
+        const auto foreign = PlantForeignEntry(drive_, c);
+        fs::create_directories(drive_.Host(u"C:\\Setup"));
+        drive_.WriteFile(u"C:\\Setup\\setup.exe", AssembleImage(pkg, AllFlags(pkg)));
+        standin::SetModulePath(u"C:\\Setup\\setup.exe");
+        EXPECT_EQ(SetupMain(u"setup.exe -silent"), kExitDone);
+
+        const std::u16string uninstaller = u"C:\\Program Files\\Aurora\\uninstall Aurora.exe";
+        EXPECT_TRUE(drive_.Exists(uninstaller)) << "the package's default folder";
+        EXPECT_EQ(FilesIn(u"C:\\Other"), c.program.empty() ? std::set<std::string>{} : std::set<std::string>{"remove.exe"});
+        EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"UninstallString"), u"\"" + uninstaller + u"\"");
+        for (const bool uninstalled : {false, true}) {
+            SCOPED_TRACE(uninstalled ? "after the uninstallation" : "after the installation");
+            EXPECT_EQ(standin::RegValueCount(RegRoot::LocalMachine, kLegacyUninstallKey), foreign.size());
+            for (const auto& [name, value] : foreign)
+                EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kLegacyUninstallKey, name), value);
+            if (uninstalled) break;
+            FreeLangStrings();
+            standin::ResetProcess();
+            standin::SetModulePath(uninstaller);
+            EXPECT_EQ(SetupMain(u"\"" + uninstaller + u"\" -silent"), kExitDone);
+            EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+        }
+    }
+}
+
+// An earlier version listed the installation under its title: the next installation follows
+// that entry to its folder, lists itself under its own key and takes the old entry away; the
+// uninstaller removes an entry under the title that starts it, in either list.
+TEST_F(Uninstall, EntryUnderTheTitleOfAnEarlierVersionMoves) {
+    const TestPackage pkg = Package();
+    Installed(pkg, AllFlags(pkg));
+    const auto key = platform::RegKey::Open(RegRoot::LocalMachine, kUninstallKey);
+    for (const auto& name : key.ValueNames()) {
+        if (const auto text = standin::RegString(RegRoot::LocalMachine, kUninstallKey, name))
+            standin::SetRegValue(RegRoot::LocalMachine, kLegacyUninstallKey, name, *text);
+    }
+    ASSERT_TRUE(platform::RegKey::DeleteTree(RegRoot::LocalMachine, kUninstallKey));
+
+    TestPackage newer = pkg;
+    newer.scr = "SCREENSAVER-PAYLOAD, VERSION 2";
+    drive_.WriteFile(u"C:\\Setup\\setup2.exe", AssembleImage(newer, AllFlags(newer)));
+    FreeLangStrings();
+    standin::ResetProcess();
+    standin::SetModulePath(u"C:\\Setup\\setup2.exe");
+    EXPECT_EQ(SetupMain(u"setup2.exe -silent"), kExitDone);
+    EXPECT_EQ(drive_.ReadFile(u"C:\\My Savers\\Aurora.scr"), newer.scr) << "in the folder the old entry names";
+    EXPECT_FALSE(fs::exists(drive_.Host(u"C:\\Program Files\\Aurora")));
+    EXPECT_EQ(standin::RegString(RegRoot::LocalMachine, kUninstallKey, u"InstallLocation"), u"C:\\My Savers");
+    EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kLegacyUninstallKey));
+
+    // One left under the title in the user's list, from a run without the machine's rights.
+    standin::SetRegValue(RegRoot::CurrentUser, kLegacyUninstallKey, u"UninstallString", u"\"" + std::u16string(kUninstaller) + u"\"");
+    FreeLangStrings();
+    standin::ResetProcess();
+    standin::SetModulePath(kUninstaller);
+    EXPECT_EQ(RunUninstaller(u"-silent"), kExitDone);
+    EXPECT_FALSE(standin::RegKeyExists(RegRoot::LocalMachine, kUninstallKey));
+    EXPECT_FALSE(standin::RegKeyExists(RegRoot::CurrentUser, kLegacyUninstallKey));
 }
 
 constexpr char16_t kCommonPrograms[] = u"C:\\ProgramData\\Start Menu\\Programs";

@@ -23,6 +23,8 @@ void* Create(Control& control) {
 }
 void Destroy(void* handle) {
     if (g_focus == handle) g_focus = nullptr;
+    // A control made later at the same address is another one, with no repaints yet.
+    Repaints().erase(handle);
 }
 void SetText(void*, const std::u16string&) {}
 bool GetText(void*, std::u16string&) { return false; }
