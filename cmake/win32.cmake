@@ -54,6 +54,8 @@ add_executable(setup WIN32 src/setup/winmain.cpp ${SETUP_LOGIC_SOURCES} ${PLATFO
                ${SCRCORE_SOURCES} res/setup.rc)
 target_include_directories(setup PRIVATE src)
 target_compile_definitions(setup PRIVATE ${PLATFORM_WIN32_DEFINITIONS})
+# The setup reports a damaged package without naming what is wrong: one text for every problem.
+target_compile_definitions(setup PRIVATE PACKAGE_PROBLEMS_UNNAMED)
 # The common controls, the shell and COM are loaded when first called rather than at start:
 # a run that ends early (a silent run of a damaged package) never loads them, and the wizard's
 # window does not wait for the shell and COM, which it needs only later. They come from the
@@ -139,6 +141,15 @@ else()
   # for vector loads buys the stub nothing.
   target_compile_options(setup PRIVATE -Oz -ffunction-sections -fdata-sections -fno-threadsafe-statics -fno-rtti
                          -fno-exceptions -fno-declone-ctor-dtor -malign-data=abi)
+  # Loops copied, hoisted and given new induction variables, and expressions computed early on
+  # every path, grow the code and gain the stub nothing: its loops wait for the disk or walk a
+  # few names (2.5 KiB of the 64-bit stub). The checksum's loops are the exception, and keep
+  # what the level gives them.
+  set(SETUP_LOOP_OPTIONS -fno-tree-ch -fno-move-loop-invariants -fno-ivopts -fno-tree-loop-optimize -fno-code-hoisting
+                         -fno-tree-pre -fmerge-all-constants)
+  target_compile_options(setup PRIVATE ${SETUP_LOOP_OPTIONS})
+  set_source_files_properties(src/common/crc32.cpp src/platform/win32/crc32_clmul.cpp TARGET_DIRECTORY setup
+                              PROPERTIES COMPILE_OPTIONS "-ftree-ch;-fmove-loop-invariants;-fivopts;-ftree-loop-optimize;-fcode-hoisting;-ftree-pre")
   # 64-bit Windows unwinds every frame through the tables in .pdata and .xdata (exception
   # dispatch, crash reports, debuggers), so its build keeps them. 32-bit Windows uses no
   # tables, and the ones GCC writes there serve only C++ exceptions, which the stub has not.
@@ -146,7 +157,7 @@ else()
     target_compile_options(setup PRIVATE -fno-asynchronous-unwind-tables)
   endif()
   set_property(TARGET setup PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
-  target_link_options(setup PRIVATE -Oz -municode -mwindows -static -static-libgcc -static-libstdc++
+  target_link_options(setup PRIVATE -Oz ${SETUP_LOOP_OPTIONS} -municode -mwindows -static -static-libgcc -static-libstdc++
                       -Wl,--gc-sections -flto-partition=one -s -Wl,--dynamicbase -Wl,--nxcompat)
   # The C runtime's start-up is left out (a tenth of the stub): the entry point in entry_mingw.cpp
   # runs the constructors and calls wWinMain, and its own atexit takes the destructors, to which

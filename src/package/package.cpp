@@ -131,40 +131,40 @@ TPackage LoadPackage(ByteSource& source) {
     pkg.pe = ReadPeLayout(source);
     if (pkg.pe && pkg.pe->Signed()) {
         const std::int64_t cert = pkg.pe->certOffset;
-        if (cert > size || pkg.pe->certSize > size - cert) return fail("the certificate table lies outside the file");
+        if (cert > size || pkg.pe->certSize > size - cert) return fail(PACKAGE_PROBLEM("the certificate table lies outside the file"));
         std::uint8_t window[kTrailerSize + kMaxCertPadding];
         const std::int64_t from = std::max<std::int64_t>(0, cert - static_cast<std::int64_t>(sizeof window));
         const auto length = static_cast<std::size_t>(cert - from);
-        if (!ReadExact(source, from, window, length)) return fail("no installer or uninstaller signature found");
+        if (!ReadExact(source, from, window, length)) return fail(PACKAGE_PROBLEM("no installer or uninstaller signature found"));
         for (std::size_t end = length; end >= kTrailerSize && length - end <= kMaxCertPadding; --end) {
             if (ClassifyTrailer(window + end - kTrailerSize) != TrailerKind::None) {
                 pkg.fileEnd = from + static_cast<std::int64_t>(end);
                 break;
             }
         }
-        if (pkg.fileEnd == 0) return fail("no package signature where the signed bytes end");
+        if (pkg.fileEnd == 0) return fail(PACKAGE_PROBLEM("no package signature where the signed bytes end"));
     } else {
         const std::optional<std::int64_t> end = LocateTrailer(source);
-        if (!end) return fail("no installer or uninstaller signature found");
+        if (!end) return fail(PACKAGE_PROBLEM("no installer or uninstaller signature found"));
         pkg.fileEnd = *end;
     }
 
     const std::int64_t end = pkg.fileEnd;
     std::uint8_t trailer[kTrailerSize];
     if (source.ReadAt(end - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize) != kTrailerSize)
-        return fail("the trailer cannot be read");
+        return fail(PACKAGE_PROBLEM("the trailer cannot be read"));
     pkg.role = ClassifyTrailer(trailer);
-    if (end < static_cast<std::int64_t>(kHeaderAndTrailer)) return fail("the header lies before the start of the file");
+    if (end < static_cast<std::int64_t>(kHeaderAndTrailer)) return fail(PACKAGE_PROBLEM("the header lies before the start of the file"));
     TSetupHeader header;
     if (source.ReadAt(end - static_cast<std::int64_t>(kHeaderAndTrailer), header.Raw.data(), kHeaderSize) != kHeaderSize)
-        return fail("the header cannot be read");
+        return fail(PACKAGE_PROBLEM("the header cannot be read"));
     pkg.header = header;
     pkg.readProblems = CommonHeaderProblems(header, end);
     pkg.roleProblems = RoleProblems(header, end, pkg.role);
     if (pkg.role == TrailerKind::Installer && pkg.roleProblems.empty()) {
         pkg.checksum = ReadChecksumRecord(source, header, end);
         if (pkg.checksum && pkg.checksum->covered != static_cast<std::uint32_t>(header.PackageSize()))
-            pkg.roleProblems.push_back("the checksum record does not cover the package");
+            pkg.roleProblems.push_back(PACKAGE_PROBLEM("the checksum record does not cover the package"));
     }
     if (pkg.pe) {
         // The package starts where the program ends: nothing it names lies inside the stub,
@@ -172,9 +172,9 @@ TPackage LoadPackage(ByteSource& source) {
         std::int64_t start = pkg.role == TrailerKind::Installer ? PayloadStart(header, end) : TextsStart(header, end);
         if (pkg.checksum) start -= static_cast<std::int64_t>(kChecksumRecordSize);
         if (pkg.role == TrailerKind::Installer && start != pkg.pe->overlayStart)
-            pkg.roleProblems.push_back("the screensaver does not start where the program ends");
+            pkg.roleProblems.push_back(PACKAGE_PROBLEM("the screensaver does not start where the program ends"));
         if (pkg.role == TrailerKind::Uninstaller && start != pkg.pe->overlayStart)
-            pkg.roleProblems.push_back("the texts do not start where the program ends");
+            pkg.roleProblems.push_back(PACKAGE_PROBLEM("the texts do not start where the program ends"));
     }
     return pkg;
 }
@@ -218,32 +218,32 @@ std::int64_t PayloadLength(const TSetupHeader& header) {
 std::vector<const char*> CommonHeaderProblems(const TSetupHeader& h, std::int64_t fileEnd) {
     std::vector<const char*> problems;
     auto add = [&](const char* s) { problems.push_back(s); };
-    if (fileEnd < static_cast<std::int64_t>(kHeaderAndTrailer)) add("the header lies before the start of the file");
-    if (h.TextsSize() < 0) add("TextsSize is negative");
-    if (h.ReadmeSize() < 0) add("ReadmeSize is negative");
-    if (h.LicenseSize() < 0) add("LicenseSize is negative");
-    if (h.LanguageLength() < 0) add("LanguageLength is negative");
-    if (h.ReadmeSize() % 2 != 0) add("ReadmeSize is odd");
-    if (h.LicenseSize() % 2 != 0) add("LicenseSize is odd");
+    if (fileEnd < static_cast<std::int64_t>(kHeaderAndTrailer)) add(PACKAGE_PROBLEM("the header lies before the start of the file"));
+    if (h.TextsSize() < 0) add(PACKAGE_PROBLEM("TextsSize is negative"));
+    if (h.ReadmeSize() < 0) add(PACKAGE_PROBLEM("ReadmeSize is negative"));
+    if (h.LicenseSize() < 0) add(PACKAGE_PROBLEM("LicenseSize is negative"));
+    if (h.LanguageLength() < 0) add(PACKAGE_PROBLEM("LanguageLength is negative"));
+    if (h.ReadmeSize() % 2 != 0) add(PACKAGE_PROBLEM("ReadmeSize is odd"));
+    if (h.LicenseSize() % 2 != 0) add(PACKAGE_PROBLEM("LicenseSize is odd"));
     const std::int64_t sum = static_cast<std::int64_t>(h.ReadmeSize()) + h.LicenseSize() + 2 * static_cast<std::int64_t>(h.LanguageLength());
-    if (sum != h.TextsSize()) add("TextsSize differs from ReadmeSize + LicenseSize + 2 x LanguageLength");
-    if (h.TextsSize() >= 0 && TextsStart(h, fileEnd) < 0) add("the texts block lies before the start of the file");
-    if (h.DefaultBaseDirLength() > hdr::DirMaxBytes) add("DefaultBaseDir length is above 250");
-    if (h.DefaultSubDirLength() > hdr::DirMaxBytes) add("DefaultSubDir length is above 250");
-    if (h.Title().empty()) add("Title is empty");
+    if (sum != h.TextsSize()) add(PACKAGE_PROBLEM("TextsSize differs from ReadmeSize + LicenseSize + 2 x LanguageLength"));
+    if (h.TextsSize() >= 0 && TextsStart(h, fileEnd) < 0) add(PACKAGE_PROBLEM("the texts block lies before the start of the file"));
+    if (h.DefaultBaseDirLength() > hdr::DirMaxBytes) add(PACKAGE_PROBLEM("DefaultBaseDir length is above 250"));
+    if (h.DefaultSubDirLength() > hdr::DirMaxBytes) add(PACKAGE_PROBLEM("DefaultSubDir length is above 250"));
+    if (h.Title().empty()) add(PACKAGE_PROBLEM("Title is empty"));
     return problems;
 }
 
 std::vector<const char*> RoleProblems(const TSetupHeader& h, std::int64_t fileEnd, TrailerKind role) {
     std::vector<const char*> problems;
     if (role == TrailerKind::Installer) {
-        if (h.PackageSize() < 0) problems.push_back("PackageSize is negative");
-        else if (PayloadStart(h, fileEnd) < 0) problems.push_back("the screensaver lies before the start of the file");
-        if (PayloadLength(h) < 0) problems.push_back("PackageSize is smaller than TextsSize + 1356");
+        if (h.PackageSize() < 0) problems.push_back(PACKAGE_PROBLEM("PackageSize is negative"));
+        else if (PayloadStart(h, fileEnd) < 0) problems.push_back(PACKAGE_PROBLEM("the screensaver lies before the start of the file"));
+        if (PayloadLength(h) < 0) problems.push_back(PACKAGE_PROBLEM("PackageSize is smaller than TextsSize + 1356"));
     } else if (role == TrailerKind::Uninstaller) {
-        if (h.UninstallMarker() != text::Widen(kUninstallMarkerText)) problems.push_back("UninstallMarker is not SCRSet.sig");
+        if (h.UninstallMarker() != text::Widen(kUninstallMarkerText)) problems.push_back(PACKAGE_PROBLEM("UninstallMarker is not SCRSet.sig"));
     } else {
-        problems.push_back("the trailer names no role");
+        problems.push_back(PACKAGE_PROBLEM("the trailer names no role"));
     }
     return problems;
 }

@@ -1,6 +1,14 @@
 // Reading the package behind the stub, and writing the uninstaller image.
 #pragma once
 
+// The packer names every problem it finds; the setup only needs to know that there is one,
+// and its build (PACKAGE_PROBLEMS_UNNAMED) keeps a single text for all of them.
+#ifdef PACKAGE_PROBLEMS_UNNAMED
+#define PACKAGE_PROBLEM(text) "damaged"
+#else
+#define PACKAGE_PROBLEM(text) text
+#endif
+
 #include <array>
 #include <cstdint>
 #include <optional>

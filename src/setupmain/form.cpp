@@ -16,10 +16,10 @@ constexpr std::uint64_t kProgressPassMs = 40;
 constexpr char kMsgInstallError[] = "There was an error installing %s. Installation is not complete.";
 constexpr char kMsgDamagedDownload[] =
     "The setup file of %s is damaged and nothing was installed. Please download it again.";
-// Shown to authors only, so never translated.
-constexpr char16_t kPreviewNotice[] =
-    u"After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
-    u"not displayed in setup preview mode.";
+// Shown to authors only, so never translated. Narrow: half the bytes.
+constexpr char kPreviewNotice[] =
+    "After successful installation screensaver setup would open Windows Screen Saver Settings. This window is "
+    "not displayed in setup preview mode.";
 }  // namespace
 
 TSCRSetup::TSCRSetup(TSetupPackage& Package_, const TCommandLine& CommandLine)
@@ -264,7 +264,7 @@ bool TSCRSetup::btnOKClick() {
         ReportInstallFailure(result.FailedStep);
         return true;
     }
-    if (PreviewOnlyMode) platform::ShowMessage(kPreviewNotice, Package.SetupHeader.Title(), platform::MB_ICONINFORMATION_);
+    if (PreviewOnlyMode) platform::ShowMessage(text::Widen(kPreviewNotice), Package.SetupHeader.Title(), platform::MB_ICONINFORMATION_);
     if (Package.SetupHeader.ReadmeSize() == 0) Notebook.SetPageIndex(kPageFinished);
     return true;
 }

@@ -18,16 +18,16 @@ namespace {
 // through the activation context, before any folder is searched (and a manifest turns off
 // .local redirection).
 HMODULE LoadSystemDll(const char* name) {
-    if (lstrcmpiA(name, "comctl32.dll") == 0) return LoadLibraryA(name);
     wchar_t path[MAX_PATH + 32];
     const UINT n = GetSystemDirectoryW(path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return nullptr;
-    wchar_t* end = path + n;
-    *end++ = L'\\';
+    wchar_t* const file = path + n + 1;
+    path[n] = L'\\';
     // The names of the import libraries are short ASCII names.
-    for (int i = 0; name[i] && i < 30; ++i) *end++ = static_cast<wchar_t>(name[i]);
-    *end = L'\0';
-    return LoadLibraryW(path);
+    int i = 0;
+    for (; name[i] && i < 30; ++i) file[i] = static_cast<wchar_t>(name[i]);
+    file[i] = L'\0';
+    return LoadLibraryW(CompareStringOrdinal(file, -1, L"comctl32.dll", -1, TRUE) == CSTR_EQUAL ? file : path);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "../files.h"
+#include "../shell.h"
 
 #include "win32.h"
 
@@ -213,9 +214,8 @@ bool File::IsRunningProgramFile() {
     auto query = reinterpret_cast<QueryFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
     if (!query) {
-        wchar_t psapi[MAX_PATH + 16];
-        const UINT n = GetSystemDirectoryW(psapi, MAX_PATH);
-        const HMODULE module = n && n < MAX_PATH ? LoadLibraryW(lstrcatW(psapi, L"\\psapi.dll")) : nullptr;
+        const std::u16string system = SystemDirectory();
+        const HMODULE module = system.empty() ? nullptr : LoadLibraryW(W(system + u"\\psapi.dll"));
         if (module) query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetMappedFileNameW")));
     }
     if (!query) return true;
@@ -287,8 +287,9 @@ bool MakeDirectory(const std::u16string& path, bool restricted) {
     // Administrators group for one that is: an elevated setup leaves its user's everyday
     // programs no more than the others.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1,
+    // Narrow: half the bytes.
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1,
             &descriptor, nullptr))
         return false;
     const LocalPtr owned(descriptor);
@@ -370,35 +371,32 @@ bool DeleteAtReboot(const std::u16string& path) {
 
 bool DeletionAtRebootPending(const std::u16string& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+    // The key's name is plain ASCII: narrow, half the bytes.
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
                       &key) != ERROR_SUCCESS)
         return false;
     DWORD type = 0, bytes = 0;
     std::u16string list;
     if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
         type == REG_MULTI_SZ) {
-        list.assign(bytes / sizeof(wchar_t), u'\0');
-        bytes = static_cast<DWORD>(list.size() * sizeof(wchar_t));
+        // Two more terminators than the value holds: one that lacks its own still ends.
+        list.assign(bytes / sizeof(wchar_t) + 2, u'\0');
         if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(W(list)),
                              &bytes) != ERROR_SUCCESS)
             list.clear();
     }
     RegCloseKey(key);
     // Pairs of "\\??\\<source>" and the new name, an empty one for a deletion.
-    std::vector<std::u16string> names;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= list.size(); ++i) {
-        if (i < list.size() && list[i] != u'\0') continue;
-        names.push_back(list.substr(start, i - start));
-        start = i + 1;
-    }
     const std::u16string wanted = u"\\??\\" + path;
-    for (std::size_t i = 0; i + 1 < names.size(); i += 2) {
-        const std::u16string& name = names[i];
-        if (names[i + 1].empty() &&
-            CompareStringOrdinal(W(name), static_cast<int>(name.size()), W(wanted),
-                                 static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL)
+    const char16_t* const end = list.data() + list.size();
+    for (const char16_t* name = list.data(); name < end && *name;) {
+        const std::size_t n = std::char_traits<char16_t>::length(name);
+        const char16_t* const target = name + n + 1;
+        if (target >= end) break;
+        if (!*target && CompareStringOrdinal(reinterpret_cast<const wchar_t*>(name), static_cast<int>(n), W(wanted),
+                                             static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL)
             return true;
+        name = target + std::char_traits<char16_t>::length(target) + 1;
     }
     return false;
 }
@@ -407,7 +405,9 @@ bool ReadVersionStrings(const std::u16string& path, VersionStrings& strings) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(W(path), &ignored);
     if (size == 0) return false;
-    const std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[size]);
+    // Not the library's std::nothrow object, which would bring its new-handler functions along.
+    constexpr std::nothrow_t noThrow{};
+    const std::unique_ptr<BYTE[]> data(new (noThrow) BYTE[size]);
     if (!data || !GetFileVersionInfoW(W(path), 0, size, data.get())) return false;
     // The first language the resource names; US English in Unicode when it names none.
     DWORD* translation = nullptr;
