@@ -123,41 +123,58 @@ std::optional<TPeLayout> ReadPeLayout(ByteSource& source) {
 
 TPackage LoadPackage(ByteSource& source) {
     TPackage pkg;
-    auto fail = [&](const char* problem) {
-        pkg.readProblems.push_back(problem);
-        return pkg;
-    };
+    // Each failure returns pkg itself, never a copy of it.
+    auto fail = [&](const char* problem) { pkg.readProblems.push_back(problem); };
     const std::int64_t size = source.Size();
     pkg.pe = ReadPeLayout(source);
     if (pkg.pe && pkg.pe->Signed()) {
         const std::int64_t cert = pkg.pe->certOffset;
-        if (cert > size || pkg.pe->certSize > size - cert) return fail(PACKAGE_PROBLEM("the certificate table lies outside the file"));
+        if (cert > size || pkg.pe->certSize > size - cert) {
+            fail(PACKAGE_PROBLEM("the certificate table lies outside the file"));
+            return pkg;
+        }
         std::uint8_t window[kTrailerSize + kMaxCertPadding];
         const std::int64_t from = std::max<std::int64_t>(0, cert - static_cast<std::int64_t>(sizeof window));
         const auto length = static_cast<std::size_t>(cert - from);
-        if (!ReadExact(source, from, window, length)) return fail(PACKAGE_PROBLEM("no installer or uninstaller signature found"));
+        if (!ReadExact(source, from, window, length)) {
+            fail(PACKAGE_PROBLEM("no installer or uninstaller signature found"));
+            return pkg;
+        }
         for (std::size_t end = length; end >= kTrailerSize && length - end <= kMaxCertPadding; --end) {
             if (ClassifyTrailer(window + end - kTrailerSize) != TrailerKind::None) {
                 pkg.fileEnd = from + static_cast<std::int64_t>(end);
                 break;
             }
         }
-        if (pkg.fileEnd == 0) return fail(PACKAGE_PROBLEM("no package signature where the signed bytes end"));
+        if (pkg.fileEnd == 0) {
+            fail(PACKAGE_PROBLEM("no package signature where the signed bytes end"));
+            return pkg;
+        }
     } else {
         const std::optional<std::int64_t> end = LocateTrailer(source);
-        if (!end) return fail(PACKAGE_PROBLEM("no installer or uninstaller signature found"));
+        if (!end) {
+            fail(PACKAGE_PROBLEM("no installer or uninstaller signature found"));
+            return pkg;
+        }
         pkg.fileEnd = *end;
     }
 
     const std::int64_t end = pkg.fileEnd;
     std::uint8_t trailer[kTrailerSize];
-    if (source.ReadAt(end - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize) != kTrailerSize)
-        return fail(PACKAGE_PROBLEM("the trailer cannot be read"));
+    if (source.ReadAt(end - static_cast<std::int64_t>(kTrailerSize), trailer, kTrailerSize) != kTrailerSize) {
+        fail(PACKAGE_PROBLEM("the trailer cannot be read"));
+        return pkg;
+    }
     pkg.role = ClassifyTrailer(trailer);
-    if (end < static_cast<std::int64_t>(kHeaderAndTrailer)) return fail(PACKAGE_PROBLEM("the header lies before the start of the file"));
+    if (end < static_cast<std::int64_t>(kHeaderAndTrailer)) {
+        fail(PACKAGE_PROBLEM("the header lies before the start of the file"));
+        return pkg;
+    }
     TSetupHeader header;
-    if (source.ReadAt(end - static_cast<std::int64_t>(kHeaderAndTrailer), header.Raw.data(), kHeaderSize) != kHeaderSize)
-        return fail(PACKAGE_PROBLEM("the header cannot be read"));
+    if (source.ReadAt(end - static_cast<std::int64_t>(kHeaderAndTrailer), header.Raw.data(), kHeaderSize) != kHeaderSize) {
+        fail(PACKAGE_PROBLEM("the header cannot be read"));
+        return pkg;
+    }
     pkg.header = header;
     pkg.readProblems = CommonHeaderProblems(header, end);
     pkg.roleProblems = RoleProblems(header, end, pkg.role);

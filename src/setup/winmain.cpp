@@ -48,8 +48,8 @@ void operator delete(void* block) noexcept { Release(block); }
 void operator delete[](void* block) noexcept { Release(block); }
 void operator delete(void* block, std::size_t) noexcept { Release(block); }
 void operator delete[](void* block, std::size_t) noexcept { Release(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { Release(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { Release(block); }
+// No nothrow delete: only a constructor that throws inside a nothrow new calls it, and nothing
+// here throws.
 
 #if defined(__GNUC__) && !defined(__clang__)
 // The containers report a length beyond their maximum and similar misuse through these; the

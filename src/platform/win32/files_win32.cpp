@@ -70,16 +70,21 @@ bool Trusted(PSID sid, PSID account) {
 
 // The owner (and the access list, when asked for) of an open file or folder.
 struct Security {
-    Security(HANDLE h, SECURITY_INFORMATION what) {
-        PSECURITY_DESCRIPTOR sd = nullptr;
-        read = GetSecurityInfo(h, SE_FILE_OBJECT, what, &owner, nullptr, &dacl, nullptr, &sd) == ERROR_SUCCESS;
-        descriptor.reset(sd);
-    }
     PSID owner = nullptr;
     PACL dacl = nullptr;
     bool read = false;
     LocalPtr descriptor;
 };
+
+// A function rather than a constructor: the build keeps two bodies of every constructor.
+Security ReadSecurity(HANDLE h, SECURITY_INFORMATION what) {
+    Security security;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    security.read =
+        GetSecurityInfo(h, SE_FILE_OBJECT, what, &security.owner, nullptr, &security.dacl, nullptr, &sd) == ERROR_SUCCESS;
+    security.descriptor.reset(sd);
+    return security;
+}
 
 bool SameText(const std::u16string& a, const std::u16string& b) {
     return CompareStringOrdinal(W(a), static_cast<int>(a.size()), W(b), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
@@ -96,7 +101,7 @@ bool IsOwnPlainFile(HANDLE h, const std::u16string& path) {
     if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) || info.nNumberOfLinks != 1 ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
-    const Security security(h, OWNER_SECURITY_INFORMATION);
+    const Security security = ReadSecurity(h, OWNER_SECURITY_INFORMATION);
     const win32::AccountSid account;
     if (!security.read || !Trusted(security.owner, account.sid)) return false;
     std::u16string own = SystemText(
@@ -307,7 +312,7 @@ unsigned OthersAccess(const std::u16string& path) {
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return kAll;
     const win32::HandlePtr h(opened);
-    const Security security(opened, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+    const Security security = ReadSecurity(opened, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
     BY_HANDLE_FILE_INFORMATION info;
     if (!security.read || !GetFileInformationByHandle(opened, &info)) return kAll;
     const win32::AccountSid account;
