@@ -42,6 +42,10 @@ LANE = [
     # The folders and registry of a 32-bit Windows, and of a 64-bit one (WoW64).
     "test_lifecycle.LifecycleTest.test_native_folders_and_registry_view",
     "test_lifecycle.LifecycleTest.test_32bit_stub_on_64bit_windows",
+    # The access list and owner of a folder read ACE by ACE (its structures differ in width), and
+    # a running screensaver's file renamed aside by an upgrade.
+    "test_install.ForeignFolderTest.test_silent_runs",
+    "test_upgrade.InUseTest.test_upgrade_of_a_running_screensaver",
 ]
 
 

@@ -150,13 +150,14 @@ class SwitchesTest(LifecycleCase):
             self.assertDriven(result)
             self.assertEqual((result.exit_code, result.windows_seen), (EXIT_FAILED, []), result)
             self.assertEqual(self.files(env, "C:\\Savers"), ["uninstall Aurora.exe"], "only what was there")
-            # Windows answers ERROR_ACCESS_DENIED (5) for a file that is a folder.
+            # A new file never takes a name that is there: Windows answers ERROR_FILE_EXISTS (80),
+            # also for a folder of that name.
             self.assertEqual([text for _, text in self.log(env, "C:\\Logs\\failed.log")], [
                 self.start_line(env, result),
                 "Silent install",
                 "Create file C:\\Savers\\Aurora.scr",
                 "Create file C:\\Savers\\Aurora Readme.txt",
-                "Create file C:\\Savers\\uninstall Aurora.exe: failed, error 5",
+                "Create file C:\\Savers\\uninstall Aurora.exe: failed, error 80",
                 "Remove file C:\\Savers\\Aurora Readme.txt",
                 "Remove file C:\\Savers\\Aurora.scr",
                 "Exit code 3",
