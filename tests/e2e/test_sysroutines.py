@@ -2,8 +2,6 @@
 the console probe sysprobe.exe (built with the stub)."""
 import os
 import shutil
-import subprocess
-import time
 import unittest
 
 import winenv
@@ -114,18 +112,10 @@ class SysRoutinesTest(winenv.E2ETestCase):
 
     def holding(self, *args):
         """The probe run with args in the background, once it has printed "held"."""
-        out = os.path.join(self.work(), "hold.out")
-        with open(out, "wb") as log:
-            holder = subprocess.Popen([self.env.loader, self.probe_exe] + list(args), env=self.env.env(),
-                                      stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + winenv.seconds(30)
-        while time.monotonic() < deadline:
-            with open(out, "rb") as f:
-                if b"held" in f.read():
-                    return holder
-            time.sleep(0.2)
-        holder.wait(timeout=winenv.seconds(60))
-        self.fail(f"the holder did not hold: {args}")
+        holder = winenv.start_holding(self.env, self.probe_exe, args, os.path.join(self.work(), "hold.out"))
+        if not holder:
+            self.fail(f"the holder did not hold: {args}")
+        return holder
 
     def test_trydelete_keeps_a_file_held_by_another_process(self):
         path = os.path.join(self.work(), "held.txt")

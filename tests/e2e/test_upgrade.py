@@ -3,8 +3,6 @@ upgraded or uninstalled is replaced or removed at the next start (exit code 3010
 uninstaller's closing text never travels on a command line; a version string without its closing
 NUL is read within its stated length."""
 import os
-import subprocess
-import time
 
 import scrimage
 import winenv
@@ -45,18 +43,11 @@ class UpgradeCase(LifecycleCase):
 
     def running(self, env, program, *args):
         """program started with args in the background, once it has printed "held"."""
-        out = os.path.join(env.drive_c, "hold.out")
-        with open(out, "wb") as log:
-            holder = subprocess.Popen([env.loader, program] + list(args), env=env.env(), stdin=subprocess.DEVNULL,
-                                      stdout=log, stderr=subprocess.DEVNULL)
+        holder = winenv.start_holding(env, program, args, os.path.join(env.drive_c, "hold.out"))
+        if not holder:
+            self.fail(f"{program} did not start")
         self.addCleanup(holder.wait, winenv.seconds(60))
-        deadline = time.monotonic() + winenv.seconds(30)
-        while time.monotonic() < deadline:
-            with open(out, "rb") as f:
-                if b"held" in f.read():
-                    return holder
-            time.sleep(0.2)
-        self.fail(f"{program} did not start")
+        return holder
 
     def dummy(self, env):
         """A file of its own for a holder that runs as the screensaver."""

@@ -500,6 +500,22 @@ class WineEnv:
                 shutil.rmtree(path, ignore_errors=True)
 
 
+def start_holding(env, program, args, out):
+    """program (a host path) started under env's loader with args in the background, once it has
+    printed "held" into the file out; None, with the program ended, when it never does."""
+    with open(out, "wb") as log:
+        holder = subprocess.Popen([env.loader, program] + list(args), env=env.env(), stdin=subprocess.DEVNULL,
+                                  stdout=log, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + seconds(30)
+    while time.monotonic() < deadline:
+        with open(out, "rb") as f:
+            if b"held" in f.read():
+                return holder
+        time.sleep(0.2)
+    holder.wait(timeout=seconds(60))
+    return None
+
+
 def run_captured(cmd, env, timeout):
     """subprocess.run with the output in files: Wine's helper processes (desktop, services) may
     inherit the output handles and live on, and a pipe would then never reach its end."""
