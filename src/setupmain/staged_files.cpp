@@ -21,15 +21,14 @@ platform::File TStagedFiles::Create(const std::u16string& Target, std::u16string
         // A new file: written in place, so that it never takes a name that came meanwhile.
         Path = Target;
         file = platform::File::CreateNew(Target);
-    } else {
+    } else if (count_ < kMaxFiles) {
         // Never a file already there: whoever put it there could change it meanwhile.
         for (int n = 0; n < kNameTries && !file.IsOpen(); ++n) {
             Path = NameBeside(Target, u".new", n);
             file = platform::File::CreateNew(Path);
             if (!file.IsOpen() && !platform::FileExists(Path)) break;
         }
-        if (file.IsOpen() && count_ < kMaxFiles) replaced_[count_++] = Entry{Target, Path, {}, false};
-        else file.Close();
+        if (file.IsOpen()) replaced_[count_++] = Entry{Target, Path, {}, false};
     }
     if (LogStep(file.IsOpen(), "Create file", Path)) static_cast<void>(file.SetDeleteOnClose(true));
     return file;
