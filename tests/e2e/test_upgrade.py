@@ -46,7 +46,9 @@ class UpgradeCase(LifecycleCase):
         holder = winenv.start_holding(env, program, args, os.path.join(env.drive_c, "hold.out"))
         if not holder:
             self.fail(f"{program} did not start")
+        # Ended once the test is done with it rather than waited for: the hold outlasts any test.
         self.addCleanup(holder.wait, winenv.seconds(60))
+        self.addCleanup(holder.kill)
         return holder
 
     def dummy(self, env):
