@@ -8,6 +8,7 @@ import subprocess
 import unittest
 
 import scrimage
+import winenv
 from test_install import EXIT_DONE, UNINSTALL_KEY, InstallCase, entry_key
 from test_wizard import german
 
@@ -49,15 +50,17 @@ class RegistersTest(InstallCase):
                     return value.replace("<Program Files>", program_files) if isinstance(value, str) else value
 
                 key = UNINSTALL_KEY + info["productCode"]
+                # Both ways: every value foretold is written as foretold, and nothing else is.
                 written = {}
+                for line in (env.reg_query(key) or "").splitlines():
+                    m = winenv.REG_VALUE_LINE.match(line)
+                    if m:
+                        written[m.group(1)] = m.group(3) or ""
+                self.assertEqual(set(written), set(registers), written)
                 for value_name, value in registers.items():
-                    actual = env.reg_query(key, value_name)
-                    if actual is not None:
-                        written[value_name] = actual
-                        expected = resolved(value)
-                        self.assertEqual(actual, expected if isinstance(expected, str) else hex(expected), value_name)
-                # What every setup writes; the others are compared once the setup writes them.
-                self.assertLessEqual({"DisplayName", "UninstallString"}, set(written), written)
+                    expected = resolved(value)
+                    self.assertEqual(written[value_name], expected if isinstance(expected, str) else hex(expected),
+                                     value_name)
                 self.assertIsNone(env.reg_query(UNINSTALL_KEY + pkg.title), "nothing under the title")
 
                 folder = resolved(registers["InstallLocation"])

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/native.h"
+#include "platform/standin/standin.h"
 #include "setupmain/sysroutines.h"
 #include "temp_drive.h"
 
@@ -132,3 +134,16 @@ TEST(TryDeleteFile, DeletesUnlessTheFileIsHeld) {
 }
 
 }  // namespace
+
+// A later test's controls may be made at an earlier one's addresses: a reset forgets which
+// handle had the focus and how often each was repainted.
+TEST(StandinReset, ForgetsFocusAndRepaints) {
+    int handle = 0;
+    platform::native::SetFocus(&handle);
+    platform::native::Repaint(&handle);
+    ASSERT_EQ(platform::native::FocusHandle(), &handle);
+    ASSERT_EQ(standin::RepaintCount(&handle), 1);
+    standin::Reset();
+    EXPECT_EQ(platform::native::FocusHandle(), nullptr);
+    EXPECT_EQ(standin::RepaintCount(&handle), 0);
+}

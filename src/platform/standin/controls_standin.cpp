@@ -39,4 +39,10 @@ void Repaint(void* handle) { ++Repaints()[handle]; }
 
 }  // namespace platform::native
 
-int standin::RepaintCount(const platform::Control& control) { return platform::native::Repaints()[control.Handle()]; }
+int standin::RepaintCount(const platform::Control& control) { return RepaintCount(control.Handle()); }
+int standin::RepaintCount(const void* handle) { return platform::native::Repaints()[handle]; }
+
+void standin::ResetControls() {
+    platform::native::g_focus = nullptr;
+    platform::native::Repaints().clear();
+}

@@ -87,6 +87,7 @@ int PendingComInitialisations();
 int LiveShellLinks();
 
 // Parts of Reset.
+void ResetControls();
 void ResetFileLocks();
 void ResetShell();
 
@@ -134,8 +135,9 @@ void SetClockStep(std::uint64_t ms);
 void SetSystemAccount(bool system);
 // Runs with an elevated token.
 void SetElevated(bool elevated);
-// How often the control was repainted at once (not only invalidated).
+// How often the control was repainted at once (not only invalidated); by its handle too.
 int RepaintCount(const platform::Control& control);
+int RepaintCount(const void* handle);
 // Whether the program file read is the image that runs (default: it is).
 void SetRunningImage(bool matches);
 

@@ -73,6 +73,7 @@ void Reset() {
     RebootDeletions().clear();
     RebootReplacements().clear();
     SetSleepHook(nullptr);
+    ResetControls();
     ResetFileLocks();
     ResetShell();
     ResetRegistry();
