@@ -270,8 +270,9 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         const std::u16string folder = platform::FullPath(Dir);
         platform::ShellOpen(false, u"install", folder + ScrName, u"", folder, platform::SW_SHOWNOACTIVATE_);
     }
+    // Full paths from here on: a relative folder would mean another one to whoever reads them.
+    const std::u16string folder(text::DirPart(TargetFileName));
     if (header.UninstallEntryFlag()) {
-        const std::u16string folder(text::DirPart(TargetFileName));
         // The readme copy counted at a byte a character, as most of it is written.
         const std::int64_t bytes = PayloadLength(header) + uninstallerBytes + static_cast<std::int64_t>(Package.Readme.size());
         TUninstallEntry entry;
@@ -290,7 +291,7 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
         }
         RegisterUninstall(entry);
     }
-    const TLinkTargets links{Title, ScrPath, UninstallerPath, hasReadme ? Dir + ReadmeCopyName(Title) : u""};
+    const TLinkTargets links{Title, TargetFileName, UninstallerPath, hasReadme ? folder + ReadmeCopyName(Title) : u""};
     if (header.MenuShortcutsFlag()) CreateMenuShortcuts(links);
     if (header.DesktopShortcutFlag()) CreateDesktopShortcut(links);
     if (header.PowerRequestOverride()) RequestPowerOverride(ScrName);

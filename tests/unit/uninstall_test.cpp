@@ -783,3 +783,28 @@ TEST_F(Uninstall, ScreensaverThatCannotGoKeepsTheInstallation) {
         }
     }
 }
+
+// A folder given relative to the working folder (C:\ here): every link starts a full path, and
+// the silent uninstallation finds and removes every one of them.
+TEST_F(Uninstall, LinksOfARelativeFolderAreFullAndGoWithIt) {
+    const TestPackage pkg = Package();
+    fs::create_directories(drive_.Host(u"C:\\Setup"));
+    fs::create_directories(drive_.Host(u"C:\\Savers"));
+    drive_.WriteFile(u"C:\\Setup\\setup.exe", AssembleImage(pkg, AllFlags(pkg)));
+    standin::SetModulePath(u"C:\\Setup\\setup.exe");
+    ASSERT_EQ(SetupMain(u"setup.exe -silent Savers"), kExitDone);
+    const std::u16string menu = std::u16string(kPrograms) + u"\\Aurora\\";
+    for (const auto& [link, target] : {std::pair{menu + u"Preview Aurora.lnk", u"C:\\Savers\\Aurora.scr"},
+                                       {menu + u"Readme.lnk", u"C:\\Savers\\Aurora Readme.txt"},
+                                       {menu + u"Uninstall Aurora.lnk", u"C:\\Savers\\uninstall Aurora.exe"},
+                                       {std::u16string(kDesktop) + u"\\Preview Aurora.lnk", u"C:\\Savers\\Aurora.scr"}})
+        EXPECT_EQ(drive_.ReadFile(link).rfind("target=" + text::Utf16ToUtf8(target) + "\n", 0), 0u)
+            << text::Utf16ToUtf8(link);
+
+    FreeLangStrings();
+    standin::ResetProcess();
+    standin::SetModulePath(u"C:\\Savers\\uninstall Aurora.exe");
+    EXPECT_EQ(SetupMain(u"\"C:\\Savers\\uninstall Aurora.exe\" /S"), kExitDone);
+    EXPECT_FALSE(fs::exists(drive_.Host(std::u16string(kPrograms) + u"\\Aurora")));
+    EXPECT_TRUE(FilesIn(kDesktop).empty());
+}
