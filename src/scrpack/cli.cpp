@@ -59,7 +59,8 @@ std::string ChecksumText(const ImageInfo& info) {
     return info.role == TrailerKind::Installer ? "none (not checked when installing)" : "-";
 }
 
-// The uninstall entry's values, in the order the setup writes them; those it leaves out are absent.
+// The uninstall entry's values the setup writes, name, version and publisher first (not the
+// order the setup writes them in); those it leaves out are absent.
 json RegistersJson(const Registration& r) {
     json j{{"DisplayName", r.displayName}};
     if (!r.displayVersion.empty()) j["DisplayVersion"] = r.displayVersion;

@@ -22,13 +22,16 @@
 
 namespace {
 
+// One progress step per chunk of at most this many bytes: the steps installers of this kind
+// have always moved their bar in, and one buffer small enough to hold for the whole copy.
 constexpr std::size_t kCopyBufferSize = 100001;
 // Numbered names end here: eight digits would leave no room for the name itself.
 constexpr int kLastNumber = 9999999;
 // The library's std::nothrow object would bring its new-handler functions along.
 constexpr std::nothrow_t kNoThrow{};
 
-// 100 x Position / Size, halves to the even neighbour.
+// 100 x Position / Size, halves to the even neighbour: the rounding the bar's values have always
+// had, so that a copy shows the same steps as before.
 int ProgressPercent(std::int64_t position, std::int64_t size) {
     if (size <= 0) return 0;
     const double exact = 100.0 * static_cast<double>(position) / static_cast<double>(size);
@@ -265,6 +268,8 @@ TInstallResult RunInstallation(TSetupPackage& Package, const std::u16string& Dir
     result.RestartNeeded = staged.RestartNeeded();
 
     if (Options.OpenSettings) {
+        // Once every file is in place: the settings open on the new screensaver, never on the
+        // earlier one an upgrade replaces.
         // In the installation folder, never the one the setup was started from; both as full
         // paths, as a relative folder would now mean another.
         const std::u16string folder = platform::FullPath(Dir);

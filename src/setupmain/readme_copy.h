@@ -7,7 +7,7 @@
 
 #include "../platform/files.h"
 
-// <Dir><Title> <Readme>.txt, the word in the package's language.
+// "<Title> <Readme>.txt", the word in the package's language; the caller puts the folder before it.
 std::u16string ReadmeCopyName(const std::u16string& Title);
 
 // The readme as it is saved: the system's 8-bit code page when every character converts
