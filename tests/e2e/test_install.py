@@ -29,6 +29,15 @@ def entry_key(title):
     return UNINSTALL_KEY + scrimage.uninstall_key_name(title)
 
 
+def refused_then_other(folder, shown):
+    """The wizard's steps for a folder that is refused: typed and installed into, the box read
+    and closed, the Directory page read (its box showing `shown`), then C:\\Other taken."""
+    return [["wait-window", "TSCRSetup", "*"], ["set-text", "C:\\Program Files\\Aurora\\", folder],
+            ["click", "Install"], ["wait-window", "#32770", "*"], ["dump"], ["click", "OK"], ["wait-gone"],
+            ["wait-window", "TSCRSetup", "*"], ["wait-state", "--soft", "Directory", "visible"], ["dump"],
+            ["set-text", shown, "C:\\Other"], ["click", "Install"], ["wait-exit", "10000"]]
+
+
 class InstallCase(winenv.E2ETestCase):
     @classmethod
     def setUpClass(cls):
@@ -188,11 +197,8 @@ class WizardInstallTest(InstallCase):
                 f.write(b"theirs")
             self.assertEqual(env.wine(["reg", "add", USER_KEY + "Aurora", "/v", "FileName_", "/d",
                                        "C:\\Savers\\Held.scr", "/f"]).returncode, 0)
-            result = env.drive(self.installer(env, scrimage.Package(title="Aurora", scr=PAYLOAD)), [], [
-                ["wait-window", "TSCRSetup", "*"], ["set-text", "C:\\Program Files\\Aurora\\", "C:\\Savers"],
-                ["click", "Install"], ["wait-window", "#32770", "*"], ["dump"], ["click", "OK"], ["wait-gone"],
-                ["wait-window", "TSCRSetup", "*"], ["wait-state", "--soft", "Directory", "visible"], ["dump"],
-                ["set-text", "C:\\Savers\\", "C:\\Other"], ["click", "Install"], ["wait-exit", "10000"]])
+            result = env.drive(self.installer(env, scrimage.Package(title="Aurora", scr=PAYLOAD)), [],
+                           refused_then_other("C:\\Savers", "C:\\Savers\\"))
             self.assertDriven(result)
             box, back = result.dumps()
             self.assertEqual(winenv.message_box(box)["text"], ACCESS_DENIED)
@@ -371,11 +377,8 @@ class ForeignFolderTest(InstallCase):
             self.system(env)
             os.makedirs(env.host_path("C:\\Open"))
             self.set_dacl(env, "C:\\Open", OPEN_TO_EVERYONE)
-            result = env.drive(self.installer(env, scrimage.Package(title="Aurora", scr=PAYLOAD)), [], [
-                ["wait-window", "TSCRSetup", "*"], ["set-text", "C:\\Program Files\\Aurora\\", "C:\\Open"],
-                ["click", "Install"], ["wait-window", "#32770", "*"], ["dump"], ["click", "OK"], ["wait-gone"],
-                ["wait-window", "TSCRSetup", "*"], ["wait-state", "--soft", "Directory", "visible"], ["dump"],
-                ["set-text", "C:\\Open", "C:\\Other"], ["click", "Install"], ["wait-exit", "10000"]])
+            result = env.drive(self.installer(env, scrimage.Package(title="Aurora", scr=PAYLOAD)), [],
+                           refused_then_other("C:\\Open", "C:\\Open"))
             self.assertDriven(result)
             box, back = result.dumps()
             self.assertEqual(winenv.message_box(box)["text"], ACCESS_DENIED)
